@@ -1,0 +1,230 @@
+/*
+ * board_config.cpp - the keys of virtual-board.ini and their parsers.
+ *
+ * Each key is one line of a table: its name and the setter that parses the
+ * value into its field. A setter that refuses a value says what it wants;
+ * the caller turns that into "path:line: 'key' wants ..., got '...'".
+ */
+#include "board_config.h"
+
+#include "ini.h"
+
+#include <cctype>
+#include <cstddef>
+
+namespace {
+
+template <class Config> struct Key {
+    const char *name;
+    bool (*set)(const std::string &value, Config &cfg, std::string &wants);
+};
+
+std::string lower(std::string s) {
+    for (char &c : s)
+        c = char(std::tolower((unsigned char)c));
+    return s;
+}
+
+/* Decimal or 0x hexadecimal, no sign, at most `max`. */
+bool parseNumber(const std::string &s, uint32_t max, uint32_t &out) {
+    bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+    size_t i = hex ? 2 : 0;
+    if (i == s.size())
+        return false;
+    uint64_t n = 0;
+    for (; i < s.size(); ++i) {
+        int c = (unsigned char)s[i];
+        int digit;
+        if (std::isdigit(c))
+            digit = c - '0';
+        else if (hex && std::isxdigit(c))
+            digit = std::tolower(c) - 'a' + 10;
+        else
+            return false;
+        n = n * (hex ? 16 : 10) + unsigned(digit);
+        if (n > max)
+            return false;
+    }
+    out = uint32_t(n);
+    return true;
+}
+
+std::string numberWanted(uint32_t max) {
+    return max == 0xFFFFFFFFu ? "a number" : "a number from 0 to " + std::to_string(max);
+}
+
+template <uint32_t BoardConfig::*Field, uint32_t Max = 0xFFFFFFFFu>
+bool setNumber(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    uint32_t n;
+    if (!parseNumber(value, Max, n)) {
+        wants = numberWanted(Max);
+        return false;
+    }
+    cfg.*Field = n;
+    return true;
+}
+
+template <bool BoardConfig::*Field> bool setYesNo(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    std::string v = lower(value);
+    if (v != "yes" && v != "no") {
+        wants = "yes or no";
+        return false;
+    }
+    cfg.*Field = v == "yes";
+    return true;
+}
+
+/* "1.4.2" becomes 0x01040200: the program shows bytes 3, 2 and 1. */
+bool setFpgaVersion(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    uint32_t word = 0;
+    size_t start = 0;
+    for (int part = 0; part < 3; ++part) {
+        size_t dot = value.find('.', start);
+        bool last = part == 2;
+        if (last != (dot == std::string::npos))
+            break;
+        uint32_t n;
+        if (!parseNumber(value.substr(start, dot - start), 255, n))
+            break;
+        word |= n << (24 - 8 * part);
+        if (last) {
+            cfg.fpgaVersion = word;
+            return true;
+        }
+        start = dot + 1;
+    }
+    wants = "major.minor.build, each from 0 to 255";
+    return false;
+}
+
+/* A connector is LINK (0) or the other kind it can carry (1); a raw code
+ * lets a test feed the program values it never expects. */
+constexpr char kSynx[] = "synx";
+constexpr char kPiox[] = "piox";
+
+template <uint32_t BoardConfig::*Field, const char *Other>
+bool setConnector(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    std::string v = lower(value);
+    if (v == "link") {
+        cfg.*Field = 0;
+    } else if (v == Other) {
+        cfg.*Field = 1;
+    } else if (!parseNumber(v, 255, cfg.*Field)) {
+        wants = std::string("link, ") + Other + " or a number from 0 to 255";
+        return false;
+    }
+    return true;
+}
+
+bool setInit(const std::string &value, LibraryConfig &cfg, std::string &wants) {
+    std::string v = lower(value);
+    if (v != "ok" && v != "fail") {
+        wants = "ok or fail";
+        return false;
+    }
+    cfg.initOk = v == "ok";
+    return true;
+}
+
+const Key<BoardConfig> kBoardKeys[] = {
+    {"present", setYesNo<&BoardConfig::present>},
+    {"model", setNumber<&BoardConfig::model, 0xFFFF>},
+    {"version", setNumber<&BoardConfig::version, 0xFFFF>},
+    {"serial", setNumber<&BoardConfig::serial>},
+    {"pci_bus", setNumber<&BoardConfig::pciBus>},
+    {"pci_device", setNumber<&BoardConfig::pciDevice>},
+    {"pci_ctrl_mem", setNumber<&BoardConfig::pciCtrlMem>},
+    {"pci_ctrl_io", setNumber<&BoardConfig::pciCtrlIo>},
+    {"device_io", setNumber<&BoardConfig::deviceIo>},
+    {"device_mem", setNumber<&BoardConfig::deviceMem>},
+    {"irq", setNumber<&BoardConfig::irq>},
+    {"fpga_version", setFpgaVersion},
+    {"cpu_mask", setNumber<&BoardConfig::cpuMask, 0xFFFF>},
+    {"cpu_clock", setNumber<&BoardConfig::cpuClockMHz, 0xFFFF>},
+    {"submodules", setNumber<&BoardConfig::submodules, 0xFF>},
+    {"x5", setConnector<&BoardConfig::x5Type, kSynx>},
+    {"x6", setConnector<&BoardConfig::x6Type, kPiox>},
+    {"id_tag", setNumber<&BoardConfig::idTag, 0xFFFF>},
+    {"id_prefix_size", setNumber<&BoardConfig::idPrefixSize, 0xFFFF>},
+};
+
+const Key<LibraryConfig> kLibraryKeys[] = {
+    {"init", setInit},
+};
+
+/* Applies a section's entries through its key table, up to its first
+ * malformed line, which is then the complaint. */
+template <class Config, size_t N>
+bool applySection(const IniSection &section, const Key<Config> (&keys)[N], Config &cfg, const std::string &path,
+                  std::string &error) {
+    for (const IniEntry &e : section.entries) {
+        if (section.errorLine && e.line > section.errorLine)
+            break;
+        const Key<Config> *key = nullptr;
+        for (const Key<Config> &k : keys)
+            if (e.key == k.name)
+                key = &k;
+        if (!key) {
+            error = iniError(path, e.line, "unknown key '" + e.key + "' in [" + section.name + "]");
+            return false;
+        }
+        std::string wants;
+        if (!key->set(e.value, cfg, wants)) {
+            error = iniError(path, e.line, "'" + e.key + "' wants " + wants + ", got '" + e.value + "'");
+            return false;
+        }
+    }
+    error = section.error;
+    return section.errorLine == 0;
+}
+
+/* Sections in file order, so the complaint is the file's first in scope.
+ * A section without a name holds lines that belong nowhere, always an
+ * error. */
+bool applyFile(const IniFile &ini, const std::string &path, BoardFileScope scope, BoardFile &out, std::string &error) {
+    for (const IniSection &s : ini.sections) {
+        uint32_t n;
+        if (s.name == "library") {
+            if (!applySection(s, kLibraryKeys, out.library, path, error))
+                return false;
+        } else if (s.name.empty()) {
+            error = s.error;
+            return false;
+        } else if (scope == BoardFileScope::Library) {
+            continue;
+        } else if (s.name.compare(0, 6, "board ") == 0 && parseNumber(s.name.substr(6), 0x7FFFFFFF, n)) {
+            if (!s.errorLine && out.boards.count(int32_t(n))) {
+                error = iniError(path, s.line, "board " + std::to_string(n) + " given twice");
+                return false;
+            }
+            if (!applySection(s, kBoardKeys, out.boards[int32_t(n)], path, error))
+                return false;
+        } else {
+            error = iniError(path, s.line, "unknown section [" + s.name + "]");
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool parseBoardFile(const std::string &text, const std::string &path, BoardFileScope scope, BoardFile &out,
+                    std::string &error) {
+    out = BoardFile();
+    IniFile ini;
+    parseIni(text, path, ini);
+    return applyFile(ini, path, scope, out, error);
+}
+
+/* Missing file: the built-in configuration, no complaint. */
+bool readBoardFile(const std::string &path, BoardFileScope scope, BoardFile &out, std::string &error) {
+    out = BoardFile();
+    IniFile ini;
+    return !readIni(path, ini) || applyFile(ini, path, scope, out, error);
+}
+
+BoardConfig boardConfig(const BoardFile &file, int32_t boardNumber) {
+    auto it = file.boards.find(boardNumber);
+    return it == file.boards.end() ? BoardConfig() : it->second;
+}

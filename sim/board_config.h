@@ -1,0 +1,79 @@
+/*
+ * board_config.h - what virtual-board.ini says about the library and each
+ * board.
+ *
+ * Every key has a default that describes a healthy, fully fitted board, so
+ * a missing file or a missing section gives that board. A hardware fault is
+ * a key set to an unhealthy value; the program under test never knows.
+ * Numbers are decimal or 0x hexadecimal.
+ */
+#ifndef ZORVANTIK_SIM_BOARD_CONFIG_H
+#define ZORVANTIK_SIM_BOARD_CONFIG_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+/* The board file, read from the current directory. */
+#define QAL_BOARD_FILE "virtual-board.ini"
+
+/* Section [board N]. Key names in quotes. */
+struct BoardConfig {
+    /* presence */
+    bool present = true; /* "present" yes/no: no = not in the machine, QAL_open fails */
+
+    /* information block (QAL_getInfo) */
+    uint32_t model = 0x5366;          /* "model": board type bits 31..16; 0x5366 = ZORVANTIK */
+    uint32_t version = 0x0010;        /* "version": board type bits 15..0, v.1.0 */
+    uint32_t serial = 1042;           /* "serial": serial number */
+    uint32_t pciBus = 2;              /* "pci_bus": PCI bus number */
+    uint32_t pciDevice = 9;           /* "pci_device": PCI device number */
+    uint32_t pciCtrlMem = 0xFEAFF000; /* "pci_ctrl_mem": PCI controller memory address */
+    uint32_t pciCtrlIo = 0xE001;      /* "pci_ctrl_io": PCI controller I/O address, bit 0 = I/O space flag */
+    uint32_t deviceIo = 0xD001;       /* "device_io": device I/O address, bit 0 = I/O space flag */
+    uint32_t deviceMem = 0xFE000000;  /* "device_mem": device memory address */
+    uint32_t irq = 11;                /* "irq": interrupt number */
+
+    /* host FPGA */
+    uint32_t fpgaVersion = 0x01040200; /* "fpga_version" = major.minor.build: bytes 3, 2, 1 of the version word */
+
+    /* identification area */
+    uint32_t cpuMask = 0x7F;    /* "cpu_mask": bit i = processor P(i+1) fitted; also gates node access */
+    uint32_t cpuClockMHz = 250; /* "cpu_clock": processor clock in MHz */
+    uint32_t submodules = 0;    /* "submodules": 0 none, 1 QDX1, 2 QDX1 and QDX2 */
+    uint32_t x5Type = 0;        /* "x5": link (0), synx (1) or a raw code */
+    uint32_t x6Type = 0;        /* "x6": link (0), piox (1) or a raw code */
+    uint32_t idTag = 0x5366;    /* "id_tag": tag of the board's own entry; another value hides it */
+    uint32_t idPrefixSize = 18; /* "id_prefix_size": size field of the 0x0610 entry before it */
+};
+
+/* Section [library]. */
+struct LibraryConfig {
+    bool initOk = true; /* "init" ok/fail: fail = QAL_init returns a failure */
+};
+
+/* The whole file: the library's section and every board's. */
+struct BoardFile {
+    LibraryConfig library;
+    std::map<int32_t, BoardConfig> boards; /* [board N] sections by N */
+};
+
+/* Which sections a reader checks. QAL_init reads [library] only, so a
+ * slip in a board's section leaves the library working; QAL_open checks
+ * the whole file. Lines outside any known section concern both. */
+enum class BoardFileScope { Library, All };
+
+/* Parses the text of a board file; `path` names it in complaints. On a
+ * malformed line in scope returns false with one line "path:line: why" in
+ * `error`: the first such line of the file. */
+bool parseBoardFile(const std::string &text, const std::string &path, BoardFileScope scope, BoardFile &out,
+                    std::string &error);
+
+/* Reads the board file at `path` the same way. A missing file is no
+ * error: it gives the built-in configuration. */
+bool readBoardFile(const std::string &path, BoardFileScope scope, BoardFile &out, std::string &error);
+
+/* Board N of the file, or the healthy board when it has no section. */
+BoardConfig boardConfig(const BoardFile &file, int32_t boardNumber);
+
+#endif /* ZORVANTIK_SIM_BOARD_CONFIG_H */

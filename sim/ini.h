@@ -1,0 +1,49 @@
+/*
+ * ini.h - the small INI dialect of the board file.
+ *
+ * `[section]` headers, `key = value` lines, whole-line comments starting
+ * with ';' or '#', trailing comments after a blank (` ; like this`), blank
+ * lines, CR LF line ends and a UTF-8 byte-order mark are accepted. Section
+ * names and keys are case-insensitive; values are kept as written.
+ *
+ * A malformed line does not stop the parse: it becomes the error of the
+ * section it stands in, so a reader can skip sections it does not read.
+ * Lines that belong to no known section (before the first header, or after
+ * a broken one) form a section with an empty name, which concerns every
+ * reader.
+ */
+#ifndef ZORVANTIK_SIM_INI_H
+#define ZORVANTIK_SIM_INI_H
+
+#include <string>
+#include <vector>
+
+struct IniEntry {
+    std::string key;   /* lower case */
+    std::string value; /* trimmed, trailing comment removed */
+    int line;          /* 1-based line in the file */
+};
+
+struct IniSection {
+    std::string name; /* lower case, inner blanks collapsed: "board 1"; empty: unknown */
+    int line;         /* line of the header, 0 before the first one */
+    std::vector<IniEntry> entries;
+    int errorLine = 0; /* first malformed line of the section, 0 if none */
+    std::string error; /* its complaint, "path:line: why" */
+};
+
+struct IniFile {
+    std::vector<IniSection> sections; /* in file order */
+};
+
+/* "path:line: why", the one shape of every board-file complaint. */
+std::string iniError(const std::string &path, int line, const std::string &why);
+
+/* Parses `text` to its end; `path` only names the file in complaints. */
+void parseIni(const std::string &text, const std::string &path, IniFile &out);
+
+/* Reads and parses the file at `path`; false when it cannot be opened,
+ * which callers treat as "nothing configured". */
+bool readIni(const std::string &path, IniFile &out);
+
+#endif /* ZORVANTIK_SIM_INI_H */

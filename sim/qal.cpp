@@ -1,0 +1,332 @@
+/*
+ * qal.cpp - the C functions of qal.h over the virtual boards.
+ *
+ * Open boards live in a handle table. A call looks its board up, takes a
+ * shared reference and lets go of the table, so QAL_close or QAL_cleanup
+ * from another thread (the program's Ctrl-C thread) never frees a board
+ * under a call that is still running; the board goes when the last call
+ * using it returns.
+ *
+ * Handles count up from 1 and are never reused, so a stale handle stays
+ * invalid. Opening a board number that is already open returns its handle
+ * again, as there is one board in that slot; one QAL_close closes it.
+ * Every board number has a board, healthy unless the board file says
+ * otherwise; only a non-negative number can have a section.
+ */
+#include "board_config.h"
+#include "qal.h"
+#include "qal_export.h"
+#include "trace.h"
+#include "virtual_board.h"
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace {
+
+struct Library {
+    std::mutex lock;
+    std::map<int32_t, std::shared_ptr<VirtualBoard>> boards; /* open boards by handle */
+    int32_t lastHandle = 0;                                  /* last handle given out */
+};
+
+/* Never destroyed: the Ctrl-C thread may still close boards while the main
+ * thread runs the exit-time destructors. */
+Library &library() {
+    static Library *lib = new Library;
+    return *lib;
+}
+
+std::shared_ptr<VirtualBoard> findBoard(int32_t handle) {
+    Library &lib = library();
+    std::lock_guard<std::mutex> guard(lib.lock);
+    auto it = lib.boards.find(handle);
+    return it == lib.boards.end() ? nullptr : it->second;
+}
+
+/* Reads the board file of the current directory; a malformed one is
+ * reported here, once, as a single line. */
+bool loadBoardFile(BoardFileScope scope, BoardFile &file) {
+    std::string error;
+    if (readBoardFile(QAL_BOARD_FILE, scope, file, error))
+        return true;
+    error += '\n';
+    std::fwrite(error.data(), 1, error.size(), stderr);
+    std::fflush(stderr);
+    return false;
+}
+
+/* The file is read under the table lock so two threads opening the same
+ * number get the same board. */
+int32_t openBoard(int32_t number) {
+    Library &lib = library();
+    std::lock_guard<std::mutex> guard(lib.lock);
+    for (const auto &open : lib.boards)
+        if (open.second->number == number)
+            return open.first;
+
+    BoardFile file;
+    if (!loadBoardFile(BoardFileScope::All, file))
+        return 0;
+    BoardConfig cfg = boardConfig(file, number);
+    if (!cfg.present)
+        return 0;
+    int32_t handle = ++lib.lastHandle;
+    lib.boards[handle] = makeBoard(number, cfg);
+    return handle;
+}
+
+int32_t closeBoard(int32_t handle) {
+    std::shared_ptr<VirtualBoard> board;
+    {
+        Library &lib = library();
+        std::lock_guard<std::mutex> guard(lib.lock);
+        auto it = lib.boards.find(handle);
+        if (it == lib.boards.end())
+            return kQalBadHandle;
+        board = std::move(it->second);
+        lib.boards.erase(it);
+    }
+    shutdownBoard(*board);
+    return kQalOk;
+}
+
+int32_t closeAll() {
+    std::map<int32_t, std::shared_ptr<VirtualBoard>> boards;
+    {
+        Library &lib = library();
+        std::lock_guard<std::mutex> guard(lib.lock);
+        boards.swap(lib.boards);
+    }
+    for (auto &open : boards)
+        shutdownBoard(*open.second);
+    return kQalOk;
+}
+
+/* Host-port block size in words: element size 1 counts bytes, which must
+ * make whole words; element size 4 counts words. */
+int32_t ramWords(const void *buf, uint32_t count, uint32_t elementSize, uint32_t &words) {
+    if (!buf && count)
+        return kQalBadArgument;
+    if (elementSize == 4) {
+        words = count;
+    } else if (elementSize == 1 && count % 4 == 0) {
+        words = count / 4;
+    } else {
+        return kQalBadArgument;
+    }
+    return kQalOk;
+}
+
+std::string quoted(const char *s) { return s ? '"' + std::string(s) + '"' : "NULL"; }
+
+uint32_t sizeArg(const uint32_t *size) { return size ? *size : 0; }
+
+} // namespace
+
+QAL_EXPORT int32_t QAL_init(int32_t reserved1, int32_t reserved2) {
+    BoardFile file;
+    bool ok = loadBoardFile(BoardFileScope::Library, file) && file.library.initOk;
+    int32_t status = ok ? kQalOk : kQalFailed;
+    trace("QAL_init(%d, %d) = %d", reserved1, reserved2, status);
+    return status;
+}
+
+QAL_EXPORT int32_t QAL_open(int32_t boardNumber, int32_t reserved1, int32_t reserved2) {
+    int32_t handle = openBoard(boardNumber);
+    trace("QAL_open(%d, %d, %d) = %d", boardNumber, reserved1, reserved2, handle);
+    return handle;
+}
+
+QAL_EXPORT int32_t QAL_close(int32_t hBoard) {
+    int32_t status = closeBoard(hBoard);
+    trace("QAL_close(%d) = %d", hBoard, status);
+    return status;
+}
+
+QAL_EXPORT int32_t QAL_cleanup(void) {
+    int32_t status = closeAll();
+    trace("QAL_cleanup() = %d", status);
+    return status;
+}
+
+/* Traced whenever the trace is on before or after the call: switching it
+ * off writes its own line first. */
+QAL_EXPORT int32_t QAL_displayMode(int32_t mode) {
+    bool on = mode == QAL_DISPLAY_TRACE;
+    if (!on)
+        trace("QAL_displayMode(0x%X) = %d", unsigned(mode), kQalOk);
+    setTraceMode(mode);
+    if (on)
+        trace("QAL_displayMode(0x%X) = %d", unsigned(mode), kQalOk);
+    return kQalOk;
+}
+
+QAL_EXPORT int32_t QAL_getInfo(int32_t hBoard, BoardInfo *info) {
+    int32_t status = kQalBadArgument;
+    auto board = findBoard(hBoard);
+    if (!board) {
+        status = kQalBadHandle;
+    } else if (info && info->size >= QAL_BOARD_INFO_SIZE) {
+        fillBoardInfo(*board, *info);
+        status = kQalOk;
+    }
+    trace("QAL_getInfo(%d, %s) = %d", hBoard, traceArg(info, "info"), status);
+    return status;
+}
+
+/* Unit 1 is the identification area; the board has no other unit. */
+QAL_EXPORT int32_t QAL_puRead(int32_t hBoard, int32_t unit, uint32_t offset, void *buf, uint32_t size) {
+    int32_t status = kQalBadArgument;
+    auto board = findBoard(hBoard);
+    if (!board) {
+        status = kQalBadHandle;
+    } else if (unit == 1 && (buf || !size)) {
+        readIdArea(*board, offset, static_cast<uint8_t *>(buf), size);
+        status = kQalOk;
+    }
+    trace("QAL_puRead(%d, %d, %u, %s, %u) = %d", hBoard, unit, offset, traceArg(buf, "buf"), size, status);
+    return status;
+}
+
+QAL_EXPORT uint32_t QAL_peek(int32_t hBoard, int32_t node, uint32_t address) {
+    uint32_t value = kUnmappedWord;
+    if (auto board = findBoard(hBoard))
+        boardPeek(*board, node, address, value);
+    trace("QAL_peek(%d, %d, 0x%08X) = 0x%08X", hBoard, node, address, value);
+    return value;
+}
+
+QAL_EXPORT int32_t QAL_poke(int32_t hBoard, int32_t node, uint32_t address, uint32_t value) {
+    auto board = findBoard(hBoard);
+    int32_t status = board ? boardPoke(*board, node, address, value) : kQalBadHandle;
+    trace("QAL_poke(%d, %d, 0x%08X, 0x%08X) = %d", hBoard, node, address, value, status);
+    return status;
+}
+
+QAL_EXPORT int32_t QAL_readRAM(int32_t hBoard, int32_t node, uint32_t address, void *buf, uint32_t count,
+                               uint32_t elementSize) {
+    uint32_t words = 0;
+    auto board = findBoard(hBoard);
+    int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
+    if (status == kQalOk)
+        status = boardReadWords(*board, node, address, buf, words);
+    trace("QAL_readRAM(%d, %d, 0x%08X, %s, %u, %u) = %d", hBoard, node, address, traceArg(buf, "buf"), count,
+          elementSize, status);
+    return status;
+}
+
+QAL_EXPORT int32_t QAL_writeRAM(int32_t hBoard, int32_t node, uint32_t address, const void *buf, uint32_t count,
+                                uint32_t elementSize) {
+    uint32_t words = 0;
+    auto board = findBoard(hBoard);
+    int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
+    if (status == kQalOk)
+        status = boardWriteWords(*board, node, address, buf, words);
+    trace("QAL_writeRAM(%d, %d, 0x%08X, %s, %u, %u) = %d", hBoard, node, address, traceArg(buf, "buf"), count,
+          elementSize, status);
+    return status;
+}
+
+/*
+ * Not on the virtual board yet: each answers kQalFailed and leaves any
+ * output in a safe state (no bytes received, no services listed).
+ */
+
+QAL_EXPORT int32_t QAL_load(int32_t hBoard, int32_t node, const char *fileName, int32_t argc, char **argv) {
+    trace("QAL_load(%d, %d, %s, %d, %s) = %d", hBoard, node, quoted(fileName).c_str(), argc, traceArg(argv, "argv"),
+          kQalFailed);
+    return kQalFailed;
+}
+
+QAL_EXPORT int32_t QAL_start(int32_t hBoard, int32_t node) {
+    trace("QAL_start(%d, %d) = %d", hBoard, node, kQalFailed);
+    return kQalFailed;
+}
+
+QAL_EXPORT int32_t QAL_reset(int32_t hBoard, int32_t node) {
+    trace("QAL_reset(%d, %d) = %d", hBoard, node, kQalFailed);
+    return kQalFailed;
+}
+
+QAL_EXPORT int32_t QAL_putMsg(int32_t hBoard, int32_t node, const void *buf, uint32_t *size, int32_t timeoutMs) {
+    trace("QAL_putMsg(%d, %d, %s, %u, %d) = %d", hBoard, node, traceArg(buf, "buf"), sizeArg(size), timeoutMs,
+          kQalFailed);
+    return kQalFailed;
+}
+
+QAL_EXPORT int32_t QAL_getMsg(int32_t hBoard, int32_t node, void *buf, uint32_t *size, int32_t timeoutMs) {
+    uint32_t wanted = sizeArg(size);
+    if (size)
+        *size = 0;
+    trace("QAL_getMsg(%d, %d, %s, %u, %d) = %d", hBoard, node, traceArg(buf, "buf"), wanted, timeoutMs, kQalFailed);
+    return kQalFailed;
+}
+
+QAL_EXPORT int32_t QAL_readDPRAM(int32_t hBoard, int32_t node, uint32_t offset, void *buf, uint32_t size) {
+    trace("QAL_readDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, kQalFailed);
+    return kQalFailed;
+}
+
+QAL_EXPORT int32_t QAL_writeDPRAM(int32_t hBoard, int32_t node, uint32_t offset, const void *buf, uint32_t size) {
+    trace("QAL_writeDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, kQalFailed);
+    return kQalFailed;
+}
+
+QAL_EXPORT int32_t QAL_readFIFO(int32_t hBoard, int32_t node, int32_t fifo, void *buf, uint32_t size,
+                                int32_t timeoutMs) {
+    trace("QAL_readFIFO(%d, %d, %d, %s, %u, %d) = %d", hBoard, node, fifo, traceArg(buf, "buf"), size, timeoutMs,
+          kQalFailed);
+    return kQalFailed;
+}
+
+QAL_EXPORT int32_t QAL_writeFIFO(int32_t hBoard, int32_t node, int32_t fifo, const void *buf, uint32_t size,
+                                 int32_t timeoutMs) {
+    trace("QAL_writeFIFO(%d, %d, %d, %s, %u, %d) = %d", hBoard, node, fifo, traceArg(buf, "buf"), size, timeoutMs,
+          kQalFailed);
+    return kQalFailed;
+}
+
+QAL_EXPORT int32_t QAL_signalSend(int32_t hBoard, int32_t node, int32_t signal) {
+    trace("QAL_signalSend(%d, %d, %d) = %d", hBoard, node, signal, kQalFailed);
+    return kQalFailed;
+}
+
+QAL_EXPORT int32_t QAL_signalGrab(int32_t hBoard, int32_t node, int32_t signal, int32_t flags, int32_t timeoutMs) {
+    trace("QAL_signalGrab(%d, %d, %d, %d, %d) = %d", hBoard, node, signal, flags, timeoutMs, kQalFailed);
+    return kQalFailed;
+}
+
+QAL_EXPORT int32_t QAL_signalIack(int32_t hBoard, int32_t node, int32_t signal) {
+    trace("QAL_signalIack(%d, %d, %d) = %d", hBoard, node, signal, kQalFailed);
+    return kQalFailed;
+}
+
+QAL_EXPORT int32_t QAL_serviceList(int32_t hBoard, int32_t unit, ServiceEntry *list, int32_t maxEntries,
+                                   int32_t *count) {
+    if (count)
+        *count = 0;
+    trace("QAL_serviceList(%d, %d, %s, %d, %s) = %d", hBoard, unit, traceArg(list, "list"), maxEntries,
+          traceArg(count, "count"), kQalFailed);
+    return kQalFailed;
+}
+
+QAL_EXPORT int32_t QAL_capture(int32_t hBoard, int32_t unit, int32_t *mode, const char *serviceName,
+                               int32_t timeoutMs) {
+    trace("QAL_capture(%d, %d, %s, %s, %d) = %d", hBoard, unit, traceArg(mode, "mode"), quoted(serviceName).c_str(),
+          timeoutMs, kQalFailed);
+    return kQalFailed;
+}
+
+QAL_EXPORT int32_t QAL_ctrl(int32_t hService, int32_t unit, int32_t code, void *arg) {
+    trace("QAL_ctrl(%d, %d, 0x%X, %s) = %d", hService, unit, unsigned(code), traceArg(arg, "arg"), kQalFailed);
+    return kQalFailed;
+}
+
+QAL_EXPORT int32_t QAL_release(int32_t hService, int32_t unit) {
+    trace("QAL_release(%d, %d) = %d", hService, unit, kQalFailed);
+    return kQalFailed;
+}

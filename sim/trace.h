@@ -1,0 +1,27 @@
+/*
+ * trace.h - the call trace that display mode 0x8F turns on.
+ *
+ * One line per API call on stderr: `function(arguments) = result`.
+ */
+#ifndef ZORVANTIK_SIM_TRACE_H
+#define ZORVANTIK_SIM_TRACE_H
+
+#include <cstdint>
+
+#if defined(__GNUC__)
+#define SIM_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#else
+#define SIM_PRINTF(f, a)
+#endif
+
+/* QAL_displayMode: QAL_DISPLAY_TRACE turns the trace on, any other mode
+ * off. */
+void setTraceMode(int32_t mode);
+
+/* Writes one trace line (the newline is added) when the trace is on. */
+void trace(const char *format, ...) SIM_PRINTF(1, 2);
+
+/* How a pointer argument shows in the trace: its role, or NULL. */
+const char *traceArg(const void *p, const char *name);
+
+#endif /* ZORVANTIK_SIM_TRACE_H */

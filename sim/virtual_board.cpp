@@ -1,0 +1,147 @@
+/*
+ * virtual_board.cpp - the simulated hardware behind the host port.
+ */
+#include "virtual_board.h"
+
+#include "id_area.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+/* Processors answer only when fitted; cpu_mask is the board's wiring. */
+int32_t checkNode(const VirtualBoard &b, int32_t node) {
+    if (node < 0 || node >= kNodes || !(b.config.cpuMask >> node & 1))
+        return kQalNoCpu;
+    return kQalOk;
+}
+
+/* The run of words from `a` that lies in one bank, or in one hole between
+ * banks (bank -1). Addresses are 64-bit so a block never wraps past 2^32. */
+struct Run {
+    int bank;
+    uint64_t words;
+};
+
+Run runAt(uint64_t a, uint64_t end) {
+    uint64_t next = end;
+    for (int i = 0; i < kBanks; ++i) {
+        uint64_t lo = kBankBase[i], hi = lo + kBankWords;
+        if (a >= lo && a < hi)
+            return {i, std::min(end, hi) - a};
+        if (lo > a)
+            next = std::min(next, lo);
+    }
+    return {-1, next - a};
+}
+
+uint32_t *bankAt(Processor &p, int bank, uint64_t address) {
+    std::vector<uint32_t> &words = p.bank[bank];
+    if (words.empty())
+        words.assign(kBankWords, 0);
+    return words.data() + (address - kBankBase[bank]);
+}
+
+/* Moves `words` words between processor memory and the host: into `toHost`
+ * or out of `fromHost`, whichever is given. Run by run, so a block that
+ * strays out of a bank still moves its mapped part. */
+int32_t transfer(VirtualBoard &b, int32_t node, uint32_t address, uint32_t words, uint8_t *toHost,
+                 const uint8_t *fromHost) {
+    int32_t status = checkNode(b, node);
+    if (status != kQalOk)
+        return status;
+    std::lock_guard<std::mutex> guard(b.lock);
+    if (b.closing)
+        return kQalBadHandle;
+
+    Processor &p = b.cpu[node];
+    size_t done = 0;
+    for (uint64_t a = address, end = a + words; a < end;) {
+        Run run = runAt(a, end);
+        size_t bytes = size_t(run.words) * 4;
+        if (run.bank < 0) {
+            if (toHost)
+                std::memset(toHost + done, 0xFF, bytes);
+            status = kQalUnmapped;
+        } else if (toHost) {
+            std::memcpy(toHost + done, bankAt(p, run.bank, a), bytes);
+        } else {
+            std::memcpy(bankAt(p, run.bank, a), fromHost + done, bytes);
+        }
+        done += bytes;
+        a += run.words;
+    }
+    return status;
+}
+
+} // namespace
+
+std::shared_ptr<VirtualBoard> makeBoard(int32_t number, const BoardConfig &cfg) {
+    auto b = std::make_shared<VirtualBoard>();
+    b->number = number;
+    b->config = cfg;
+    b->idArea = buildIdArea(cfg);
+    return b;
+}
+
+void shutdownBoard(VirtualBoard &b) {
+    std::lock_guard<std::mutex> guard(b.lock);
+    b.closing = true;
+    b.wake.notify_all();
+}
+
+/* Unused members stay zero so callers that look further see no garbage. */
+void fillBoardInfo(const VirtualBoard &b, BoardInfo &info) {
+    const BoardConfig &c = b.config;
+    std::memset(&info, 0, sizeof info);
+    info.size = QAL_BOARD_INFO_SIZE;
+    info.boardType = c.model << 16 | c.version;
+    info.serialNumber = c.serial;
+    info.pciBus = c.pciBus;
+    info.pciDevice = c.pciDevice;
+    info.pciCtrlMemAddr = c.pciCtrlMem;
+    info.pciCtrlIoAddr = c.pciCtrlIo;
+    info.devIoAddr = c.deviceIo;
+    info.devMemAddr = c.deviceMem;
+    info.irq = c.irq;
+}
+
+void readIdArea(const VirtualBoard &b, uint32_t offset, uint8_t *dst, uint32_t size) {
+    for (uint64_t i = 0; i < size; ++i) {
+        uint64_t at = offset + i;
+        dst[i] = at < b.idArea.size() ? b.idArea[size_t(at)] : 0xFF;
+    }
+}
+
+/* The FPGA version word belongs to the host interface, not to P1, so it
+ * answers on node 0 even when P1 is not fitted. */
+int32_t boardPeek(VirtualBoard &b, int32_t node, uint32_t address, uint32_t &value) {
+    value = kUnmappedWord;
+    if (node == 0 && address == kFpgaVersionAddress) {
+        value = b.config.fpgaVersion;
+        return kQalOk;
+    }
+    uint8_t word[4];
+    int32_t status = transfer(b, node, address, 1, word, nullptr);
+    if (status == kQalOk)
+        std::memcpy(&value, word, 4);
+    return status;
+}
+
+/* Writing the read-only FPGA word is a real bus cycle the FPGA ignores. */
+int32_t boardPoke(VirtualBoard &b, int32_t node, uint32_t address, uint32_t value) {
+    if (node == 0 && address == kFpgaVersionAddress)
+        return kQalOk;
+    uint8_t word[4];
+    std::memcpy(word, &value, 4);
+    return transfer(b, node, address, 1, nullptr, word);
+}
+
+int32_t boardReadWords(VirtualBoard &b, int32_t node, uint32_t address, void *dst, uint32_t words) {
+    return transfer(b, node, address, words, static_cast<uint8_t *>(dst), nullptr);
+}
+
+int32_t boardWriteWords(VirtualBoard &b, int32_t node, uint32_t address, const void *src, uint32_t words) {
+    return transfer(b, node, address, words, nullptr, static_cast<const uint8_t *>(src));
+}
