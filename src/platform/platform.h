@@ -1,0 +1,75 @@
+// platform.h - the few operating-system services the program needs.
+//
+// One interface, two implementations chosen at build time:
+// platform_posix.cpp and platform_win32.cpp. Nothing else in the program
+// asks which system it runs on.
+#ifndef ZORVANTIK_PLATFORM_H
+#define ZORVANTIK_PLATFORM_H
+
+// The one place that asks which system this is; each implementation file
+// is guarded as a whole by its macro.
+#if defined(_WIN32)
+#define ZT_PLATFORM_WIN32 1
+#else
+#define ZT_PLATFORM_POSIX 1
+#endif
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+// Key code returned by platformReadKey when the input has ended: it is no
+// byte and not Escape, so an unattended run goes on as if a key was pressed.
+constexpr int kKeyEndOfInput = 0x100;
+constexpr int kKeyEscape = 27;
+
+// Prepares the console for the run: the keyboard without echo and line
+// buffering, the interrupt key routed to platformSetInterruptHandler's
+// handler. Call once, first thing in main. Until a handler is set, the
+// interrupt key ends the process as it would by default.
+void platformInit();
+
+// Puts the console back as platformInit found it. Safe to call repeatedly
+// and from any thread.
+void platformRestoreConsole();
+
+// Writes text stored in Windows-1251 to the console, converted to the
+// console's code page (866; UTF-8 at a UTF-8 terminal on POSIX), and makes
+// sure it is on the screen when the call returns.
+void platformConsoleWrite(const char *cp1251, std::size_t length);
+
+// True when a key press is waiting to be read. Never true once the input
+// has ended.
+bool platformKeyWaiting();
+
+// Reads one key without echo, waiting for it. Returns the key's byte, or
+// kKeyEndOfInput when the input has ended.
+int platformReadKey();
+
+// The current directory; an empty string when it cannot be read.
+std::string platformCurrentDir();
+// Changes the current directory; false on failure.
+bool platformChangeDir(const std::string &path);
+
+// The directory the DSP programs are kept in, relative to the station.
+const char *platformDspProgramDir();
+
+// Milliseconds of real time since the program started (a steady clock).
+std::uint32_t platformMillis();
+void platformSleepMs(unsigned milliseconds);
+
+// The calendar time now, broken down as local time.
+std::tm platformLocalTime();
+
+// Runs `handler` when the operator presses the interrupt key (Ctrl-C). The
+// handler runs on a thread of its own, never inside a signal handler, so it
+// may call the board-access library and take locks; it must not return.
+void platformSetInterruptHandler(void (*handler)());
+
+// Restores the console and ends the process at once with `status`
+// (-1 becomes 255). Runs no static destructors, so it is safe while other
+// threads are still inside the program.
+[[noreturn]] void platformExit(int status);
+
+#endif // ZORVANTIK_PLATFORM_H

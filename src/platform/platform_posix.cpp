@@ -1,0 +1,178 @@
+// platform_posix.cpp - the platform layer on Linux and other POSIX systems.
+#include "platform/platform.h"
+
+#if ZT_PLATFORM_POSIX /* This file is used on POSIX systems only. */
+
+#include "platform/codepage.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <clocale>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <langinfo.h>
+#include <poll.h>
+#include <pthread.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const auto kProgramStart = std::chrono::steady_clock::now();
+
+bool gConsoleUtf8 = false;                          // stdout is a UTF-8 terminal: write UTF-8, else 866
+bool gTerminalSaved = false;                        // gSavedTerminal holds the mode to restore
+struct termios gSavedTerminal;                      // keyboard mode before platformInit
+std::atomic<void (*)()> gInterruptHandler{nullptr}; // onCtrlC once installed
+
+// One key read ahead by platformKeyWaiting; -1 when none.
+int gPendingKey = -1;
+bool gInputEnded = false; // read() reported the end of stdin
+
+// Waits for SIGINT, which every other thread keeps blocked, and runs the
+// handler here, outside any signal context.
+void interruptThread() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&set, &signal) != 0)
+            continue;
+        if (void (*handler)() = gInterruptHandler.load())
+            handler();
+        // No handler yet: end the process as the key would by default.
+        platformRestoreConsole();
+        std::signal(SIGINT, SIG_DFL);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        raise(SIGINT);
+        _exit(130);
+    }
+}
+
+// Makes gPendingKey hold the next key. Without `wait`, only when a byte is
+// already there. False at the end of the input.
+bool fetchKey(bool wait) {
+    if (gPendingKey >= 0)
+        return true;
+    if (gInputEnded)
+        return false;
+    if (!wait) {
+        struct pollfd fd = {STDIN_FILENO, POLLIN, 0};
+        if (poll(&fd, 1, 0) <= 0)
+            return false;
+    }
+    unsigned char c = 0;
+    ssize_t n;
+    do {
+        n = read(STDIN_FILENO, &c, 1);
+    } while (n < 0 && errno == EINTR);
+    if (n == 1) {
+        gPendingKey = c;
+        return true;
+    }
+    gInputEnded = true;
+    return false;
+}
+
+} // namespace
+
+void platformInit() {
+    std::setlocale(LC_CTYPE, "");
+    gConsoleUtf8 = isatty(STDOUT_FILENO) && std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+
+    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &gSavedTerminal) == 0) {
+        struct termios raw = gSavedTerminal;
+        raw.c_lflag &= ~tcflag_t(ICANON | ECHO); // ISIG stays: Ctrl-C still interrupts
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0)
+            gTerminalSaved = true;
+    }
+
+    // Block SIGINT here, before any other thread exists, so that every
+    // thread (the board library's included) inherits the mask and only the
+    // interrupt thread ever receives it.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread(interruptThread).detach();
+}
+
+void platformRestoreConsole() {
+    if (gTerminalSaved)
+        tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+}
+
+void platformConsoleWrite(const char *cp1251, std::size_t length) {
+    std::string text;
+    if (gConsoleUtf8) {
+        text = cp1251ToUtf8(cp1251, length);
+    } else {
+        text.resize(length);
+        for (std::size_t i = 0; i < length; ++i)
+            text[i] = static_cast<char>(cp1251ToCp866(static_cast<unsigned char>(cp1251[i])));
+    }
+    const char *p = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        ssize_t n = write(STDOUT_FILENO, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return; // console gone: nothing sensible left to do
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+bool platformKeyWaiting() { return fetchKey(false); }
+
+int platformReadKey() {
+    if (!fetchKey(true))
+        return kKeyEndOfInput;
+    int key = gPendingKey;
+    gPendingKey = -1;
+    return key;
+}
+
+std::string platformCurrentDir() {
+    std::error_code error;
+    std::filesystem::path dir = std::filesystem::current_path(error);
+    return error ? std::string() : dir.string();
+}
+
+bool platformChangeDir(const std::string &path) {
+    std::error_code error;
+    std::filesystem::current_path(path, error);
+    return !error;
+}
+
+const char *platformDspProgramDir() { return "dsp_app"; }
+
+std::uint32_t platformMillis() {
+    auto elapsed = std::chrono::steady_clock::now() - kProgramStart;
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+void platformSleepMs(unsigned milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+std::tm platformLocalTime() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+void platformSetInterruptHandler(void (*handler)()) { gInterruptHandler.store(handler); }
+
+void platformExit(int status) {
+    platformRestoreConsole();
+    _exit(status & 0xFF);
+}
+
+#endif // ZT_PLATFORM_POSIX

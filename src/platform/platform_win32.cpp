@@ -1,0 +1,132 @@
+// platform_win32.cpp - the platform layer on Windows.
+#include "platform/platform.h"
+
+#if ZT_PLATFORM_WIN32 /* This file is used on Windows only. */
+
+#include <atomic>
+#include <chrono>
+#include <conio.h>
+#include <cstdio>
+#include <direct.h>
+#include <filesystem>
+#include <io.h>
+#include <string>
+#include <thread>
+#include <windows.h>
+
+namespace {
+
+const auto kProgramStart = std::chrono::steady_clock::now();
+
+std::atomic<void (*)()> gInterruptHandler{nullptr}; // onCtrlC once installed
+bool gKeyboardIsConsole = false;                    // stdin is the console keyboard, not a pipe or file
+int gPendingKey = -1;                               // byte read ahead from a redirected stdin
+bool gInputEnded = false;                           // redirected stdin has ended
+
+// The system calls this on a thread of its own for Ctrl-C and Ctrl-Break.
+BOOL WINAPI consoleControl(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    if (void (*handler)() = gInterruptHandler.load())
+        handler();
+    return FALSE; // no handler yet: the default action ends the process
+}
+
+// A redirected stdin: one key per byte. Without `wait`, only when a byte
+// is already there (a pipe is asked how much it holds; a file always has
+// its next byte or its end).
+bool fetchRedirectedKey(bool wait) {
+    if (gPendingKey >= 0)
+        return true;
+    if (gInputEnded)
+        return false;
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (!wait && GetFileType(input) == FILE_TYPE_PIPE) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) {
+            gInputEnded = true; // the writer closed the pipe
+            return false;
+        }
+        if (available == 0)
+            return false;
+    }
+    unsigned char c = 0;
+    DWORD read = 0;
+    if (ReadFile(input, &c, 1, &read, nullptr) && read == 1) {
+        gPendingKey = c;
+        return true;
+    }
+    gInputEnded = true;
+    return false;
+}
+
+} // namespace
+
+void platformInit() {
+    DWORD mode = 0;
+    gKeyboardIsConsole = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+    SetConsoleCtrlHandler(consoleControl, TRUE);
+}
+
+void platformRestoreConsole() { std::fflush(stdout); }
+
+void platformConsoleWrite(const char *cp1251, std::size_t length) {
+    std::string text(cp1251, length);
+    if (!text.empty())
+        CharToOemBuffA(text.data(), &text[0], static_cast<DWORD>(text.size()));
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+bool platformKeyWaiting() {
+    if (gKeyboardIsConsole)
+        return _kbhit() != 0;
+    return fetchRedirectedKey(false);
+}
+
+int platformReadKey() {
+    if (gKeyboardIsConsole) {
+        int key = _getch();
+        if (key == 0 || key == 0xE0)
+            key = 0x100 | _getch(); // function and arrow keys: never Escape
+        return key;
+    }
+    if (!fetchRedirectedKey(true))
+        return kKeyEndOfInput;
+    int key = gPendingKey;
+    gPendingKey = -1;
+    return key;
+}
+
+std::string platformCurrentDir() {
+    std::error_code error;
+    std::filesystem::path dir = std::filesystem::current_path(error);
+    return error ? std::string() : dir.string();
+}
+
+bool platformChangeDir(const std::string &path) { return _chdir(path.c_str()) == 0; }
+
+const char *platformDspProgramDir() { return ".\\dsp_app"; }
+
+std::uint32_t platformMillis() {
+    auto elapsed = std::chrono::steady_clock::now() - kProgramStart;
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+void platformSleepMs(unsigned milliseconds) { Sleep(milliseconds); }
+
+std::tm platformLocalTime() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_s(&local, &now);
+    return local;
+}
+
+void platformSetInterruptHandler(void (*handler)()) { gInterruptHandler.store(handler); }
+
+void platformExit(int status) {
+    platformRestoreConsole();
+    _exit(status);
+}
+
+#endif // ZT_PLATFORM_WIN32
