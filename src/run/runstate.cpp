@@ -1,0 +1,6 @@
+// runstate.cpp - the definition of the process-wide run record.
+#include "run/runstate.h"
+
+RunState runState;
+
+void resetRunState() { runState = RunState{}; }

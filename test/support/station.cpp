@@ -1,0 +1,90 @@
+// station.cpp - temporary stations and code page conversion for tests.
+#include "support/station.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iconv.h>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+#ifndef ZT_STATION_TEMPLATE
+#error "ZT_STATION_TEMPLATE must name the station template directory"
+#endif
+
+namespace fs = std::filesystem;
+
+TempStation::TempStation(bool fromTemplate) {
+    std::string pattern = (fs::temp_directory_path() / "zt-station-XXXXXX").string();
+    if (!mkdtemp(&pattern[0]))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+    if (fromTemplate)
+        fs::copy(ZT_STATION_TEMPLATE, path_, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+TempStation::~TempStation() {
+    std::error_code error;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
+    fs::remove_all(path_, error);
+}
+
+void TempStation::write(const std::string &name, const std::string &content) const {
+    std::ofstream(file(name), std::ios::binary) << content;
+}
+
+std::string TempStation::read(const std::string &name) const {
+    std::ifstream in(file(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool TempStation::exists(const std::string &name) const { return fs::exists(file(name)); }
+
+void TempStation::remove(const std::string &name) const { fs::remove_all(file(name)); }
+
+namespace {
+
+std::string convert(const std::string &text, const char *to, const char *from) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        throw std::runtime_error(std::string("iconv cannot convert to ") + to);
+    std::string out(text.size() * 4 + 16, '\0');
+    char *in = const_cast<char *>(text.data());
+    std::size_t inLeft = text.size();
+    char *o = &out[0];
+    std::size_t outLeft = out.size();
+    std::size_t rc = iconv(cd, &in, &inLeft, &o, &outLeft);
+    iconv_close(cd);
+    if (rc == static_cast<std::size_t>(-1))
+        throw std::runtime_error("text cannot be converted: " + text);
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+} // namespace
+
+std::string toCp866(const std::string &utf8) { return convert(utf8, "CP866", "UTF-8"); }
+
+std::string toCp1251(const std::string &utf8) { return convert(utf8, "CP1251", "UTF-8"); }
+
+std::string asLog(const std::string &utf8) {
+    std::string text = toCp1251(utf8), out;
+    for (char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+std::string fromCodePage(const std::string &bytes, const char *codePage) { return convert(bytes, "UTF-8", codePage); }
+
+ScopedDir::ScopedDir(const std::string &dir) : saved_(fs::current_path().string()) { fs::current_path(dir); }
+
+ScopedDir::~ScopedDir() {
+    std::error_code error;
+    fs::current_path(saved_, error);
+}
