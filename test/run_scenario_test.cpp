@@ -1,0 +1,291 @@
+// Whole runs of the real program in a temporary station: what the operator
+// sees on the console (code page 866), what the logs keep (Windows-1251,
+// CR LF) and the exit status.
+#include "support/process.h"
+#include "support/station.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <ctime>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string golden(const std::string &name) {
+    std::ifstream in(std::string(ZT_GOLDEN_DIR) + "/" + name, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_TRUE(in.good() || in.eof()) << "missing golden file " << name;
+    return text.str();
+}
+
+const std::string kPrompt = "\nНажмите любую клавишу\r" + std::string(47, ' ');
+const std::string kSuccess = "\n+++++ ТЕСТИРОВАНИЕ ЗАВЕРШЕНО УСПЕШНО +++++";
+const std::string kAllSkipped = "\n!ТЕСТ HOST-ИНТЕРФЕЙСА ПРОПУЩЕН"
+                                "\n!ТЕСТ HOST-STREAM ПРОПУЩЕН"
+                                "\n!ТЕСТ ПРЕРЫВАНИЙ ПРОПУЩЕН"
+                                "\n!ТЕСТ ВНУТРЕННИХ ЛИНКОВ ПРОПУЩЕН"
+                                "\n!ТЕСТ КЛАСТЕРА P2,P3,P4,P5 ПРОПУЩЕН"
+                                "\n!ФУНКЦИОНАЛЬНЫЙ ТЕСТ БПФ 1К ПРОПУЩЕН"
+                                "\n!ТЕСТ ВНЕШНИХ ЛИНКОВ ПРОПУЩЕН";
+
+// A log's first two lines hold the start's date and time. Checks their
+// form, that they tell the time of the run, and gives the rest of the log.
+std::string afterDateLines(const std::string &log, std::time_t before) {
+    static const std::regex head("^\r\n         \xC4\xE0\xF2\xE0: (\\d\\d)\\.(\\d\\d)\\.(\\d{4})\r\n"
+                                 "\xD2\xE5\xEA\xF3\xF9\xE5\xE5 \xE2\xF0\xE5\xEC\xFF: ([ \\d]\\d):(\\d\\d):(\\d\\d)");
+    std::smatch m;
+    if (!std::regex_search(log, m, head)) {
+        ADD_FAILURE() << "no date and time lines at the start of the log";
+        return log;
+    }
+    std::tm t{};
+    t.tm_mday = std::stoi(m[1]);
+    t.tm_mon = std::stoi(m[2]) - 1;
+    t.tm_year = std::stoi(m[3]) - 1900;
+    t.tm_hour = std::stoi(m[4]);
+    t.tm_min = std::stoi(m[5]);
+    t.tm_sec = std::stoi(m[6]);
+    t.tm_isdst = -1;
+    double skew = std::difftime(std::mktime(&t), before);
+    EXPECT_GE(skew, -1.0);
+    EXPECT_LE(skew, 30.0);
+    return m.suffix().str();
+}
+
+class Run : public ::testing::Test {
+protected:
+    RunResult run(const std::vector<std::string> &args = {}, const std::string &keys = "") {
+        started_ = std::time(nullptr);
+        return runProgram(station_.path(), args, keys);
+    }
+    std::string screenBody(const char *name = "screen1.log") { return afterDateLines(station_.read(name), started_); }
+    std::string protocolBody(const char *name = "protoc1.log") { return afterDateLines(station_.read(name), started_); }
+
+    TempStation station_;
+    std::time_t started_ = 0;
+};
+
+TEST_F(Run, DefaultRunOnTheStationBoard) {
+    RunResult r = run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, toCp866(golden("default-run.console.txt")));
+    EXPECT_EQ(screenBody(), asLog(golden("default-run.screen.txt")));
+    EXPECT_EQ(protocolBody(), asLog(golden("default-run.protocol.txt")));
+    EXPECT_EQ(r.err, "");
+    // Both logs carry the same date and time.
+    EXPECT_EQ(station_.read("screen1.log").substr(0, 48), station_.read("protoc1.log").substr(0, 48));
+}
+
+TEST_F(Run, SecondRunStartsItsLogsAfresh) {
+    run();
+    RunResult r = run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(screenBody(), asLog(golden("default-run.screen.txt")));
+    EXPECT_EQ(protocolBody(), asLog(golden("default-run.protocol.txt")));
+}
+
+TEST_F(Run, BoardNumberChoosesLogsAndIsPassedToTheLibrary) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string open, protocol, screen;
+    } cases[] = {
+        {{}, "QAL_open(1, 0, 0)", "protoc1.log", "screen1.log"},
+        {{"-B0"}, "QAL_open(0, 0, 0)", "protoc1.log", "screen1.log"},
+        {{"-B8"}, "QAL_open(8, 0, 0)", "protoc8.log", "screen8.log"},
+        {{"-B9"}, "QAL_open(9, 0, 0)", "protocol.log", "screen.log"},
+        {{"-B-1"}, "QAL_open(-1, 0, 0)", "protocol.log", "screen.log"},
+        {{"-b3"}, "QAL_open(3, 0, 0)", "protoc3.log", "screen3.log"},
+        {{"-B3x"}, "QAL_open(3, 0, 0)", "protoc3.log", "screen3.log"},
+        {{"-B2", "-B3"}, "QAL_open(3, 0, 0)", "protoc3.log", "screen3.log"},
+        {{"B3", "-X"}, "QAL_open(1, 0, 0)", "protoc1.log", "screen1.log"},
+        {{"-B"}, "QAL_open(0, 0, 0)", "protoc1.log", "screen1.log"},
+    };
+    for (const Case &c : cases) {
+        TempStation station;
+        std::vector<std::string> args = c.args;
+        args.push_back("-V");
+        RunResult r = runProgram(station.path(), args);
+        std::string where = ::testing::PrintToString(c.args);
+        EXPECT_EQ(r.status, 0) << where;
+        EXPECT_NE(r.err.find(c.open + " = "), std::string::npos) << where << "\n" << r.err;
+        EXPECT_TRUE(station.exists(c.protocol)) << where;
+        EXPECT_TRUE(station.exists(c.screen)) << where;
+    }
+}
+
+TEST_F(Run, OnlyTheFirstThreeArgumentsCount) {
+    RunResult r = run({"x", "y", "z", "-B3", "-V"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, ""); // no trace
+    EXPECT_TRUE(station_.exists("protoc1.log"));
+    EXPECT_FALSE(station_.exists("protoc3.log"));
+}
+
+TEST_F(Run, TraceShowsEveryLibraryCallFromTheOptionsOn) {
+    RunResult r = run({"-v"});
+    EXPECT_EQ(r.status, 0);
+    std::vector<std::string> order = {
+        "QAL_displayMode(0x8F)",      "QAL_init(0, 0)",     "QAL_open(1, 0, 0)", "QAL_getInfo(1",
+        "QAL_peek(1, 0, 0x80000010)", "QAL_puRead(1, 1, 0", "QAL_close(1)",      "QAL_cleanup()"};
+    std::size_t at = 0;
+    for (const std::string &call : order) {
+        std::size_t found = r.err.find(call, at);
+        EXPECT_NE(found, std::string::npos) << call << " missing or out of order in\n" << r.err;
+        if (found != std::string::npos)
+            at = found;
+    }
+    EXPECT_EQ(r.err.rfind("QAL_displayMode", 0), 0u) << "the trace starts before the library is initialised";
+    EXPECT_EQ(r.out, toCp866(golden("default-run.console.txt"))); // the console is unchanged
+}
+
+TEST_F(Run, EveryTestSwitchedOffPrintsItsSkipLine) {
+    station_.write("check1.cfg", "[HOST START]\nCHECK=0\n[HSTREAM START]\nCHECK=0\n[INTERRUPTS START]\nCHECK=0\n"
+                                 "[INTLINKS START]\nCHECK=0\n[CLASTER START]\nCHECK=0\n[FFTTIME START]\nCHECK=0\n"
+                                 "[EXTLINKS START]\nCHECK=0\n");
+    RunResult r = run();
+    EXPECT_EQ(r.status, 0);
+    std::string end = kAllSkipped + kSuccess;
+    EXPECT_EQ(r.out.substr(r.out.size() - toCp866(end).size()), toCp866(end));
+    std::string screen = screenBody();
+    EXPECT_EQ(screen.substr(screen.size() - asLog(end).size()), asLog(end));
+    std::string protocol = protocolBody();
+    EXPECT_EQ(protocol.substr(protocol.size() - asLog(end).size()), asLog(end));
+}
+
+TEST_F(Run, MissingSelectionFileSkipsEverythingAndCountsSevenErrors) {
+    station_.remove("check1.cfg");
+    RunResult r = run();
+    EXPECT_EQ(r.status, 0); // a run with errors is still a complete run
+    const std::string warning = "\n### ПРЕДУПРЕЖДЕНИЕ: Не могу открыть файл 'check1.cfg'";
+    std::string end;
+    std::istringstream skips(kAllSkipped.substr(1));
+    for (std::string line; std::getline(skips, line);)
+        end += warning + "\n" + line;
+    end += "\n----- ТЕСТИРОВАНИЕ ЗАВЕРШЕНО С ОШИБКАМИ - 7 ";
+    EXPECT_EQ(r.out.substr(r.out.size() - toCp866(end).size()), toCp866(end));
+    std::string protocol = protocolBody();
+    EXPECT_EQ(protocol.substr(protocol.size() - asLog(end).size()), asLog(end));
+}
+
+// A fatal stop: the message, the key prompt, one key, status 255, and the
+// board closed on the way out.
+TEST_F(Run, BoardOfAnotherModelIsRefused) {
+    station_.write("virtual-board.ini", "[board 1]\nmodel = 0x5367\n");
+    long keysRead = 0;
+    started_ = std::time(nullptr);
+    RunResult r = runWithKeyFile(station_.path(), {"-V"}, "xy", &keysRead);
+    EXPECT_EQ(r.status, 255);
+    const std::string message = "\n### ОШИБКА: Это не модуль ZORVANTIK.";
+    EXPECT_EQ(r.out, toCp866(message + kPrompt));
+    EXPECT_EQ(screenBody(), asLog(message));
+    EXPECT_EQ(protocolBody(), asLog(message));
+    EXPECT_EQ(keysRead, 1);
+    EXPECT_NE(r.err.find("QAL_close(1) = 0"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("QAL_cleanup()"), std::string::npos) << r.err;
+}
+
+TEST_F(Run, BoardThatCannotBeOpened) {
+    station_.write("virtual-board.ini", "[board 1]\npresent = no\n");
+    RunResult r = run({"-V"});
+    EXPECT_EQ(r.status, 255);
+    const std::string message = "\n### ОШИБКА: Не могу открыть модуль.";
+    EXPECT_EQ(r.out, toCp866(message + kPrompt));
+    EXPECT_EQ(protocolBody(), asLog(message));
+    EXPECT_NE(r.err.find("QAL_close(0)"), std::string::npos) << r.err;
+}
+
+TEST_F(Run, MalformedBoardFileIsNamedAndTheBoardNotOpened) {
+    station_.write("virtual-board.ini", "[board 1]\ncpu_mask 0x7F\n");
+    RunResult r = run();
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, toCp866("\n### ОШИБКА: Не могу открыть модуль." + kPrompt));
+    EXPECT_NE(r.err.find("virtual-board.ini:2"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
+TEST_F(Run, LibraryThatCannotStart) {
+    station_.write("virtual-board.ini", "[library]\ninit = fail\n");
+    RunResult r = run();
+    EXPECT_EQ(r.status, 255);
+    const std::string message = "\n### ОШИБКА: Не могу инициализировать модуль.";
+    EXPECT_EQ(r.out, toCp866(message + kPrompt));
+    EXPECT_EQ(screenBody(), asLog(message));
+}
+
+TEST_F(Run, ProtocolLogThatCannotBeCreated) {
+    ::mkdir(station_.file("protoc1.log").c_str(), 0755); // a directory in its way
+    RunResult r = run({"-V"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, toCp866("\n### ОШИБКА: НЕ МОГУ ОТКРЫТЬ ФАЙЛ ПРОТОКОЛА ИСПЫТАНИЙ." + kPrompt));
+    EXPECT_FALSE(station_.exists("screen1.log"));
+    EXPECT_EQ(r.err.find("QAL_init"), std::string::npos);
+    EXPECT_NE(r.err.find("QAL_close(0)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("QAL_cleanup()"), std::string::npos) << r.err;
+}
+
+TEST_F(Run, ScreenLogThatCannotBeCreated) {
+    ::mkdir(station_.file("screen1.log").c_str(), 0755);
+    RunResult r = run();
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, toCp866("\n### ОШИБКА: НЕ МОГУ ОТКРЫТЬ ФАЙЛ МОНИТОРИНГА ИСПЫТАНИЙ." + kPrompt));
+    EXPECT_EQ(protocolBody(), ""); // the date and time lines, nothing more
+}
+
+TEST_F(Run, StationDirectoryThatIsNotWritable) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root writes into any directory";
+    ::chmod(station_.path().c_str(), 0555);
+    RunResult r = run();
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, toCp866("\n### ОШИБКА: НЕ МОГУ ОТКРЫТЬ ФАЙЛ ПРОТОКОЛА ИСПЫТАНИЙ." + kPrompt));
+}
+
+TEST_F(Run, CtrlCDuringTheKeyWaitClosesTheBoard) {
+    station_.write("virtual-board.ini", "[board 1]\nmodel = 0x1234\n");
+    started_ = std::time(nullptr);
+    Process program(station_.path(), {"-V"});
+    ASSERT_TRUE(program.waitForOutput(toCp866("Нажмите любую клавишу")));
+    program.signal(SIGINT);
+    RunResult r = program.finish(20, false);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, toCp866("\n### ОШИБКА: Это не модуль ZORVANTIK.\nНажмите любую клавишу"));
+    const std::string message = "\n### ОШИБКА: Это не модуль ZORVANTIK.";
+    EXPECT_EQ(screenBody(), asLog(message));
+    EXPECT_EQ(protocolBody(), asLog(message));
+    EXPECT_NE(r.err.find("QAL_close(1) = 0"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("QAL_cleanup()"), std::string::npos) << r.err;
+}
+
+TEST_F(Run, ContinuousModeRepeatsUntilCtrlC) {
+    started_ = std::time(nullptr);
+    Process program(station_.path(), {"-C"});
+    ASSERT_TRUE(program.waitForOutput(toCp866("\nТип разъема X6:   LINK\n")));
+    usleep(300 * 1000);
+    program.signal(SIGINT);
+    RunResult r = program.finish(20, false);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(
+        r.out,
+        toCp866(
+            golden("default-run.console.txt").substr(0, golden("default-run.console.txt").size() - kSuccess.size())));
+    EXPECT_EQ(protocolBody().find(toCp1251("ТЕСТИРОВАНИЕ")), std::string::npos);
+}
+
+TEST_F(Run, ContinuousModeWithHostSkippedGoesOnSilently) {
+    station_.write("check1.cfg", "[HOST START]\nCHECK=0\n[HOST END]\n[HSTREAM START]\nCHECK=0\n[HSTREAM END]\n");
+    RunResult r = run({"-C"});
+    EXPECT_EQ(r.status, 0);
+    std::string console = fromCodePage(r.out, "CP866");
+    EXPECT_EQ(console.find("HOST-ИНТЕРФЕЙСА"), std::string::npos);
+    EXPECT_EQ(console.find("HOST-STREAM"), std::string::npos);
+    EXPECT_NE(console.find("\n!ТЕСТ ПРЕРЫВАНИЙ ПРОПУЩЕН"), std::string::npos);
+}
+
+} // namespace
