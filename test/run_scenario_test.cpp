@@ -10,7 +10,7 @@
 #include <csignal>
 #include <ctime>
 #include <fstream>
-#include <regex>
+#include <cstdio>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,25 +38,29 @@ const std::string kAllSkipped = "\n!ТЕСТ HOST-ИНТЕРФЕЙСА ПРОП�
 // A log's first two lines hold the start's date and time. Checks their
 // form, that they tell the time of the run, and gives the rest of the log.
 std::string afterDateLines(const std::string &log, std::time_t before) {
-    static const std::regex head("^\r\n         \xC4\xE0\xF2\xE0: (\\d\\d)\\.(\\d\\d)\\.(\\d{4})\r\n"
-                                 "\xD2\xE5\xEA\xF3\xF9\xE5\xE5 \xE2\xF0\xE5\xEC\xFF: ([ \\d]\\d):(\\d\\d):(\\d\\d)");
-    std::smatch m;
-    if (!std::regex_search(log, m, head)) {
+    const std::string date = asLog("\n         Дата: "), time = asLog("\nТекущее время: ");
+    // "DD.MM.YYYY" and "hh:mm:ss" with the hour padded by a blank.
+    const std::size_t timeAt = date.size() + 10, end = timeAt + time.size() + 8;
+    if (log.size() < end || log.compare(0, date.size(), date) != 0 || log.compare(timeAt, time.size(), time) != 0) {
         ADD_FAILURE() << "no date and time lines at the start of the log";
         return log;
     }
     std::tm t{};
-    t.tm_mday = std::stoi(m[1]);
-    t.tm_mon = std::stoi(m[2]) - 1;
-    t.tm_year = std::stoi(m[3]) - 1900;
-    t.tm_hour = std::stoi(m[4]);
-    t.tm_min = std::stoi(m[5]);
-    t.tm_sec = std::stoi(m[6]);
+    char dot1 = 0, dot2 = 0, colon1 = 0, colon2 = 0;
+    std::string fields = log.substr(date.size(), 10) + " " + log.substr(timeAt + time.size(), 8);
+    EXPECT_EQ(std::sscanf(fields.c_str(), "%2d%c%2d%c%4d %2d%c%2d%c%2d", &t.tm_mday, &dot1, &t.tm_mon, &dot2,
+                          &t.tm_year, &t.tm_hour, &colon1, &t.tm_min, &colon2, &t.tm_sec),
+              10)
+        << fields;
+    EXPECT_TRUE(dot1 == '.' && dot2 == '.' && colon1 == ':' && colon2 == ':') << fields;
+    EXPECT_TRUE(fields[11] == ' ' || t.tm_hour >= 10) << "hour padded with a blank: " << fields;
+    t.tm_mon -= 1;
+    t.tm_year -= 1900;
     t.tm_isdst = -1;
     double skew = std::difftime(std::mktime(&t), before);
     EXPECT_GE(skew, -1.0);
     EXPECT_LE(skew, 30.0);
-    return m.suffix().str();
+    return log.substr(end);
 }
 
 class Run : public ::testing::Test {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -315,20 +315,13 @@ TEST_F(SimQal, TraceWritesOneLinePerCallWhileOn) {
     QAL_displayMode(0);
     QAL_peek(h, 0, kFpga);
     std::string hs = std::to_string(h);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "QAL_displayMode(0x8F) = 0\n"
-                                                        "QAL_open(1, 0, 0) = " +
-                                                            hs +
-                                                            "\n"
-                                                            "QAL_peek(" +
-                                                            hs +
-                                                            ", 0, 0x80000010) = 0x01040200\n"
-                                                            "QAL_getInfo(" +
-                                                            hs +
-                                                            ", info) = 0\n"
-                                                            "QAL_readRAM(" +
-                                                            hs +
-                                                            ", 0, 0x00080000, NULL, 4, 4) = -3\n"
-                                                            "QAL_displayMode(0x0) = 0\n");
+    std::string expected = "QAL_displayMode(0x8F) = 0\n";
+    expected += "QAL_open(1, 0, 0) = " + hs + "\n";
+    expected += "QAL_peek(" + hs + ", 0, 0x80000010) = 0x01040200\n";
+    expected += "QAL_getInfo(" + hs + ", info) = 0\n";
+    expected += "QAL_readRAM(" + hs + ", 0, 0x00080000, NULL, 4, 4) = -3\n";
+    expected += "QAL_displayMode(0x0) = 0\n";
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), expected);
 }
 
 TEST_F(SimQal, TraceLinesOfTwoThreadsNeverInterleave) {
@@ -345,12 +338,13 @@ TEST_F(SimQal, TraceLinesOfTwoThreadsNeverInterleave) {
     other.join();
     QAL_displayMode(0);
     std::istringstream out(::testing::internal::GetCapturedStderr());
-    std::regex shape("QAL_peek\\(" + std::to_string(h) +
-                     ", [01], 0x00080000\\) = 0x00000000|"
-                     "QAL_displayMode\\(0x(8F|0)\\) = 0");
+    const std::string hs = std::to_string(h);
+    const std::set<std::string> allowed = {"QAL_peek(" + hs + ", 0, 0x00080000) = 0x00000000",
+                                           "QAL_peek(" + hs + ", 1, 0x00080000) = 0x00000000",
+                                           "QAL_displayMode(0x8F) = 0", "QAL_displayMode(0x0) = 0"};
     int lines = 0;
     for (std::string line; std::getline(out, line); ++lines)
-        ASSERT_TRUE(std::regex_match(line, shape)) << line;
+        ASSERT_EQ(allowed.count(line), 1u) << line;
     EXPECT_EQ(lines, 2 * kCalls + 2);
 }
 
