@@ -84,11 +84,7 @@ TEST(BoardTitle, VersionIsMajorAndMinorInHex) {
 // identifyBoard against the virtual board described by `board`.
 class Identify : public ::testing::Test {
 protected:
-    void SetUp() override {
-        resetRunState();
-        std::strcpy(runState.protocolLogName, "protoc1.log");
-        std::strcpy(runState.screenLogName, "screen1.log");
-    }
+    void SetUp() override { freshRunState(); }
     void TearDown() override { resetRunState(); }
 
     int identify(const std::string &board) {

@@ -13,9 +13,7 @@ namespace {
 class Output : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetRunState();
-        std::strcpy(runState.protocolLogName, "protoc1.log");
-        std::strcpy(runState.screenLogName, "screen1.log");
+        freshRunState();
         ::testing::internal::CaptureStdout();
     }
     void TearDown() override { resetRunState(); }

@@ -11,11 +11,7 @@ namespace {
 
 class Selection : public ::testing::Test {
 protected:
-    void SetUp() override {
-        resetRunState();
-        std::strcpy(runState.protocolLogName, "protoc1.log");
-        std::strcpy(runState.screenLogName, "screen1.log");
-    }
+    void SetUp() override { freshRunState(); }
     void TearDown() override { resetRunState(); }
 
     // Writes `file` as check1.cfg and asks for `key`.

@@ -21,8 +21,6 @@
 
 namespace {
 
-const auto kProgramStart = std::chrono::steady_clock::now();
-
 bool gConsoleUtf8 = false;                          // stdout is a UTF-8 terminal: write UTF-8, else 866
 bool gTerminalSaved = false;                        // gSavedTerminal holds the mode to restore
 struct termios gSavedTerminal;                      // keyboard mode before platformInit
@@ -140,12 +138,6 @@ int platformReadKey() {
     return key;
 }
 
-std::string platformCurrentDir() {
-    std::error_code error;
-    std::filesystem::path dir = std::filesystem::current_path(error);
-    return error ? std::string() : dir.string();
-}
-
 bool platformChangeDir(const std::string &path) {
     std::error_code error;
     std::filesystem::current_path(path, error);
@@ -153,11 +145,6 @@ bool platformChangeDir(const std::string &path) {
 }
 
 const char *platformDspProgramDir() { return "dsp_app"; }
-
-std::uint32_t platformMillis() {
-    auto elapsed = std::chrono::steady_clock::now() - kProgramStart;
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
-}
 
 void platformSleepMs(unsigned milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 

@@ -4,19 +4,15 @@
 #if ZT_PLATFORM_WIN32 /* This file is used on Windows only. */
 
 #include <atomic>
-#include <chrono>
 #include <conio.h>
 #include <cstdio>
 #include <direct.h>
-#include <filesystem>
 #include <io.h>
 #include <string>
 #include <thread>
 #include <windows.h>
 
 namespace {
-
-const auto kProgramStart = std::chrono::steady_clock::now();
 
 std::atomic<void (*)()> gInterruptHandler{nullptr}; // onCtrlC once installed
 bool gKeyboardIsConsole = false;                    // stdin is the console keyboard, not a pipe or file
@@ -98,20 +94,9 @@ int platformReadKey() {
     return key;
 }
 
-std::string platformCurrentDir() {
-    std::error_code error;
-    std::filesystem::path dir = std::filesystem::current_path(error);
-    return error ? std::string() : dir.string();
-}
-
 bool platformChangeDir(const std::string &path) { return _chdir(path.c_str()) == 0; }
 
 const char *platformDspProgramDir() { return ".\\dsp_app"; }
-
-std::uint32_t platformMillis() {
-    auto elapsed = std::chrono::steady_clock::now() - kProgramStart;
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
-}
 
 void platformSleepMs(unsigned milliseconds) { Sleep(milliseconds); }
 

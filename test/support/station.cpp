@@ -1,7 +1,10 @@
 // station.cpp - temporary stations and code page conversion for tests.
 #include "support/station.h"
 
+#include "run/runstate.h"
+
 #include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -87,4 +90,10 @@ ScopedDir::ScopedDir(const std::string &dir) : saved_(fs::current_path().string(
 ScopedDir::~ScopedDir() {
     std::error_code error;
     fs::current_path(saved_, error);
+}
+
+void freshRunState() {
+    resetRunState();
+    std::strcpy(runState.protocolLogName, "protoc1.log");
+    std::strcpy(runState.screenLogName, "screen1.log");
 }

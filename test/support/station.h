@@ -34,6 +34,10 @@ std::string asLog(const std::string &utf8);
 // Bytes in a code page back to UTF-8, for readable failure messages.
 std::string fromCodePage(const std::string &bytes, const char *codePage);
 
+// Puts runState back to its start and names the logs of board 1, as the
+// driver would before the first message.
+void freshRunState();
+
 // Switches the current directory for the lifetime of the object.
 class ScopedDir {
 public:
