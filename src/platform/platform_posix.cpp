@@ -26,6 +26,9 @@ bool gTerminalSaved = false;                        // gSavedTerminal holds the 
 struct termios gSavedTerminal;                      // keyboard mode before platformInit
 std::atomic<void (*)()> gInterruptHandler{nullptr}; // onCtrlC once installed
 
+constexpr int kEscapeSequenceGapMs = 25; // a sequence's bytes follow Escape closer than this
+constexpr int kKeySequence = 0x1B00;     // an arrow or function key: not Escape
+
 // One key read ahead by platformKeyWaiting; -1 when none.
 int gPendingKey = -1;
 bool gInputEnded = false; // read() reported the end of stdin
@@ -130,12 +133,22 @@ void platformConsoleWrite(const char *cp1251, std::size_t length) {
 
 bool platformKeyWaiting() { return fetchKey(false); }
 
+// A terminal sends arrow and function keys as Escape followed at once by
+// the rest of a sequence. Such a key is read whole and is not Escape, so
+// that only the Escape key itself breaks off a test.
 int platformReadKey() {
     if (!fetchKey(true))
         return kKeyEndOfInput;
     int key = gPendingKey;
     gPendingKey = -1;
-    return key;
+    if (key != kKeyEscape || !gTerminalSaved)
+        return key;
+    struct pollfd fd = {STDIN_FILENO, POLLIN, 0};
+    if (poll(&fd, 1, kEscapeSequenceGapMs) <= 0)
+        return key;
+    unsigned char rest[16];
+    ssize_t n = read(STDIN_FILENO, rest, sizeof rest);
+    return n > 0 ? kKeySequence : key;
 }
 
 bool platformChangeDir(const std::string &path) {

@@ -7,12 +7,14 @@
 // runState.errorCount.
 #include "run/driver.h"
 
+#include "board/config_check.h"
 #include "board/identify.h"
 #include "board/qal.h"
 #include "platform/platform.h"
 #include "run/output.h"
 #include "run/runstate.h"
 #include "run/selection.h"
+#include "tests/host/host_tests.h"
 
 #include <cctype>
 #include <climits>
@@ -32,12 +34,12 @@ struct TestStep {
     int (*runPerCpu)(std::int32_t hBoard, int cpu); // the test, run per present processor
 };
 
-const TestStep kHostStep = {"HOST", "\n!ТЕСТ HOST-ИНТЕРФЕЙСА ПРОПУЩЕН", nullptr, nullptr};
-const TestStep kStreamStep = {"HSTREAM", "\n!ТЕСТ HOST-STREAM ПРОПУЩЕН", nullptr, nullptr};
+const TestStep kHostStep = {"HOST", "\n!ТЕСТ HOST-ИНТЕРФЕЙСА ПРОПУЩЕН", hostExchangeTest, nullptr};
+const TestStep kStreamStep = {"HSTREAM", "\n!ТЕСТ HOST-STREAM ПРОПУЩЕН", dmaStreamTest, nullptr};
 
 // The sequence after the host exchange and stream tests, in order.
 const TestStep kLaterSteps[] = {
-    {"INTERRUPTS", "\n!ТЕСТ ПРЕРЫВАНИЙ ПРОПУЩЕН", nullptr, nullptr},
+    {"INTERRUPTS", "\n!ТЕСТ ПРЕРЫВАНИЙ ПРОПУЩЕН", interruptTests, nullptr},
     {"INTLINKS", "\n!ТЕСТ ВНУТРЕННИХ ЛИНКОВ ПРОПУЩЕН", nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr}, // per-processor memory; SDRAM is asked inside
     {"CLASTER", "\n!ТЕСТ КЛАСТЕРА P2,P3,P4,P5 ПРОПУЩЕН", nullptr, nullptr},
@@ -114,12 +116,8 @@ void runSequence() {
         // The host exchange test repeats until the operator breaks off the
         // run; when HOST is skipped, so is the stream test, silently.
         if (isSelected(kHostStep))
-            for (;;) {
-                if (kHostStep.run)
-                    runStep(kHostStep);
-                else
-                    platformSleepMs(100); // nothing to repeat in this build
-            }
+            for (;;)
+                runStep(kHostStep);
     } else {
         askAndRun(kHostStep);
         askAndRun(kStreamStep);
@@ -172,6 +170,8 @@ void onCtrlC() {
     platformExit(-1);
 }
 
+void abortRun() { platformExit(-1); }
+
 int runDriver(int argc, char **argv) {
     parseOptions(argc, argv);
     chooseLogNames(runState.boardLid);
@@ -186,6 +186,10 @@ int runDriver(int argc, char **argv) {
     if (identifyBoard(runState.hBoard) == kNotThisBoard)
         fatalStop("\n### ОШИБКА: Это не модуль ZORVANTIK.", true);
     allocateBuffers();
+    if (moduleConfigCheck(runState.hBoard) != 0) {
+        report("\n### ОШИБКА: Не могу проверить конфигурацию.");
+        ++runState.errorCount;
+    }
 
     runSequence();
 

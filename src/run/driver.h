@@ -17,6 +17,11 @@ void chooseLogNames(std::int32_t boardLid);
 // fatal stop.
 [[noreturn]] void onCtrlC();
 
+// Ends the program at once with status -1, without verdict and without
+// closing the board: the way out of a test whose DSP program is missing
+// and without which the run cannot go on.
+[[noreturn]] void abortRun();
+
 // Runs the whole acceptance run and returns the exit status of a complete
 // run (0). Fatal stops end the process inside.
 int runDriver(int argc, char **argv);

@@ -101,6 +101,7 @@ void report(const char *format, ...) { ZT_EMIT(kConsole | kScreen | kProtocol); 
 void reportScreen(const char *format, ...) { ZT_EMIT(kConsole | kScreen); }
 void logScreen(const char *format, ...) { ZT_EMIT(kScreen); }
 void logProtocol(const char *format, ...) { ZT_EMIT(kProtocol); }
+void logBoth(const char *format, ...) { ZT_EMIT(kScreen | kProtocol); }
 
 bool startLog(const char *name, const char *text) {
     std::lock_guard<std::mutex> hold(gOutputLock);

@@ -21,6 +21,8 @@ void reportScreen(const char *format, ...) ZT_PRINTF(1, 2);
 // One log alone, for messages whose sinks differ.
 void logScreen(const char *format, ...) ZT_PRINTF(1, 2);
 void logProtocol(const char *format, ...) ZT_PRINTF(1, 2);
+// Both logs, not the console (for messages the console shows otherwise).
+void logBoth(const char *format, ...) ZT_PRINTF(1, 2);
 
 // Creates (truncates) the log `name` and writes `text` into it. False when
 // the file cannot be created.

@@ -1,0 +1,18 @@
+// dspload.cpp - the load convention every test follows.
+#include "board/dspload.h"
+
+#include "board/qal.h"
+#include "platform/platform.h"
+
+#include <string>
+
+// The way back is kept whole, however long the station's path is. When
+// the program directory cannot be entered, QAL_load looks in the station
+// itself and fails there like any missing program.
+int loadDspProgram(std::int32_t handle, int node, const char *file) {
+    std::string station = platformCurrentDir();
+    platformChangeDir(platformDspProgramDir());
+    int result = QAL_load(handle, node, file, 0, nullptr);
+    platformChangeDir(station);
+    return result;
+}
