@@ -117,11 +117,17 @@ bool Process::pump(int timeoutMs) {
     return true;
 }
 
-bool Process::waitForOutput(const std::string &needle, double seconds) {
+bool Process::waitForOutput(const std::string &needle, double seconds, int times) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (result_.out.find(needle) == std::string::npos) {
+    auto found = [&] {
+        int n = 0;
+        for (std::size_t at = result_.out.find(needle); at != std::string::npos; at = result_.out.find(needle, at + 1))
+            ++n;
+        return n >= times;
+    };
+    while (!found()) {
         if (std::chrono::steady_clock::now() > deadline || !pump(50))
-            return result_.out.find(needle) != std::string::npos;
+            return found();
     }
     return true;
 }

@@ -25,8 +25,9 @@ public:
 
     void write(const std::string &keys);
     void closeInput();
-    // Waits until stdout holds `needle` (as bytes); false after `seconds`.
-    bool waitForOutput(const std::string &needle, double seconds = 20);
+    // Waits until stdout holds `needle` (as bytes) `times` times; false
+    // after `seconds`.
+    bool waitForOutput(const std::string &needle, double seconds = 20, int times = 1);
     void signal(int sig);
     // Waits for the end, killing the program after `seconds`. Closes stdin
     // first, unless the program is to end on its own with keys still awaited.

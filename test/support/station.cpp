@@ -25,8 +25,12 @@ TempStation::TempStation(bool fromTemplate) {
     if (!mkdtemp(&pattern[0]))
         throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
-    if (fromTemplate)
+    if (fromTemplate) {
         fs::copy(ZT_STATION_TEMPLATE, path_, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        // The station's board is paced for people to watch; tests run on
+        // the built-in healthy board, which is the same board unpaced.
+        fs::remove(file("virtual-board.ini"));
+    }
 }
 
 TempStation::~TempStation() {
@@ -96,4 +100,42 @@ void freshRunState() {
     resetRunState();
     std::strcpy(runState.protocolLogName, "protoc1.log");
     std::strcpy(runState.screenLogName, "screen1.log");
+}
+
+std::string consoleText(const std::string &bytes) { return fromCodePage(bytes, "CP866"); }
+
+std::string logText(const std::string &bytes) {
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            continue;
+        if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r'))
+            text += "<LF>";
+        text += bytes[i];
+    }
+    return fromCodePage(text, "CP1251");
+}
+
+std::string maskVariable(std::string text, std::size_t *statusLines) {
+    const std::string unit = " MB/c";
+    for (std::size_t at = text.find(unit); at != std::string::npos;) {
+        std::size_t start = at;
+        while (start > 0 && text[start - 1] != ' ')
+            --start;
+        text.replace(start, at - start, "R");
+        at = text.find(unit, start + 1 + unit.size());
+    }
+    // A status line runs from its "\r" to the blanks that end it.
+    const std::string status = "\rСостояние: ", tail = "               ";
+    std::size_t lines = 0;
+    for (std::size_t at = text.find(status); at != std::string::npos; at = text.find(status, at)) {
+        std::size_t end = text.find(tail, at);
+        if (end == std::string::npos)
+            break;
+        text.erase(at, end + tail.size() - at);
+        ++lines;
+    }
+    if (statusLines)
+        *statusLines = lines;
+    return text;
 }

@@ -5,8 +5,9 @@
 
 #include <string>
 
-// A fresh copy of the station template (dsp_app/, check1.cfg,
-// virtual-board.ini) in a temporary directory, removed afterwards.
+// A fresh copy of the station template (dsp_app/, check1.cfg) in a
+// temporary directory, removed afterwards. Without a board file the
+// library gives every board number the built-in healthy board, unpaced.
 class TempStation {
 public:
     explicit TempStation(bool fromTemplate = true);
@@ -33,6 +34,16 @@ std::string toCp1251(const std::string &utf8);
 std::string asLog(const std::string &utf8);
 // Bytes in a code page back to UTF-8, for readable failure messages.
 std::string fromCodePage(const std::string &bytes, const char *codePage);
+
+// A console's bytes (code page 866) as UTF-8.
+std::string consoleText(const std::string &bytes);
+// A log's bytes (Windows-1251, CR LF) as UTF-8 with "\n" line ends; a line
+// end without its CR shows as "<LF>", so that comparisons catch it.
+std::string logText(const std::string &bytes);
+// The figures that differ from run to run, masked: every rate before
+// " MB/c" becomes "R", and the DMA stream's status lines ("\rСостояние: ...")
+// are taken out; `statusLines` (when given) receives how many there were.
+std::string maskVariable(std::string text, std::size_t *statusLines = nullptr);
 
 // Puts runState back to its start and names the logs of board 1, as the
 // driver would before the first message.
