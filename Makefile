@@ -3,6 +3,7 @@
 #               program there on the virtual board (ARGS="-B2 -V" passes options)
 #   make test   build and run the whole test suite
 # and, for CI and porting:
+#   make bench     the benchmarks (unpaced virtual board against memcpy)
 #   make asan      the test suite built with AddressSanitizer and UBSan
 #   make windows   cross-compile for Windows with MinGW-w64
 #   make install   install into PREFIX (default /usr/local)
@@ -13,7 +14,7 @@ JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX   ?= /usr/local
 ARGS     ?=
 
-.PHONY: all build run test asan windows install clean
+.PHONY: all build run test bench asan windows install clean
 
 all: build
 
@@ -30,6 +31,9 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	cd $(BUILD) && ./zt_bench
 
 asan:
 	$(MAKE) test BUILD=build-asan CMAKE_ARGS="-DZT_SANITIZE=ON -DZT_BUILD_BENCH=OFF"
