@@ -9,8 +9,10 @@
 
 #include "ini.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <vector>
 
 namespace {
 
@@ -23,30 +25,6 @@ std::string lower(std::string s) {
     for (char &c : s)
         c = char(std::tolower((unsigned char)c));
     return s;
-}
-
-/* Decimal or 0x hexadecimal, no sign, at most `max`. */
-bool parseNumber(const std::string &s, uint32_t max, uint32_t &out) {
-    bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
-    size_t i = hex ? 2 : 0;
-    if (i == s.size())
-        return false;
-    uint64_t n = 0;
-    for (; i < s.size(); ++i) {
-        int c = (unsigned char)s[i];
-        int digit;
-        if (std::isdigit(c))
-            digit = c - '0';
-        else if (hex && std::isxdigit(c))
-            digit = std::tolower(c) - 'a' + 10;
-        else
-            return false;
-        n = n * (hex ? 16 : 10) + unsigned(digit);
-        if (n > max)
-            return false;
-    }
-    out = uint32_t(n);
-    return true;
 }
 
 std::string numberWanted(uint32_t max) {
@@ -102,6 +80,12 @@ bool setFpgaVersion(const std::string &value, BoardConfig &cfg, std::string &wan
 constexpr char kSynx[] = "synx";
 constexpr char kPiox[] = "piox";
 
+constexpr char kOk[] = "ok";
+constexpr char kDead[] = "dead";
+constexpr char kRefused[] = "refused";
+
+constexpr uint32_t kMaxMBps = 100000;
+
 template <uint32_t BoardConfig::*Field, const char *Other>
 bool setConnector(const std::string &value, BoardConfig &cfg, std::string &wants) {
     std::string v = lower(value);
@@ -111,6 +95,102 @@ bool setConnector(const std::string &value, BoardConfig &cfg, std::string &wants
         cfg.*Field = 1;
     } else if (!parseNumber(v, 255, cfg.*Field)) {
         wants = std::string("link, ") + Other + " or a number from 0 to 255";
+        return false;
+    }
+    return true;
+}
+
+/* Two-word keys: the healthy word and the faulty one. */
+template <bool BoardConfig::*Field, const char *Healthy, const char *Faulty>
+bool setHealth(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    std::string v = lower(value);
+    if (v != Healthy && v != Faulty) {
+        wants = std::string(Healthy) + " or " + Faulty;
+        return false;
+    }
+    cfg.*Field = v == Healthy;
+    return true;
+}
+
+template <PacePath Path> bool setPace(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    if (!parseNumber(value, kMaxMBps, cfg.paceMBps[Path])) {
+        wants = numberWanted(kMaxMBps);
+        return false;
+    }
+    return true;
+}
+
+/* The comma-separated items of a list value, each trimmed. */
+std::vector<std::string> listItems(const std::string &value) {
+    std::vector<std::string> items;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = value.find(',', start);
+        std::string item = value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        size_t b = item.find_first_not_of(" \t"), e = item.find_last_not_of(" \t");
+        items.push_back(b == std::string::npos ? "" : item.substr(b, e - b + 1));
+        if (comma == std::string::npos)
+            return items;
+        start = comma + 1;
+    }
+}
+
+bool setSdramChips(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    std::vector<std::string> items = listItems(value);
+    uint32_t chips[4];
+    bool ok = items.size() == 4;
+    for (size_t i = 0; ok && i < 4; ++i)
+        ok = parseNumber(items[i], 0xFFFFFFFFu, chips[i]);
+    if (!ok) {
+        wants = "four numbers separated by commas";
+        return false;
+    }
+    std::copy(chips, chips + 4, cfg.sdramChips);
+    return true;
+}
+
+/* "P1:0x80003:0:1" or "P1:0x80000-0x80FFF:31:1". */
+bool parseStuckBit(const std::string &item, StuckBit &out) {
+    std::vector<std::string> f;
+    for (size_t start = 0;;) {
+        size_t colon = item.find(':', start);
+        f.push_back(item.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+        if (colon == std::string::npos)
+            break;
+        start = colon + 1;
+    }
+    uint32_t cpu;
+    if (f.size() != 4 || f[0].size() < 2 || std::tolower((unsigned char)f[0][0]) != 'p' ||
+        !parseNumber(f[0].substr(1), 7, cpu) || cpu < 1)
+        return false;
+    out.node = int32_t(cpu - 1);
+    size_t dash = f[1].find('-');
+    if (!parseNumber(f[1].substr(0, dash), 0xFFFFFFFFu, out.first))
+        return false;
+    out.last = out.first;
+    if (dash != std::string::npos &&
+        (!parseNumber(f[1].substr(dash + 1), 0xFFFFFFFFu, out.last) || out.last < out.first))
+        return false;
+    return parseNumber(f[2], 31, out.bit) && parseNumber(f[3], 1, out.value);
+}
+
+bool setStuckBits(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    std::vector<StuckBit> bits;
+    for (const std::string &item : listItems(value)) {
+        StuckBit bit;
+        if (!parseStuckBit(item, bit)) {
+            wants = "P<n>:address[-address]:bit:value, ...";
+            return false;
+        }
+        bits.push_back(bit);
+    }
+    cfg.stuckBits = bits;
+    return true;
+}
+
+bool setStreamMode(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    if (!parseNumber(value, 2, cfg.streamMode) || cfg.streamMode < 1) {
+        wants = "1 or 2";
         return false;
     }
     return true;
@@ -146,6 +226,22 @@ const Key<BoardConfig> kBoardKeys[] = {
     {"x6", setConnector<&BoardConfig::x6Type, kPiox>},
     {"id_tag", setNumber<&BoardConfig::idTag, 0xFFFF>},
     {"id_prefix_size", setNumber<&BoardConfig::idPrefixSize, 0xFFFF>},
+    {"dpram", setYesNo<&BoardConfig::dpram>},
+    {"interrupts", setHealth<&BoardConfig::interrupts, kOk, kDead>},
+    {"ram_stuck_bit", setStuckBits},
+    {"p1_sdram_chips", setSdramChips},
+    {"sdrcon", setNumber<&BoardConfig::sdrcon>},
+    {"csdram_cycles", setNumber<&BoardConfig::csdramCycles>},
+    {"csdram_signal", setYesNo<&BoardConfig::csdramSignal>},
+    {"stream_capture", setHealth<&BoardConfig::streamCapture, kOk, kRefused>},
+    {"stream_mode", setStreamMode},
+    {"stream_state_fail_from", setNumber<&BoardConfig::streamStateFailFrom>},
+    {"host_port_mbps", setPace<kPaceHostPort>},
+    {"dpram_mbps", setPace<kPaceDpram>},
+    {"fifo_bus_mbps", setPace<kPaceFifoBus>},
+    {"fifo_link_mbps", setPace<kPaceFifoLink>},
+    {"messages_mbps", setPace<kPaceMessages>},
+    {"stream_mbps", setPace<kPaceStream>},
 };
 
 const Key<LibraryConfig> kLibraryKeys[] = {
@@ -208,6 +304,29 @@ bool applyFile(const IniFile &ini, const std::string &path, BoardFileScope scope
 }
 
 } // namespace
+
+bool parseNumber(const std::string &s, uint32_t max, uint32_t &out) {
+    bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+    size_t i = hex ? 2 : 0;
+    if (i == s.size())
+        return false;
+    uint64_t n = 0;
+    for (; i < s.size(); ++i) {
+        int c = (unsigned char)s[i];
+        int digit;
+        if (std::isdigit(c))
+            digit = c - '0';
+        else if (hex && std::isxdigit(c))
+            digit = std::tolower(c) - 'a' + 10;
+        else
+            return false;
+        n = n * (hex ? 16 : 10) + unsigned(digit);
+        if (n > max)
+            return false;
+    }
+    out = uint32_t(n);
+    return true;
+}
 
 bool parseBoardFile(const std::string &text, const std::string &path, BoardFileScope scope, BoardFile &out,
                     std::string &error) {

@@ -13,9 +13,23 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 /* The board file, read from the current directory. */
 #define QAL_BOARD_FILE "virtual-board.ini"
+
+/* One stuck bit of a processor's internal memory: every read of the words
+ * first..last shows bit `bit` as `value`, whatever was written. */
+struct StuckBit {
+    int32_t node;   /* 0..6 for P1..P7 */
+    uint32_t first; /* word address */
+    uint32_t last;  /* word address, first <= last */
+    uint32_t bit;   /* 0..31 */
+    uint32_t value; /* 0 or 1 */
+};
+
+/* Paths whose bandwidth the board file may set; see pacing.h. */
+enum PacePath { kPaceHostPort, kPaceDpram, kPaceFifoBus, kPaceFifoLink, kPaceMessages, kPaceStream, kPacePaths };
 
 /* Section [board N]. Key names in quotes. */
 struct BoardConfig {
@@ -45,6 +59,29 @@ struct BoardConfig {
     uint32_t x6Type = 0;        /* "x6": link (0), piox (1) or a raw code */
     uint32_t idTag = 0x5366;    /* "id_tag": tag of the board's own entry; another value hides it */
     uint32_t idPrefixSize = 18; /* "id_prefix_size": size field of the 0x0610 entry before it */
+
+    /* host interface */
+    bool dpram = true;      /* "dpram" yes/no: no = nothing answers, reads all ones */
+    bool interrupts = true; /* "interrupts" ok/dead: dead = DSP-to-host signals never reach the host */
+
+    /* faults of the processors' internal memory */
+    std::vector<StuckBit> stuckBits; /* "ram_stuck_bit": P<n>:address[-address]:bit:value, ... */
+
+    /* P1's dynamic memory and what csdram measures */
+    /* "p1_sdram_chips": the four chips' sizes in words, bit 31 marks overhead */
+    uint32_t sdramChips[4] = {0x100000, 0x100000, 0x100000, 0x100000};
+    uint32_t sdrcon = 0x3A49;         /* "sdrcon": P1's SDRCON register */
+    uint32_t csdramCycles = 20000000; /* "csdram_cycles": cycles of csdram's 8 MB transfer */
+    bool csdramSignal = true;         /* "csdram_signal" yes/no: no = csdram halts silently */
+
+    /* DMA stream service */
+    bool streamCapture = true;        /* "stream_capture" ok/refused */
+    uint32_t streamMode = 1;          /* "stream_mode": 1 exclusive, 2 observer (another client runs it) */
+    uint32_t streamStateFailFrom = 0; /* "stream_state_fail_from": n-th and later state queries fail; 0 never */
+
+    /* pacing, MB/s (1 MB = 1048576 bytes); 0 = as fast as the machine goes */
+    uint32_t paceMBps[kPacePaths] = {}; /* "host_port_mbps", "dpram_mbps", "fifo_bus_mbps", "fifo_link_mbps",
+                                           "messages_mbps", "stream_mbps" */
 };
 
 /* Section [library]. */
@@ -75,5 +112,9 @@ bool readBoardFile(const std::string &path, BoardFileScope scope, BoardFile &out
 
 /* Board N of the file, or the healthy board when it has no section. */
 BoardConfig boardConfig(const BoardFile &file, int32_t boardNumber);
+
+/* A number as the board file and DSP program files write it: decimal or
+ * 0x hexadecimal, no sign, at most `max`. */
+bool parseNumber(const std::string &s, uint32_t max, uint32_t &out);
 
 #endif /* ZORVANTIK_SIM_BOARD_CONFIG_H */

@@ -106,6 +106,73 @@ TEST(SimBoardConfig, ReadsEveryKeyOfItsOwnSectionOnly) {
     EXPECT_EQ(other.serial, BoardConfig().serial);
 }
 
+TEST(SimBoardConfig, ReadsTheHostInterfaceAndFaultKeys) {
+    BoardConfig healthy = boardOf("[board 1]\n");
+    EXPECT_TRUE(healthy.dpram);
+    EXPECT_TRUE(healthy.interrupts);
+    EXPECT_TRUE(healthy.csdramSignal);
+    EXPECT_TRUE(healthy.streamCapture);
+    EXPECT_EQ(healthy.streamMode, 1u);
+    EXPECT_EQ(healthy.streamStateFailFrom, 0u);
+    EXPECT_EQ(healthy.csdramCycles, 20000000u);
+    EXPECT_TRUE(healthy.stuckBits.empty());
+    for (uint32_t chip : healthy.sdramChips)
+        EXPECT_EQ(chip, 0x100000u);
+    for (uint32_t mbps : healthy.paceMBps)
+        EXPECT_EQ(mbps, 0u);
+
+    BoardConfig c = boardOf("[board 1]\ndpram = no\ninterrupts = DEAD\ncsdram_signal = no\n"
+                            "stream_capture = refused\nstream_mode = 2\nstream_state_fail_from = 7\n"
+                            "p1_sdram_chips = 0x80100000,0x100000 , 0, 4\nsdrcon = 0x4A51\ncsdram_cycles = 2000000\n"
+                            "ram_stuck_bit = P1:0x80003:0:1, p7:0x80000-0x80FFF:31:0\n"
+                            "host_port_mbps = 60\ndpram_mbps = 40\nfifo_bus_mbps = 100\nfifo_link_mbps = 41\n"
+                            "messages_mbps = 80\nstream_mbps = 120\n");
+    EXPECT_FALSE(c.dpram);
+    EXPECT_FALSE(c.interrupts);
+    EXPECT_FALSE(c.csdramSignal);
+    EXPECT_FALSE(c.streamCapture);
+    EXPECT_EQ(c.streamMode, 2u);
+    EXPECT_EQ(c.streamStateFailFrom, 7u);
+    EXPECT_EQ(c.sdramChips[0], 0x80100000u);
+    EXPECT_EQ(c.sdramChips[1], 0x100000u);
+    EXPECT_EQ(c.sdramChips[2], 0u);
+    EXPECT_EQ(c.sdramChips[3], 4u);
+    EXPECT_EQ(c.sdrcon, 0x4A51u);
+    EXPECT_EQ(c.csdramCycles, 2000000u);
+    ASSERT_EQ(c.stuckBits.size(), 2u);
+    const StuckBit &a = c.stuckBits[0], &b = c.stuckBits[1];
+    EXPECT_EQ(a.node, 0);
+    EXPECT_EQ(a.first, 0x80003u);
+    EXPECT_EQ(a.last, 0x80003u);
+    EXPECT_EQ(a.bit, 0u);
+    EXPECT_EQ(a.value, 1u);
+    EXPECT_EQ(b.node, 6);
+    EXPECT_EQ(b.first, 0x80000u);
+    EXPECT_EQ(b.last, 0x80FFFu);
+    EXPECT_EQ(b.bit, 31u);
+    EXPECT_EQ(b.value, 0u);
+    const uint32_t pace[kPacePaths] = {60, 40, 100, 41, 80, 120};
+    for (int path = 0; path < kPacePaths; ++path)
+        EXPECT_EQ(c.paceMBps[path], pace[path]) << path;
+}
+
+TEST(SimBoardConfig, RefusesMalformedFaultValues) {
+    const std::string stuckWants = "wants P<n>:address[-address]:bit:value, ...";
+    for (const char *bad : {"P0:0x10:0:1", "P8:0x10:0:1", "P1:0x10:32:1", "P1:0x10:0:2", "P1:0x20-0x10:0:1",
+                            "P1:0x10:0", "1:0x10:0:1", "P1:0x10:0:1,", "P1:0x10:0:1:0"})
+        EXPECT_NE(errorOf(std::string("[board 1]\nram_stuck_bit = ") + bad + "\n").find(stuckWants), std::string::npos)
+            << bad;
+    EXPECT_EQ(errorOf("[board 1]\np1_sdram_chips = 1, 2, 3\n"),
+              "virtual-board.ini:2: 'p1_sdram_chips' wants four numbers separated by commas, got '1, 2, 3'");
+    EXPECT_EQ(errorOf("[board 1]\nstream_mode = 3\n"), "virtual-board.ini:2: 'stream_mode' wants 1 or 2, got '3'");
+    EXPECT_EQ(errorOf("[board 1]\ninterrupts = off\n"),
+              "virtual-board.ini:2: 'interrupts' wants ok or dead, got 'off'");
+    EXPECT_EQ(errorOf("[board 1]\nstream_capture = no\n"),
+              "virtual-board.ini:2: 'stream_capture' wants ok or refused, got 'no'");
+    EXPECT_EQ(errorOf("[board 1]\nstream_mbps = 100001\n"),
+              "virtual-board.ini:2: 'stream_mbps' wants a number from 0 to 100000, got '100001'");
+}
+
 TEST(SimBoardConfig, RefusesBadValuesWithTheKeyAndWhatItWants) {
     EXPECT_EQ(errorOf("[board 1]\n\n\nserial = abc\n"), "virtual-board.ini:4: 'serial' wants a number, got 'abc'");
     EXPECT_EQ(errorOf("[board 1]\nmodel = 0x10000\n"),
