@@ -12,14 +12,22 @@
  * again, as there is one board in that slot; one QAL_close closes it.
  * Every board number has a board, healthy unless the board file says
  * otherwise; only a non-negative number can have a section.
+ *
+ * Service handles (QAL_capture) have a table and a count of their own;
+ * closing a board ends its services' handles too.
  */
 #include "board_config.h"
+#include "channels.h"
+#include "nodes.h"
 #include "qal.h"
 #include "qal_export.h"
+#include "stream.h"
 #include "trace.h"
 #include "virtual_board.h"
 
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,8 +37,10 @@ namespace {
 
 struct Library {
     std::mutex lock;
-    std::map<int32_t, std::shared_ptr<VirtualBoard>> boards; /* open boards by handle */
-    int32_t lastHandle = 0;                                  /* last handle given out */
+    std::map<int32_t, std::shared_ptr<VirtualBoard>> boards;   /* open boards by handle */
+    int32_t lastHandle = 0;                                    /* last handle given out */
+    std::map<int32_t, std::shared_ptr<VirtualBoard>> services; /* captured services by handle, with their board */
+    int32_t lastService = 0;                                   /* last service handle given out */
 };
 
 /* Never destroyed: the Ctrl-C thread may still close boards while the main
@@ -45,6 +55,19 @@ std::shared_ptr<VirtualBoard> findBoard(int32_t handle) {
     std::lock_guard<std::mutex> guard(lib.lock);
     auto it = lib.boards.find(handle);
     return it == lib.boards.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<VirtualBoard> findService(int32_t handle) {
+    Library &lib = library();
+    std::lock_guard<std::mutex> guard(lib.lock);
+    auto it = lib.services.find(handle);
+    return it == lib.services.end() ? nullptr : it->second;
+}
+
+/* Forgets the service handles of a board that goes; under the table lock. */
+void dropServices(Library &lib, const VirtualBoard *board) {
+    for (auto it = lib.services.begin(); it != lib.services.end();)
+        it = it->second.get() == board ? lib.services.erase(it) : std::next(it);
 }
 
 /* Reads the board file of the current directory; a malformed one is
@@ -89,6 +112,7 @@ int32_t closeBoard(int32_t handle) {
             return kQalBadHandle;
         board = std::move(it->second);
         lib.boards.erase(it);
+        dropServices(lib, board.get());
     }
     shutdownBoard(*board);
     return kQalOk;
@@ -100,6 +124,7 @@ int32_t closeAll() {
         Library &lib = library();
         std::lock_guard<std::mutex> guard(lib.lock);
         boards.swap(lib.boards);
+        lib.services.clear();
     }
     for (auto &open : boards)
         shutdownBoard(*open.second);
@@ -124,6 +149,55 @@ int32_t ramWords(const void *buf, uint32_t count, uint32_t elementSize, uint32_t
 std::string quoted(const char *s) { return s ? '"' + std::string(s) + '"' : "NULL"; }
 
 uint32_t sizeArg(const uint32_t *size) { return size ? *size : 0; }
+
+int32_t captureService(int32_t hBoard, int32_t unit, int32_t *mode, const char *name) {
+    auto board = findBoard(hBoard);
+    if (!board)
+        return kQalBadHandle;
+    if (unit != 1 || !mode)
+        return kQalBadArgument;
+    Library &lib = library();
+    std::lock_guard<std::mutex> guard(lib.lock);
+    int32_t handle = lib.lastService + 1;
+    int32_t status = streamCapture(*board, name, handle, *mode);
+    if (status != kQalOk)
+        return status;
+    lib.lastService = handle;
+    lib.services[handle] = board;
+    return handle;
+}
+
+int32_t releaseService(int32_t hService, int32_t unit) {
+    if (unit != 1)
+        return kQalBadArgument;
+    std::shared_ptr<VirtualBoard> board;
+    {
+        Library &lib = library();
+        std::lock_guard<std::mutex> guard(lib.lock);
+        auto it = lib.services.find(hService);
+        if (it == lib.services.end())
+            return kQalBadHandle;
+        board = std::move(it->second);
+        lib.services.erase(it);
+    }
+    return streamRelease(*board, hService);
+}
+
+int32_t listServices(int32_t hBoard, int32_t unit, ServiceEntry *list, int32_t maxEntries, int32_t *count) {
+    if (count)
+        *count = 0;
+    if (!findBoard(hBoard))
+        return kQalBadHandle;
+    if (unit != 1 || (maxEntries > 0 && !list))
+        return kQalBadArgument;
+    if (count)
+        *count = 1;
+    if (maxEntries > 0) {
+        std::memset(&list[0], 0, sizeof list[0]);
+        std::memcpy(list[0].name, kStreamName, sizeof kStreamName);
+    }
+    return kQalOk;
+}
 
 } // namespace
 
@@ -231,102 +305,134 @@ QAL_EXPORT int32_t QAL_writeRAM(int32_t hBoard, int32_t node, uint32_t address, 
     return status;
 }
 
-/*
- * Not on the virtual board yet: each answers kQalFailed and leaves any
- * output in a safe state (no bytes received, no services listed).
- */
-
 QAL_EXPORT int32_t QAL_load(int32_t hBoard, int32_t node, const char *fileName, int32_t argc, char **argv) {
+    auto board = findBoard(hBoard);
+    int32_t status = board ? loadProgram(*board, node, fileName) : kQalBadHandle;
     trace("QAL_load(%d, %d, %s, %d, %s) = %d", hBoard, node, quoted(fileName).c_str(), argc, traceArg(argv, "argv"),
-          kQalFailed);
-    return kQalFailed;
+          status);
+    return status;
 }
 
 QAL_EXPORT int32_t QAL_start(int32_t hBoard, int32_t node) {
-    trace("QAL_start(%d, %d) = %d", hBoard, node, kQalFailed);
-    return kQalFailed;
+    auto board = findBoard(hBoard);
+    int32_t status = board ? startNodes(*board, node) : kQalBadHandle;
+    trace("QAL_start(%d, %d) = %d", hBoard, node, status);
+    return status;
 }
 
 QAL_EXPORT int32_t QAL_reset(int32_t hBoard, int32_t node) {
-    trace("QAL_reset(%d, %d) = %d", hBoard, node, kQalFailed);
-    return kQalFailed;
+    auto board = findBoard(hBoard);
+    int32_t status = board ? resetNodes(*board, node) : kQalBadHandle;
+    trace("QAL_reset(%d, %d) = %d", hBoard, node, status);
+    return status;
 }
 
+/* The message size is in bytes. putMsg leaves it as it was; getMsg sets
+ * it to the bytes received, 0 when none came. */
 QAL_EXPORT int32_t QAL_putMsg(int32_t hBoard, int32_t node, const void *buf, uint32_t *size, int32_t timeoutMs) {
-    trace("QAL_putMsg(%d, %d, %s, %u, %d) = %d", hBoard, node, traceArg(buf, "buf"), sizeArg(size), timeoutMs,
-          kQalFailed);
-    return kQalFailed;
+    auto board = findBoard(hBoard);
+    int32_t status = !board ? kQalBadHandle : !size ? kQalBadArgument : hostPutMsg(*board, node, buf, *size, timeoutMs);
+    trace("QAL_putMsg(%d, %d, %s, %u, %d) = %d", hBoard, node, traceArg(buf, "buf"), sizeArg(size), timeoutMs, status);
+    return status;
 }
 
 QAL_EXPORT int32_t QAL_getMsg(int32_t hBoard, int32_t node, void *buf, uint32_t *size, int32_t timeoutMs) {
     uint32_t wanted = sizeArg(size);
-    if (size)
-        *size = 0;
-    trace("QAL_getMsg(%d, %d, %s, %u, %d) = %d", hBoard, node, traceArg(buf, "buf"), wanted, timeoutMs, kQalFailed);
-    return kQalFailed;
+    auto board = findBoard(hBoard);
+    int32_t status = kQalBadArgument;
+    if (!board) {
+        status = kQalBadHandle;
+        if (size)
+            *size = 0;
+    } else if (size) {
+        status = hostGetMsg(*board, node, buf, *size, timeoutMs);
+    }
+    trace("QAL_getMsg(%d, %d, %s, %u, %d) = %d", hBoard, node, traceArg(buf, "buf"), wanted, timeoutMs, status);
+    return status;
 }
 
 QAL_EXPORT int32_t QAL_readDPRAM(int32_t hBoard, int32_t node, uint32_t offset, void *buf, uint32_t size) {
-    trace("QAL_readDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, kQalFailed);
-    return kQalFailed;
+    auto board = findBoard(hBoard);
+    int32_t status = board ? dpramRead(*board, node, offset, buf, size) : kQalBadHandle;
+    trace("QAL_readDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, status);
+    return status;
 }
 
 QAL_EXPORT int32_t QAL_writeDPRAM(int32_t hBoard, int32_t node, uint32_t offset, const void *buf, uint32_t size) {
-    trace("QAL_writeDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, kQalFailed);
-    return kQalFailed;
+    auto board = findBoard(hBoard);
+    int32_t status = board ? dpramWrite(*board, node, offset, buf, size) : kQalBadHandle;
+    trace("QAL_writeDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, status);
+    return status;
 }
 
 QAL_EXPORT int32_t QAL_readFIFO(int32_t hBoard, int32_t node, int32_t fifo, void *buf, uint32_t size,
                                 int32_t timeoutMs) {
+    auto board = findBoard(hBoard);
+    int32_t status = board ? hostReadFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
     trace("QAL_readFIFO(%d, %d, %d, %s, %u, %d) = %d", hBoard, node, fifo, traceArg(buf, "buf"), size, timeoutMs,
-          kQalFailed);
-    return kQalFailed;
+          status);
+    return status;
 }
 
 QAL_EXPORT int32_t QAL_writeFIFO(int32_t hBoard, int32_t node, int32_t fifo, const void *buf, uint32_t size,
                                  int32_t timeoutMs) {
+    auto board = findBoard(hBoard);
+    int32_t status = board ? hostWriteFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
     trace("QAL_writeFIFO(%d, %d, %d, %s, %u, %d) = %d", hBoard, node, fifo, traceArg(buf, "buf"), size, timeoutMs,
-          kQalFailed);
-    return kQalFailed;
+          status);
+    return status;
 }
 
 QAL_EXPORT int32_t QAL_signalSend(int32_t hBoard, int32_t node, int32_t signal) {
-    trace("QAL_signalSend(%d, %d, %d) = %d", hBoard, node, signal, kQalFailed);
-    return kQalFailed;
+    auto board = findBoard(hBoard);
+    int32_t status = board ? hostSendSignal(*board, node, signal) : kQalBadHandle;
+    trace("QAL_signalSend(%d, %d, %d) = %d", hBoard, node, signal, status);
+    return status;
 }
 
+/* flags has no meaning on this board. */
 QAL_EXPORT int32_t QAL_signalGrab(int32_t hBoard, int32_t node, int32_t signal, int32_t flags, int32_t timeoutMs) {
-    trace("QAL_signalGrab(%d, %d, %d, %d, %d) = %d", hBoard, node, signal, flags, timeoutMs, kQalFailed);
-    return kQalFailed;
+    auto board = findBoard(hBoard);
+    int32_t status = board ? hostGrabSignal(*board, node, signal, timeoutMs) : kQalBadHandle;
+    trace("QAL_signalGrab(%d, %d, %d, %d, %d) = %d", hBoard, node, signal, flags, timeoutMs, status);
+    return status;
 }
 
 QAL_EXPORT int32_t QAL_signalIack(int32_t hBoard, int32_t node, int32_t signal) {
-    trace("QAL_signalIack(%d, %d, %d) = %d", hBoard, node, signal, kQalFailed);
-    return kQalFailed;
+    auto board = findBoard(hBoard);
+    int32_t status = board ? hostAckSignal(*board, node, signal) : kQalBadHandle;
+    trace("QAL_signalIack(%d, %d, %d) = %d", hBoard, node, signal, status);
+    return status;
 }
 
+/* Unit 1 has one service, the DMA stream. */
 QAL_EXPORT int32_t QAL_serviceList(int32_t hBoard, int32_t unit, ServiceEntry *list, int32_t maxEntries,
                                    int32_t *count) {
-    if (count)
-        *count = 0;
+    int32_t status = listServices(hBoard, unit, list, maxEntries, count);
     trace("QAL_serviceList(%d, %d, %s, %d, %s) = %d", hBoard, unit, traceArg(list, "list"), maxEntries,
-          traceArg(count, "count"), kQalFailed);
-    return kQalFailed;
+          traceArg(count, "count"), status);
+    return status;
 }
 
+/* A second capture while the service is held is refused at once; the
+ * timeout is not used. */
 QAL_EXPORT int32_t QAL_capture(int32_t hBoard, int32_t unit, int32_t *mode, const char *serviceName,
                                int32_t timeoutMs) {
+    int32_t status = captureService(hBoard, unit, mode, serviceName);
     trace("QAL_capture(%d, %d, %s, %s, %d) = %d", hBoard, unit, traceArg(mode, "mode"), quoted(serviceName).c_str(),
-          timeoutMs, kQalFailed);
-    return kQalFailed;
+          timeoutMs, status);
+    return status;
 }
 
 QAL_EXPORT int32_t QAL_ctrl(int32_t hService, int32_t unit, int32_t code, void *arg) {
-    trace("QAL_ctrl(%d, %d, 0x%X, %s) = %d", hService, unit, unsigned(code), traceArg(arg, "arg"), kQalFailed);
-    return kQalFailed;
+    auto board = findService(hService);
+    int32_t status = !board ? kQalBadHandle : unit != 1 ? kQalBadArgument : streamCtrl(*board, hService, code, arg);
+    trace("QAL_ctrl(%d, %d, 0x%X, %s) = %d", hService, unit, unsigned(code), traceArg(arg, "arg"), status);
+    return status;
 }
 
 QAL_EXPORT int32_t QAL_release(int32_t hService, int32_t unit) {
-    trace("QAL_release(%d, %d) = %d", hService, unit, kQalFailed);
-    return kQalFailed;
+    int32_t status = releaseService(hService, unit);
+    trace("QAL_release(%d, %d) = %d", hService, unit, status);
+    return status;
 }

@@ -3,19 +3,15 @@
  */
 #include "virtual_board.h"
 
+#include "channels.h"
 #include "id_area.h"
+#include "nodes.h"
+#include "stream.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
-
-/* Processors answer only when fitted; cpu_mask is the board's wiring. */
-int32_t checkNode(const VirtualBoard &b, int32_t node) {
-    if (node < 0 || node >= kNodes || !(b.config.cpuMask >> node & 1))
-        return kQalNoCpu;
-    return kQalOk;
-}
 
 /* The run of words from `a` that lies in one bank, or in one hole between
  * banks (bank -1). Addresses are 64-bit so a block never wraps past 2^32. */
@@ -43,6 +39,22 @@ uint32_t *bankAt(Processor &p, int bank, uint64_t address) {
     return words.data() + (address - kBankBase[bank]);
 }
 
+/* A stuck bit shows in every read of its words, whatever was written:
+ * the cell cannot hold the other value. `out` holds the words read from
+ * `address` on. */
+void applyStuckBits(const VirtualBoard &b, int32_t node, uint64_t address, uint64_t words, uint8_t *out) {
+    for (const StuckBit &s : b.config.stuckBits) {
+        if (s.node != node || s.last < address || s.first >= address + words)
+            continue;
+        uint64_t from = std::max<uint64_t>(s.first, address), to = std::min<uint64_t>(s.last, address + words - 1);
+        for (uint64_t a = from; a <= to; ++a) {
+            uint8_t *byte = out + (a - address) * 4 + s.bit / 8; /* words are little-endian */
+            uint8_t mask = uint8_t(1u << s.bit % 8);
+            *byte = s.value ? uint8_t(*byte | mask) : uint8_t(*byte & ~mask);
+        }
+    }
+}
+
 /* Moves `words` words between processor memory and the host: into `toHost`
  * or out of `fromHost`, whichever is given. Run by run, so a block that
  * strays out of a bank still moves its mapped part. */
@@ -51,7 +63,7 @@ int32_t transfer(VirtualBoard &b, int32_t node, uint32_t address, uint32_t words
     int32_t status = checkNode(b, node);
     if (status != kQalOk)
         return status;
-    std::lock_guard<std::mutex> guard(b.lock);
+    std::unique_lock<std::mutex> guard(b.lock);
     if (b.closing)
         return kQalBadHandle;
 
@@ -72,23 +84,84 @@ int32_t transfer(VirtualBoard &b, int32_t node, uint32_t address, uint32_t words
         done += bytes;
         a += run.words;
     }
+    if (toHost)
+        applyStuckBits(b, node, address, words, toHost);
+    guard.unlock();
+    paceHost(b.pace[kPaceHostPort], uint64_t(words) * 4);
+    return status;
+}
+
+/* What answers at DPRAM byte `offset`: its cell, or nullptr when nothing
+ * does (no DPRAM fitted, or beyond its end). */
+uint8_t *dpramCell(VirtualBoard &b, uint64_t offset) {
+    if (!b.config.dpram || offset >= kDpramBytes)
+        return nullptr;
+    return b.dpram + offset;
+}
+
+/* The status register reads the board's status; writes to it vanish. */
+bool isStatusRegister(uint64_t offset) { return offset >= kDpramStatusOffset && offset < kDpramStatusOffset + 4; }
+
+uint8_t statusByte(uint64_t offset) { return uint8_t(kDpramStatus >> 8 * (offset - kDpramStatusOffset)); }
+
+/* Byte by byte into `toHost` or out of `fromHost`. The DPRAM sits between
+ * the host and P1, so node 0 is its only node. */
+int32_t dpramTransfer(VirtualBoard &b, int32_t node, uint32_t offset, uint8_t *toHost, const uint8_t *fromHost,
+                      uint32_t size) {
+    if (toHost)
+        std::memset(toHost, 0xFF, size);
+    if (node != 0)
+        return kQalNoCpu;
+    std::unique_lock<std::mutex> guard(b.lock);
+    if (b.closing)
+        return kQalBadHandle;
+    int32_t status = kQalOk;
+    for (uint64_t i = 0; i < size; ++i) {
+        uint64_t at = offset + i;
+        uint8_t *cell = dpramCell(b, at);
+        if (!cell)
+            status = kQalUnmapped;
+        else if (toHost)
+            toHost[i] = isStatusRegister(at) ? statusByte(at) : *cell;
+        else if (!isStatusRegister(at))
+            *cell = fromHost[i];
+    }
+    guard.unlock();
+    paceHost(b.pace[kPaceDpram], size);
     return status;
 }
 
 } // namespace
+
+/* Processors answer only when fitted; cpu_mask is the board's wiring. */
+int32_t checkNode(const VirtualBoard &b, int32_t node) {
+    if (node < 0 || node >= kNodes || !(b.config.cpuMask >> node & 1))
+        return kQalNoCpu;
+    return kQalOk;
+}
 
 std::shared_ptr<VirtualBoard> makeBoard(int32_t number, const BoardConfig &cfg) {
     auto b = std::make_shared<VirtualBoard>();
     b->number = number;
     b->config = cfg;
     b->idArea = buildIdArea(cfg);
+    for (int path = 0; path < kPacePaths; ++path)
+        b->pace[path].setRate(cfg.paceMBps[path]);
     return b;
 }
 
+/* Everything a blocked call may wait on hears of the close first; then the
+ * threads the board runs are stopped and joined. */
 void shutdownBoard(VirtualBoard &b) {
-    std::lock_guard<std::mutex> guard(b.lock);
-    b.closing = true;
-    b.wake.notify_all();
+    {
+        std::lock_guard<std::mutex> guard(b.lock);
+        b.closing = true;
+        for (Node &n : b.node)
+            n.stop = true;
+        wakeAll(b);
+    }
+    shutdownStream(b);
+    stopAllNodes(b);
 }
 
 /* Unused members stay zero so callers that look further see no garbage. */
@@ -144,4 +217,16 @@ int32_t boardReadWords(VirtualBoard &b, int32_t node, uint32_t address, void *ds
 
 int32_t boardWriteWords(VirtualBoard &b, int32_t node, uint32_t address, const void *src, uint32_t words) {
     return transfer(b, node, address, words, nullptr, static_cast<const uint8_t *>(src));
+}
+
+int32_t dpramRead(VirtualBoard &b, int32_t node, uint32_t offset, void *dst, uint32_t size) {
+    if (!dst && size)
+        return kQalBadArgument;
+    return dpramTransfer(b, node, offset, static_cast<uint8_t *>(dst), nullptr, size);
+}
+
+int32_t dpramWrite(VirtualBoard &b, int32_t node, uint32_t offset, const void *src, uint32_t size) {
+    if (!src && size)
+        return kQalBadArgument;
+    return dpramTransfer(b, node, offset, nullptr, static_cast<const uint8_t *>(src), size);
 }

@@ -9,27 +9,51 @@
  *   0x80000010          host FPGA version word, node 0 only, read-only
  * Anything else is unmapped: it reads 0xFFFFFFFF and ignores writes, as a
  * bus cycle nobody answers.
+ *
+ * DPRAM, host-side byte offsets (node 0):
+ *   0x00..0x7F          mailbox registers, read back what was written,
+ *                       except word 8 (0x20..0x23), the status register:
+ *                       it always reads kDpramStatus, writes vanish
+ *   0x80..0xA7F         shared memory, 640 words
+ * Beyond 0xA7F nothing answers. Without DPRAM nothing answers at all.
+ *
+ * Between the host and each processor: a message queue each way and
+ * kSignals signal lines each way. Between the host and P1: FIFO port 8, a
+ * byte FIFO each way, which P1 reaches through its bus interface or its
+ * link interface. From the board into host memory: the DMA stream
+ * service. Each started processor runs its firmware on a thread of its
+ * own (nodes.h).
  */
 #ifndef ZORVANTIK_SIM_VIRTUAL_BOARD_H
 #define ZORVANTIK_SIM_VIRTUAL_BOARD_H
 
 #include "board_config.h"
+#include "pacing.h"
 #include "qal.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 /* Statuses the library returns; every failure is negative. */
 enum : int32_t {
     kQalOk = 0,
-    kQalFailed = -1,      /* not available on this board (yet) */
-    kQalBadHandle = -2,   /* handle not open, or closed meanwhile */
-    kQalBadArgument = -3, /* null buffer, bad size, bad unit */
+    kQalFailed = -1,      /* the board cannot do it: nothing there, service not running */
+    kQalBadHandle = -2,   /* handle not open, or closed meanwhile (also ends blocked calls) */
+    kQalBadArgument = -3, /* null buffer, bad size, bad unit, port, signal or code */
     kQalNoCpu = -4,       /* node out of range or processor not fitted */
     kQalUnmapped = -5,    /* address, or part of a block, outside any memory */
+    kQalTimeout = -6,     /* nothing came, or no room came, within the timeout */
+    kQalStopped = -7,     /* a reset or a new load of the node ended the call */
+    kQalCut = -8,         /* message longer than the buffer: what fit was delivered */
+    kQalNoProgram = -9,   /* program file missing or malformed, or nothing loaded */
+    kQalRefused = -10,    /* service refused, already captured, or not the owner's to do */
 };
 
 constexpr int kNodes = 7;              /* P1..P7 */
@@ -39,8 +63,88 @@ constexpr uint32_t kBankBase[kBanks] = {0x00000, 0x80000, 0x100000};
 constexpr uint32_t kFpgaVersionAddress = 0x80000010; /* node 0 */
 constexpr uint32_t kUnmappedWord = 0xFFFFFFFF;
 
+constexpr uint32_t kDpramMailboxBytes = 0x80;
+constexpr uint32_t kDpramSharedBytes = 2560;
+constexpr uint32_t kDpramBytes = kDpramMailboxBytes + kDpramSharedBytes;
+constexpr uint32_t kDpramStatusOffset = 32;   /* mailbox word 8 */
+constexpr uint32_t kDpramStatus = 0x80000001; /* bit 31 host interface ready, bit 0 DPRAM enabled */
+
+constexpr int kSignals = 8;                  /* signal lines per node and direction */
+constexpr uint32_t kMessageDepth = 16;       /* messages a queue holds */
+constexpr uint32_t kMaxMessageBytes = 65536; /* largest message */
+constexpr int32_t kFifoPort = 8;             /* the host's FIFO port to P1 */
+constexpr uint32_t kFifoBytes = 65536;       /* bytes each FIFO direction holds */
+constexpr uint32_t kStreamMaxBlocks = 16;
+constexpr uint32_t kStreamMaxBlockBytes = 16u << 20;
+constexpr char kStreamName[] = "STREAM0";
+
 struct Processor {
     std::vector<uint32_t> bank[kBanks]; /* internal memory, empty until first touched */
+};
+
+/* Something a call can wait for. Every change is counted, so a waiter
+ * can spin on the count for a moment before it sleeps (channels.h), and
+ * sleepers are counted so a change makes a wake-up call only for them. */
+struct Channel {
+    std::condition_variable cv;
+    int sleepers = 0;                 /* guarded by the board lock */
+    std::atomic<uint32_t> changes{0}; /* bumped under the board lock */
+};
+
+/* Messages of one node in one direction, a ring of reusable slots. */
+struct MessageQueue : Channel {
+    struct Slot {
+        std::vector<uint8_t> bytes; /* grows to the largest message seen, never shrinks */
+        uint32_t size = 0;
+    };
+    Slot slot[kMessageDepth];
+    uint32_t head = 0;  /* oldest message */
+    uint32_t count = 0; /* messages waiting */
+};
+
+/* One direction of FIFO port 8. */
+struct ByteFifo : Channel {
+    std::vector<uint8_t> ring = std::vector<uint8_t>(kFifoBytes);
+    uint32_t head = 0;  /* oldest byte */
+    uint32_t count = 0; /* bytes waiting */
+};
+
+struct Firmware;
+using ProgramParams = std::map<std::string, uint32_t>;
+
+/* One processor as the host and its firmware see it. */
+struct Node {
+    /* the program; guarded by `control`, which is taken before the board lock */
+    std::mutex control;                 /* one load, start, reset or close at a time */
+    const Firmware *firmware = nullptr; /* loaded program, nullptr = none */
+    ProgramParams params;               /* its parameters from the program file */
+    std::thread thread;                 /* the started firmware */
+    std::atomic<bool> stop{false};      /* the firmware must return */
+
+    /* guarded by the board lock */
+    bool running = false;                /* started and not yet returned */
+    uint64_t epoch = 0;                  /* counts resets and loads: host waits begun before end */
+    MessageQueue toDsp, toHost;          /* putMsg / getMsg */
+    Channel signals;                     /* changes of the two arrays below and of `running` */
+    uint32_t hostSignals[kSignals] = {}; /* sent by the host, not yet taken by the firmware */
+    bool dspSignals[kSignals] = {};      /* raised by the firmware, not yet acknowledged */
+};
+
+/* The DMA stream service, one per board; guarded by the board lock. */
+struct StreamService : Channel {
+    int32_t holder = 0;                       /* service handle that captured it, 0 = free */
+    int32_t mode = 0;                         /* mode granted to the holder */
+    std::vector<std::vector<uint32_t>> block; /* host blocks, empty until set up */
+    uint32_t blockBytes = 0;
+    bool running = false;               /* data flows: started by the holder, or by the other client */
+    bool filling = false;               /* a producer is writing a block outside the lock */
+    uint64_t filled = 0;                /* blocks filled since the set-up */
+    uint64_t taken = 0;                 /* `filled` as the holder's last state query saw it */
+    int32_t held = -1;                  /* block the holder got from its last query; the board spares it */
+    uint32_t overflows = 0;             /* times the board found the next block still held */
+    uint32_t queries = 0;               /* state queries since the board was opened */
+    std::thread otherClient;            /* observer mode: the client that runs the stream */
+    std::atomic<bool> otherStop{false}; /* tells it to end */
 };
 
 struct VirtualBoard {
@@ -48,20 +152,28 @@ struct VirtualBoard {
     int32_t number;              /* board number given to QAL_open */
     BoardConfig config;          /* its section of the board file */
     std::vector<uint8_t> idArea; /* identification area, kIdAreaSize bytes */
+    PaceClock pace[kPacePaths];  /* one clock per path, rates from the config */
 
     /* state below is guarded by `lock` */
     std::mutex lock;
-    std::condition_variable wake; /* blocked calls wait here; close notifies */
-    bool closing = false;         /* set once by close; every wait ends on it */
-    Processor cpu[kNodes];        /* P1..P7 */
+    Channel wake;          /* node ends and firmware pauses wait here */
+    bool closing = false;  /* set once by close; every wait ends on it */
+    Processor cpu[kNodes]; /* P1..P7 */
+    Node node[kNodes];
+    uint8_t dpram[kDpramBytes] = {};
+    ByteFifo fifoToHost, fifoToDsp; /* port 8 */
+    StreamService stream;
 };
 
 /* A board as `cfg` describes it, nothing running. */
 std::shared_ptr<VirtualBoard> makeBoard(int32_t number, const BoardConfig &cfg);
 
-/* Marks the board closing and wakes every call blocked on it; this is
- * where anything the board runs must be stopped and joined. */
+/* Marks the board closing, wakes every call blocked on it, and stops and
+ * joins every thread it runs: the firmware and the stream's. */
 void shutdownBoard(VirtualBoard &b);
+
+/* kQalOk when `node` is a fitted processor, else kQalNoCpu. */
+int32_t checkNode(const VirtualBoard &b, int32_t node);
 
 /* The information block; `info` has room for QAL_BOARD_INFO_SIZE bytes. */
 void fillBoardInfo(const VirtualBoard &b, BoardInfo &info);
@@ -76,8 +188,14 @@ int32_t boardPoke(VirtualBoard &b, int32_t node, uint32_t address, uint32_t valu
 
 /* A block of words through the host port; the buffers need no alignment.
  * Words outside memory read 0xFFFFFFFF and are not written; the status
- * is then kQalUnmapped, though the mapped words were transferred. */
+ * is then kQalUnmapped, though the mapped words were transferred. Reads
+ * show the board's stuck bits. */
 int32_t boardReadWords(VirtualBoard &b, int32_t node, uint32_t address, void *dst, uint32_t words);
 int32_t boardWriteWords(VirtualBoard &b, int32_t node, uint32_t address, const void *src, uint32_t words);
+
+/* Host-side DPRAM access, byte offsets and sizes. Bytes nobody answers
+ * for read 0xFF, and the status is then kQalUnmapped. */
+int32_t dpramRead(VirtualBoard &b, int32_t node, uint32_t offset, void *dst, uint32_t size);
+int32_t dpramWrite(VirtualBoard &b, int32_t node, uint32_t offset, const void *src, uint32_t size);
 
 #endif /* ZORVANTIK_SIM_VIRTUAL_BOARD_H */

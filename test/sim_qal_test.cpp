@@ -247,6 +247,91 @@ TEST_F(SimQal, RamBlockLeavingABankMovesOnlyItsMappedPart) {
     EXPECT_EQ(in, std::vector<uint32_t>(8, kNone));
 }
 
+// Stuck bits show in every read of their words, through either way of
+// reading, and only there.
+TEST_F(SimQal, StuckBitsShowThroughPeekAndReadRam) {
+    boardFile("[board 1]\nram_stuck_bit = P1:0x80003:0:1, P1:0x80000-0x80FFF:31:1, P2:0x10:4:0\n");
+    int32_t h = open();
+    std::vector<uint32_t> zeros(4097, 0), in(4097);
+    ASSERT_EQ(QAL_writeRAM(h, 0, 0x80000, zeros.data(), 4097, 4), 0);
+    EXPECT_EQ(QAL_peek(h, 0, 0x80003), 0x80000001u);
+    ASSERT_EQ(QAL_readRAM(h, 0, 0x80000, in.data(), 4097 * 4, 1), 0);
+    for (uint32_t i = 0; i < 4096; ++i)
+        ASSERT_EQ(in[i], i == 3 ? 0x80000001u : 0x80000000u) << i;
+    EXPECT_EQ(in[4096], 0u); // 0x81000 lies beyond the range
+
+    ASSERT_EQ(QAL_poke(h, 1, 0x10, kNone), 0);
+    ASSERT_EQ(QAL_poke(h, 0, 0x10, kNone), 0);
+    EXPECT_EQ(QAL_peek(h, 1, 0x10), 0xFFFFFFEFu);
+    EXPECT_EQ(QAL_peek(h, 0, 0x10), kNone);
+}
+
+// The host's DPRAM check writes and reads words 0..127 one by one: all but
+// the status register (word 8) read back.
+TEST_F(SimQal, DpramMailboxStatusRegisterAndSharedMemory) {
+    int32_t h = open();
+    for (uint32_t j = 0; j < 128; ++j)
+        ASSERT_EQ(QAL_writeDPRAM(h, 0, j * 4, &j, 4), 0);
+    for (uint32_t j = 0; j < 128; ++j) {
+        uint32_t word = 0xDEAD;
+        ASSERT_EQ(QAL_readDPRAM(h, 0, j * 4, &word, 4), 0);
+        if (j == 8)
+            EXPECT_NE(word, 8u);
+        else
+            EXPECT_EQ(word, j) << j;
+    }
+
+    // Shared memory: 2560 bytes from 0x80; beyond them nothing answers.
+    std::vector<uint8_t> block(2560), back(2568, 0);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = uint8_t(i * 7 + 1);
+    ASSERT_EQ(QAL_writeDPRAM(h, 0, 0x80, block.data(), 2560), 0);
+    EXPECT_LT(QAL_readDPRAM(h, 0, 0x80, back.data(), 2568), 0);
+    EXPECT_EQ(std::vector<uint8_t>(back.begin(), back.begin() + 2560), block);
+    EXPECT_EQ(std::vector<uint8_t>(back.begin() + 2560, back.end()), std::vector<uint8_t>(8, 0xFF));
+    EXPECT_LT(QAL_writeDPRAM(h, 0, 0xFFFFFFFC, block.data(), 8), 0);
+    uint32_t word = 0;
+    EXPECT_LT(QAL_readDPRAM(h, 0, 0xFFFFFFFC, &word, 4), 0);
+    EXPECT_EQ(word, kNone);
+    EXPECT_LT(QAL_readDPRAM(h, 1, 0x80, &word, 4), 0); // the DPRAM is P1's
+    EXPECT_LT(QAL_readDPRAM(h, 0, 0x80, nullptr, 4), 0);
+}
+
+TEST_F(SimQal, WithoutDpramReadsAreAllOnesAndWritesVanish) {
+    boardFile("[board 1]\ndpram = no\n");
+    int32_t h = open();
+    uint32_t pattern[2] = {0x12345678, 0xEDCBA987}, back[2] = {0, 0};
+    EXPECT_LT(QAL_writeDPRAM(h, 0, 128, pattern, 8), 0);
+    EXPECT_LT(QAL_readDPRAM(h, 0, 128, back, 8), 0);
+    EXPECT_EQ(back[0], kNone);
+    EXPECT_EQ(back[1], kNone);
+    EXPECT_LT(QAL_readDPRAM(h, 0, 0, back, 4), 0);
+    EXPECT_EQ(back[0], kNone);
+}
+
+// Without a firmware nobody takes or sends messages: the queue fills, and
+// gets time out with nothing received.
+TEST_F(SimQal, MessageQueuesAreBoundedAndTimeOut) {
+    int32_t h = open();
+    uint32_t word = 7, size = 4;
+    int puts = 0;
+    while (puts < 100 && QAL_putMsg(h, 0, &word, &size, 0) == 0)
+        ++puts;
+    EXPECT_EQ(puts, 16);
+    EXPECT_LT(QAL_putMsg(h, 0, &word, &size, 20), 0);
+
+    size = 4;
+    EXPECT_LT(QAL_getMsg(h, 0, &word, &size, 20), 0);
+    EXPECT_EQ(size, 0u);
+    size = 65537;
+    std::vector<uint8_t> big(65537);
+    EXPECT_LT(QAL_putMsg(h, 1, big.data(), &size, 0), 0);
+    EXPECT_LT(QAL_putMsg(h, 0, &word, nullptr, 0), 0);
+    size = 4;
+    EXPECT_LT(QAL_getMsg(h, 7, &word, &size, 0), 0);
+    EXPECT_EQ(size, 0u);
+}
+
 // Where the board's own entry starts for each size of the 0x0610 entry:
 // a size other than 18 carries one data byte more than it says.
 TEST_F(SimQal, IdAreaPlacesTheBoardEntryAfterThePrefixEntry) {

@@ -1,0 +1,390 @@
+/*
+ * channels.cpp - messages, signals and FIFO port 8, both sides.
+ */
+#include "channels.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+/* Long enough to cover the other side's answer on a busy machine, short
+ * enough that a waiter for something slow soon sleeps instead. */
+constexpr auto kSpin = std::chrono::microseconds(50);
+
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+bool validSignal(int32_t signal) { return signal >= 0 && signal < kSignals; }
+
+/* Queues a copy of the message; waits while the queue is full. */
+template <class Ended>
+int32_t putMessage(std::unique_lock<std::mutex> &lk, MessageQueue &q, const Deadline &d, Ended ended, const void *buf,
+                   uint32_t size) {
+    int32_t status = waitOn(lk, q, d, ended, [&] { return q.count < kMessageDepth; });
+    if (status != kQalOk)
+        return status;
+    MessageQueue::Slot &slot = q.slot[(q.head + q.count) % kMessageDepth];
+    if (slot.bytes.size() < size)
+        slot.bytes.resize(size);
+    if (size)
+        std::memcpy(slot.bytes.data(), buf, size);
+    slot.size = size;
+    ++q.count;
+    touch(q);
+    return kQalOk;
+}
+
+/* Takes the oldest message into `buf`, which has room for `size` bytes;
+ * `size` becomes what was delivered. */
+template <class Ended>
+int32_t getMessage(std::unique_lock<std::mutex> &lk, MessageQueue &q, const Deadline &d, Ended ended, void *buf,
+                   uint32_t &size) {
+    uint32_t room = size;
+    size = 0;
+    int32_t status = waitOn(lk, q, d, ended, [&] { return q.count > 0; });
+    if (status != kQalOk)
+        return status;
+    const MessageQueue::Slot &slot = q.slot[q.head];
+    size = std::min(room, slot.size);
+    if (size)
+        std::memcpy(buf, slot.bytes.data(), size);
+    status = size < slot.size ? kQalCut : kQalOk;
+    q.head = (q.head + 1) % kMessageDepth;
+    --q.count;
+    touch(q);
+    return status;
+}
+
+/* Up to `size` bytes into or out of the ring, as far as it has bytes or
+ * room; returns how many moved. */
+uint32_t fifoTake(ByteFifo &f, uint8_t *dst, uint32_t size) {
+    uint32_t n = std::min(size, f.count);
+    uint32_t first = std::min(n, kFifoBytes - f.head);
+    std::memcpy(dst, &f.ring[f.head], first);
+    std::memcpy(dst + first, &f.ring[0], n - first);
+    f.head = (f.head + n) % kFifoBytes;
+    f.count -= n;
+    touch(f);
+    return n;
+}
+
+uint32_t fifoPut(ByteFifo &f, const uint8_t *src, uint32_t size) {
+    uint32_t n = std::min(size, kFifoBytes - f.count);
+    uint32_t tail = (f.head + f.count) % kFifoBytes;
+    uint32_t first = std::min(n, kFifoBytes - tail);
+    std::memcpy(&f.ring[tail], src, first);
+    std::memcpy(&f.ring[0], src + first, n - first);
+    f.count += n;
+    touch(f);
+    return n;
+}
+
+/* Moves all `size` bytes, waiting for bytes or room as it goes. */
+template <class Ended>
+int32_t fifoRead(std::unique_lock<std::mutex> &lk, ByteFifo &f, const Deadline &d, Ended ended, uint8_t *dst,
+                 uint32_t size) {
+    for (uint32_t done = 0; done < size;) {
+        int32_t status = waitOn(lk, f, d, ended, [&] { return f.count > 0; });
+        if (status != kQalOk)
+            return status;
+        done += fifoTake(f, dst + done, size - done);
+    }
+    return kQalOk;
+}
+
+template <class Ended>
+int32_t fifoWrite(std::unique_lock<std::mutex> &lk, ByteFifo &f, const Deadline &d, Ended ended, const uint8_t *src,
+                  uint32_t size) {
+    for (uint32_t done = 0; done < size;) {
+        int32_t status = waitOn(lk, f, d, ended, [&] { return f.count < kFifoBytes; });
+        if (status != kQalOk)
+            return status;
+        done += fifoPut(f, src + done, size - done);
+    }
+    return kQalOk;
+}
+
+/* Port 8 leads to P1 and nowhere else. */
+int32_t checkFifo(const VirtualBoard &b, int32_t node, int32_t port, const void *buf, uint32_t size) {
+    if (node != 0)
+        return kQalNoCpu;
+    if (port != kFifoPort || (!buf && size))
+        return kQalBadArgument;
+    return checkNode(b, node);
+}
+
+int32_t hostFifo(VirtualBoard &b, int32_t node, int32_t port, ByteFifo &f, uint8_t *dst, const uint8_t *src,
+                 uint32_t size, int32_t timeoutMs) {
+    int32_t status = checkFifo(b, node, port, dst ? static_cast<const void *>(dst) : src, size);
+    if (status != kQalOk)
+        return status;
+    Deadline d = deadlineAfter(timeoutMs);
+    Node &n = b.node[0];
+    std::unique_lock<std::mutex> lk(b.lock);
+    uint64_t epoch = n.epoch;
+    auto ended = [&] { return hostEnded(b, n, epoch); };
+    return dst ? fifoRead(lk, f, d, ended, dst, size) : fifoWrite(lk, f, d, ended, src, size);
+}
+
+/* The firmware's transfers pay for themselves on their interface's clock. */
+int32_t dspPace(VirtualBoard &b, int32_t node, PacePath via, uint32_t bytes) {
+    int64_t until = b.pace[via].charge(bytes);
+    return until ? dspPauseUntil(b, node, until) : kQalOk;
+}
+
+} // namespace
+
+Deadline deadlineAfter(int32_t timeoutMs) {
+    if (timeoutMs < 0)
+        return {true, {}};
+    return {false, Clock::now() + std::chrono::milliseconds(timeoutMs)};
+}
+
+void touch(Channel &ch) {
+    ch.changes.fetch_add(1);
+    if (ch.sleepers)
+        ch.cv.notify_all();
+}
+
+void wakeAll(VirtualBoard &b) {
+    Channel *all[] = {&b.wake, &b.fifoToHost, &b.fifoToDsp, &b.stream};
+    for (Channel *ch : all) {
+        ch->changes.fetch_add(1);
+        ch->cv.notify_all();
+    }
+    for (Node &n : b.node) {
+        for (Channel *ch : {static_cast<Channel *>(&n.toDsp), static_cast<Channel *>(&n.toHost), &n.signals}) {
+            ch->changes.fetch_add(1);
+            ch->cv.notify_all();
+        }
+    }
+}
+
+void spinOn(const Channel &ch, uint32_t seen, const Deadline &d) {
+    Clock::time_point until = Clock::now() + kSpin;
+    if (!d.forever)
+        until = std::min(until, d.at);
+    for (unsigned i = 1; ch.changes.load(std::memory_order_acquire) == seen; ++i) {
+        cpuRelax();
+        if (i % 64 == 0) {
+            if (Clock::now() >= until)
+                return;
+            std::this_thread::yield();
+        }
+    }
+}
+
+int32_t hostEnded(const VirtualBoard &b, const Node &n, uint64_t epoch) {
+    if (b.closing)
+        return kQalBadHandle;
+    return n.epoch != epoch ? kQalStopped : kQalOk;
+}
+
+int32_t dspEnded(const VirtualBoard &b, const Node &n) { return n.stop || b.closing ? kQalStopped : kQalOk; }
+
+int32_t hostPutMsg(VirtualBoard &b, int32_t node, const void *buf, uint32_t size, int32_t timeoutMs) {
+    int32_t status = checkNode(b, node);
+    if (status != kQalOk)
+        return status;
+    if ((!buf && size) || size > kMaxMessageBytes)
+        return kQalBadArgument;
+    Deadline d = deadlineAfter(timeoutMs);
+    Node &n = b.node[node];
+    std::unique_lock<std::mutex> lk(b.lock);
+    uint64_t epoch = n.epoch;
+    auto ended = [&] { return hostEnded(b, n, epoch); };
+    status = putMessage(lk, n.toDsp, d, ended, buf, size);
+    lk.unlock();
+    if (status == kQalOk)
+        paceHost(b.pace[kPaceMessages], size);
+    return status;
+}
+
+int32_t hostGetMsg(VirtualBoard &b, int32_t node, void *buf, uint32_t &size, int32_t timeoutMs) {
+    int32_t status = checkNode(b, node);
+    if (status == kQalOk && !buf && size)
+        status = kQalBadArgument;
+    if (status != kQalOk) {
+        size = 0;
+        return status;
+    }
+    Deadline d = deadlineAfter(timeoutMs);
+    Node &n = b.node[node];
+    std::unique_lock<std::mutex> lk(b.lock);
+    uint64_t epoch = n.epoch;
+    auto ended = [&] { return hostEnded(b, n, epoch); };
+    status = getMessage(lk, n.toHost, d, ended, buf, size);
+    lk.unlock();
+    if (size)
+        paceHost(b.pace[kPaceMessages], size);
+    return status;
+}
+
+int32_t hostSendSignal(VirtualBoard &b, int32_t node, int32_t signal) {
+    int32_t status = checkNode(b, node);
+    if (status != kQalOk)
+        return status;
+    if (!validSignal(signal))
+        return kQalBadArgument;
+    std::lock_guard<std::mutex> guard(b.lock);
+    if (b.closing)
+        return kQalBadHandle;
+    Node &n = b.node[node];
+    ++n.hostSignals[signal];
+    touch(n.signals);
+    return kQalOk;
+}
+
+/* A finite wait also ends, with 0, once no firmware runs on the node:
+ * nothing can raise the signal any more. On a dead interrupt line the
+ * firmware's signals stay pending on the board and never show here. */
+int32_t hostGrabSignal(VirtualBoard &b, int32_t node, int32_t signal, int32_t timeoutMs) {
+    int32_t status = checkNode(b, node);
+    if (status != kQalOk)
+        return status;
+    if (!validSignal(signal))
+        return kQalBadArgument;
+    Deadline d = deadlineAfter(timeoutMs);
+    Node &n = b.node[node];
+    bool alive = b.config.interrupts;
+    std::unique_lock<std::mutex> lk(b.lock);
+    uint64_t epoch = n.epoch;
+    auto pending = [&] { return alive && n.dspSignals[signal]; };
+    auto ended = [&] { return hostEnded(b, n, epoch); };
+    status = waitOn(lk, n.signals, d, ended, [&] { return pending() || (!d.forever && !n.running); });
+    if (status == kQalTimeout)
+        return 0;
+    return status != kQalOk ? status : pending() ? 1 : 0;
+}
+
+int32_t hostAckSignal(VirtualBoard &b, int32_t node, int32_t signal) {
+    int32_t status = checkNode(b, node);
+    if (status != kQalOk)
+        return status;
+    if (!validSignal(signal))
+        return kQalBadArgument;
+    std::lock_guard<std::mutex> guard(b.lock);
+    if (b.closing)
+        return kQalBadHandle;
+    Node &n = b.node[node];
+    n.dspSignals[signal] = false;
+    touch(n.signals);
+    return kQalOk;
+}
+
+int32_t hostReadFifo(VirtualBoard &b, int32_t node, int32_t port, void *buf, uint32_t size, int32_t timeoutMs) {
+    return hostFifo(b, node, port, b.fifoToHost, static_cast<uint8_t *>(buf), nullptr, size, timeoutMs);
+}
+
+int32_t hostWriteFifo(VirtualBoard &b, int32_t node, int32_t port, const void *buf, uint32_t size, int32_t timeoutMs) {
+    return hostFifo(b, node, port, b.fifoToDsp, nullptr, static_cast<const uint8_t *>(buf), size, timeoutMs);
+}
+
+int32_t dspPutMsg(VirtualBoard &b, int32_t node, const void *buf, uint32_t size) {
+    if ((!buf && size) || size > kMaxMessageBytes)
+        return kQalBadArgument;
+    Node &n = b.node[node];
+    std::unique_lock<std::mutex> lk(b.lock);
+    auto ended = [&] { return dspEnded(b, n); };
+    return putMessage(lk, n.toHost, deadlineAfter(-1), ended, buf, size);
+}
+
+int32_t dspGetMsg(VirtualBoard &b, int32_t node, void *buf, uint32_t &size) {
+    Node &n = b.node[node];
+    std::unique_lock<std::mutex> lk(b.lock);
+    auto ended = [&] { return dspEnded(b, n); };
+    return getMessage(lk, n.toDsp, deadlineAfter(-1), ended, buf, size);
+}
+
+int32_t dspWaitSignal(VirtualBoard &b, int32_t node, int32_t signal) {
+    if (!validSignal(signal))
+        return kQalBadArgument;
+    Node &n = b.node[node];
+    std::unique_lock<std::mutex> lk(b.lock);
+    auto ended = [&] { return dspEnded(b, n); };
+    int32_t status = waitOn(lk, n.signals, deadlineAfter(-1), ended, [&] { return n.hostSignals[signal] > 0; });
+    if (status == kQalOk) {
+        --n.hostSignals[signal];
+        touch(n.signals);
+    }
+    return status;
+}
+
+/* One signal outstanding per line: a second raise waits for the host's
+ * acknowledgement of the first. */
+int32_t dspRaiseSignal(VirtualBoard &b, int32_t node, int32_t signal) {
+    if (!validSignal(signal))
+        return kQalBadArgument;
+    Node &n = b.node[node];
+    std::unique_lock<std::mutex> lk(b.lock);
+    auto ended = [&] { return dspEnded(b, n); };
+    int32_t status = waitOn(lk, n.signals, deadlineAfter(-1), ended, [&] { return !n.dspSignals[signal]; });
+    if (status == kQalOk) {
+        n.dspSignals[signal] = true;
+        touch(n.signals);
+    }
+    return status;
+}
+
+int32_t dspWriteFifo(VirtualBoard &b, int32_t node, PacePath via, const void *buf, uint32_t size) {
+    if (node != 0)
+        return kQalNoCpu;
+    Node &n = b.node[0];
+    std::unique_lock<std::mutex> lk(b.lock);
+    auto ended = [&] { return dspEnded(b, n); };
+    int32_t status = fifoWrite(lk, b.fifoToHost, deadlineAfter(-1), ended, static_cast<const uint8_t *>(buf), size);
+    lk.unlock();
+    return status == kQalOk ? dspPace(b, node, via, size) : status;
+}
+
+int32_t dspReadFifo(VirtualBoard &b, int32_t node, PacePath via, void *buf, uint32_t &size) {
+    uint32_t room = size;
+    size = 0;
+    if (node != 0)
+        return kQalNoCpu;
+    Node &n = b.node[0];
+    std::unique_lock<std::mutex> lk(b.lock);
+    auto ended = [&] { return dspEnded(b, n); };
+    int32_t status =
+        waitOn(lk, b.fifoToDsp, deadlineAfter(-1), ended, [&] { return b.fifoToDsp.count > 0 || room == 0; });
+    if (status != kQalOk)
+        return status;
+    size = fifoTake(b.fifoToDsp, static_cast<uint8_t *>(buf), room);
+    lk.unlock();
+    return dspPace(b, node, via, size);
+}
+
+int32_t dspPauseUntil(VirtualBoard &b, int32_t node, int64_t until) {
+    Node &n = b.node[node];
+    Clock::time_point at{std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(until))};
+    std::unique_lock<std::mutex> lk(b.lock);
+    ++b.wake.sleepers;
+    while (dspEnded(b, n) == kQalOk && Clock::now() < at)
+        b.wake.cv.wait_until(lk, at);
+    --b.wake.sleepers;
+    return dspEnded(b, n);
+}
+
+void clearNodeChannels(VirtualBoard &b, int32_t node) {
+    Node &n = b.node[node];
+    for (MessageQueue *q : {&n.toDsp, &n.toHost}) {
+        q->head = q->count = 0;
+        touch(*q);
+    }
+    std::fill(std::begin(n.hostSignals), std::end(n.hostSignals), 0u);
+    std::fill(std::begin(n.dspSignals), std::end(n.dspSignals), false);
+    touch(n.signals);
+    if (node == 0) {
+        for (ByteFifo *f : {&b.fifoToHost, &b.fifoToDsp}) {
+            f->head = f->count = 0;
+            touch(*f);
+        }
+    }
+}

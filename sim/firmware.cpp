@@ -1,0 +1,79 @@
+/*
+ * firmware.cpp - the firmware table and the context firmware run in.
+ */
+#include "firmware.h"
+
+#include "channels.h"
+#include "stream.h"
+
+#include <cstring>
+
+namespace {
+
+// clang-format off
+const Firmware kFirmware[] = {
+    /* configuration check, fw_config.cpp */
+    {"csdram",   csdram,   ""},
+    /* exchange with the host, fw_exchange.cpp */
+    {"rfifo",    rfifo,    ""},
+    {"rfifol",   rfifol,   ""},
+    {"wfifo",    wfifo,    ""},
+    {"wfifol",   wfifol,   ""},
+    {"drvread",  drvread,  ""},
+    {"drvwrite", drvwrite, "size"},
+    {"echo",     echo,     ""},
+    /* interrupts, fw_interrupts.cpp */
+    {"pcdspint", pcdspint, ""},
+    {"dsppcint", dsppcint, ""},
+    /* DMA stream, fw_stream.cpp */
+    {"tst_strm", tstStrm,  ""},
+};
+// clang-format on
+
+} // namespace
+
+const Firmware *findFirmware(const std::string &name) {
+    for (const Firmware &fw : kFirmware)
+        if (name == fw.name)
+            return &fw;
+    return nullptr;
+}
+
+bool firmwareTakes(const Firmware &fw, const std::string &key) {
+    for (const char *p = fw.params; *p;) {
+        while (*p == ' ')
+            ++p;
+        size_t n = std::strcspn(p, " ");
+        if (n && key.size() == n && key.compare(0, n, p, n) == 0)
+            return true;
+        p += n;
+    }
+    return false;
+}
+
+uint32_t FirmwareContext::param(const char *key, uint32_t fallback) const {
+    auto it = params_.find(key);
+    return it == params_.end() ? fallback : it->second;
+}
+
+bool FirmwareContext::stopped() const { return board_.node[node_].stop; }
+
+int32_t FirmwareContext::getMsg(void *buf, uint32_t &size) { return dspGetMsg(board_, node_, buf, size); }
+
+int32_t FirmwareContext::putMsg(const void *buf, uint32_t size) { return dspPutMsg(board_, node_, buf, size); }
+
+int32_t FirmwareContext::waitSignal(int32_t signal) { return dspWaitSignal(board_, node_, signal); }
+
+int32_t FirmwareContext::raiseSignal(int32_t signal) { return dspRaiseSignal(board_, node_, signal); }
+
+int32_t FirmwareContext::writeFifo(PacePath via, const void *buf, uint32_t size) {
+    return dspWriteFifo(board_, node_, via, buf, size);
+}
+
+int32_t FirmwareContext::readFifo(PacePath via, void *buf, uint32_t &size) {
+    return dspReadFifo(board_, node_, via, buf, size);
+}
+
+int32_t FirmwareContext::produceStream(void (*fill)(uint32_t *, size_t, uint64_t)) {
+    return streamProduce(board_, board_.node[node_].stop, fill);
+}

@@ -1,0 +1,99 @@
+/*
+ * firmware.h - what runs on the virtual processors.
+ *
+ * A firmware is a C++ function that a started node runs on its own thread.
+ * It reaches the host only through the board's channels, by way of its
+ * context: messages and signals of its node, FIFO port 8 (P1), the DMA
+ * stream. Every blocking operation of the context ends with kQalStopped
+ * when the node is reset, loaded anew or the board closes; the firmware
+ * must then return promptly. A firmware that computes for long checks
+ * stopped() as it goes.
+ *
+ * Every firmware is a line of the table in firmware.cpp: its name as
+ * program files write it, its function, and the parameters it takes.
+ */
+#ifndef ZORVANTIK_SIM_FIRMWARE_H
+#define ZORVANTIK_SIM_FIRMWARE_H
+
+#include "virtual_board.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class FirmwareContext {
+public:
+    FirmwareContext(VirtualBoard &board, int32_t node, const ProgramParams &params)
+        : board_(board), node_(node), params_(params) {}
+
+    int32_t node() const { return node_; }
+    const BoardConfig &config() const { return board_.config; }
+    /* A parameter from the program file, or `fallback` when it has none. */
+    uint32_t param(const char *key, uint32_t fallback) const;
+    /* The node is being stopped: return. */
+    bool stopped() const;
+
+    /* Messages of this node; get cuts a longer message as the host's does. */
+    int32_t getMsg(void *buf, uint32_t &size);
+    int32_t putMsg(const void *buf, uint32_t size);
+
+    /* Waits for the host's signal and takes it. */
+    int32_t waitSignal(int32_t signal);
+    /* Raises a signal to the host; waits first while the previous one on
+     * that line is not yet acknowledged. */
+    int32_t raiseSignal(int32_t signal);
+
+    /* FIFO port 8 through P1's bus or link interface (kPaceFifoBus or
+     * kPaceFifoLink), paced by that interface. write moves all `size`
+     * bytes; read takes what is there, at least one byte, at most `size`. */
+    int32_t writeFifo(PacePath via, const void *buf, uint32_t size);
+    int32_t readFifo(PacePath via, void *buf, uint32_t &size);
+
+    /* Feeds the DMA stream while the host runs it: `fill` writes each
+     * block, given its words and the number of words streamed before it.
+     * Returns when the node is stopped. */
+    int32_t produceStream(void (*fill)(uint32_t *words, size_t count, uint64_t wordsBefore));
+
+private:
+    VirtualBoard &board_;
+    int32_t node_;
+    const ProgramParams &params_;
+};
+
+using FirmwareFn = void (*)(FirmwareContext &);
+
+struct Firmware {
+    const char *name;   /* as `firmware = name` writes it */
+    FirmwareFn run;     /* runs on the node's thread until done or stopped */
+    const char *params; /* the parameter keys it takes, blank-separated */
+};
+
+/* The firmware called `name`, or nullptr. */
+const Firmware *findFirmware(const std::string &name);
+
+/* Whether `fw` takes the parameter `key`. */
+bool firmwareTakes(const Firmware &fw, const std::string &key);
+
+/* Configuration check (fw_config.cpp). */
+void csdram(FirmwareContext &ctx);
+
+/* Exchange with the host (fw_exchange.cpp). */
+void rfifo(FirmwareContext &ctx);
+void rfifol(FirmwareContext &ctx);
+void wfifo(FirmwareContext &ctx);
+void wfifol(FirmwareContext &ctx);
+void drvread(FirmwareContext &ctx);
+void drvwrite(FirmwareContext &ctx);
+void echo(FirmwareContext &ctx);
+
+/* Interrupts (fw_interrupts.cpp). */
+void pcdspint(FirmwareContext &ctx);
+void dsppcint(FirmwareContext &ctx);
+
+/* DMA stream (fw_stream.cpp). */
+void tstStrm(FirmwareContext &ctx);
+/* tst_strm's data: a running count of 32-bit words over the whole
+ * stream, so block n of b bytes starts with n * b / 4. */
+void streamWordCount(uint32_t *words, size_t count, uint64_t wordsBefore);
+
+#endif /* ZORVANTIK_SIM_FIRMWARE_H */
