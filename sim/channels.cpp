@@ -227,12 +227,18 @@ int32_t hostGetMsg(VirtualBoard &b, int32_t node, void *buf, uint32_t &size, int
     return status;
 }
 
-int32_t hostSendSignal(VirtualBoard &b, int32_t node, int32_t signal) {
+/* The node and the signal number of a host signal call. */
+static int32_t checkSignal(VirtualBoard &b, int32_t node, int32_t signal) {
     int32_t status = checkNode(b, node);
+    if (status == kQalOk && !validSignal(signal))
+        status = kQalBadArgument;
+    return status;
+}
+
+int32_t hostSendSignal(VirtualBoard &b, int32_t node, int32_t signal) {
+    int32_t status = checkSignal(b, node, signal);
     if (status != kQalOk)
         return status;
-    if (!validSignal(signal))
-        return kQalBadArgument;
     std::lock_guard<std::mutex> guard(b.lock);
     if (b.closing)
         return kQalBadHandle;
@@ -246,11 +252,9 @@ int32_t hostSendSignal(VirtualBoard &b, int32_t node, int32_t signal) {
  * nothing can raise the signal any more. On a dead interrupt line the
  * firmware's signals stay pending on the board and never show here. */
 int32_t hostGrabSignal(VirtualBoard &b, int32_t node, int32_t signal, int32_t timeoutMs) {
-    int32_t status = checkNode(b, node);
+    int32_t status = checkSignal(b, node, signal);
     if (status != kQalOk)
         return status;
-    if (!validSignal(signal))
-        return kQalBadArgument;
     Deadline d = deadlineAfter(timeoutMs);
     Node &n = b.node[node];
     bool alive = b.config.interrupts;
@@ -265,11 +269,9 @@ int32_t hostGrabSignal(VirtualBoard &b, int32_t node, int32_t signal, int32_t ti
 }
 
 int32_t hostAckSignal(VirtualBoard &b, int32_t node, int32_t signal) {
-    int32_t status = checkNode(b, node);
+    int32_t status = checkSignal(b, node, signal);
     if (status != kQalOk)
         return status;
-    if (!validSignal(signal))
-        return kQalBadArgument;
     std::lock_guard<std::mutex> guard(b.lock);
     if (b.closing)
         return kQalBadHandle;
