@@ -91,21 +91,13 @@ int32_t transfer(VirtualBoard &b, int32_t node, uint32_t address, uint32_t words
     return status;
 }
 
-/* What answers at DPRAM byte `offset`: its cell, or nullptr when nothing
- * does (no DPRAM fitted, or beyond its end). */
-uint8_t *dpramCell(VirtualBoard &b, uint64_t offset) {
-    if (!b.config.dpram || offset >= kDpramBytes)
-        return nullptr;
-    return b.dpram + offset;
-}
-
 /* The status register reads the board's status; writes to it vanish. */
-bool isStatusRegister(uint64_t offset) { return offset >= kDpramStatusOffset && offset < kDpramStatusOffset + 4; }
-
 uint8_t statusByte(uint64_t offset) { return uint8_t(kDpramStatus >> 8 * (offset - kDpramStatusOffset)); }
 
-/* Byte by byte into `toHost` or out of `fromHost`. The DPRAM sits between
- * the host and P1, so node 0 is its only node. */
+/* Into `toHost` or out of `fromHost`. The DPRAM sits between the host and
+ * P1, so node 0 is its only node. Bytes beyond the DPRAM, or all of them
+ * on a board without one, read 0xFF and fail the call. A write may land
+ * in the status register's cell: nothing reads that cell. */
 int32_t dpramTransfer(VirtualBoard &b, int32_t node, uint32_t offset, uint8_t *toHost, const uint8_t *fromHost,
                       uint32_t size) {
     if (toHost)
@@ -115,16 +107,19 @@ int32_t dpramTransfer(VirtualBoard &b, int32_t node, uint32_t offset, uint8_t *t
     std::unique_lock<std::mutex> guard(b.lock);
     if (b.closing)
         return kQalBadHandle;
-    int32_t status = kQalOk;
-    for (uint64_t i = 0; i < size; ++i) {
-        uint64_t at = offset + i;
-        uint8_t *cell = dpramCell(b, at);
-        if (!cell)
-            status = kQalUnmapped;
-        else if (toHost)
-            toHost[i] = isStatusRegister(at) ? statusByte(at) : *cell;
-        else if (!isStatusRegister(at))
-            *cell = fromHost[i];
+    uint64_t end = uint64_t(offset) + size;
+    uint64_t mappedEnd = b.config.dpram ? std::max<uint64_t>(offset, std::min<uint64_t>(end, kDpramBytes)) : offset;
+    int32_t status = mappedEnd < end ? kQalUnmapped : kQalOk;
+    if (mappedEnd > offset) {
+        std::size_t n = std::size_t(mappedEnd - offset);
+        if (toHost) {
+            std::memcpy(toHost, b.dpram + offset, n);
+            for (uint64_t at = kDpramStatusOffset; at < kDpramStatusOffset + 4; ++at)
+                if (at >= offset && at < mappedEnd)
+                    toHost[at - offset] = statusByte(at);
+        } else {
+            std::memcpy(b.dpram + offset, fromHost, n);
+        }
     }
     guard.unlock();
     paceHost(b.pace[kPaceDpram], size);
