@@ -83,8 +83,11 @@ constexpr char kPiox[] = "piox";
 constexpr char kOk[] = "ok";
 constexpr char kDead[] = "dead";
 constexpr char kRefused[] = "refused";
+constexpr char kPlugged[] = "plugged";
+constexpr char kUnplugged[] = "unplugged";
 
 constexpr uint32_t kMaxMBps = 100000;
+constexpr int kNodesInMask = 7; /* P1..P7 */
 
 template <uint32_t BoardConfig::*Field, const char *Other>
 bool setConnector(const std::string &value, BoardConfig &cfg, std::string &wants) {
@@ -149,21 +152,32 @@ bool setSdramChips(const std::string &value, BoardConfig &cfg, std::string &want
     return true;
 }
 
-/* "P1:0x80003:0:1" or "P1:0x80000-0x80FFF:31:1". */
-bool parseStuckBit(const std::string &item, StuckBit &out) {
+/* The fields of `item` between colons. */
+std::vector<std::string> fields(const std::string &item) {
     std::vector<std::string> f;
     for (size_t start = 0;;) {
         size_t colon = item.find(':', start);
         f.push_back(item.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
         if (colon == std::string::npos)
-            break;
+            return f;
         start = colon + 1;
     }
+}
+
+/* "P1".."P7" as node 0..6. */
+bool parseProcessor(const std::string &s, int32_t &node) {
     uint32_t cpu;
-    if (f.size() != 4 || f[0].size() < 2 || std::tolower((unsigned char)f[0][0]) != 'p' ||
-        !parseNumber(f[0].substr(1), 7, cpu) || cpu < 1)
+    if (s.size() < 2 || std::tolower((unsigned char)s[0]) != 'p' || !parseNumber(s.substr(1), 7, cpu) || cpu < 1)
         return false;
-    out.node = int32_t(cpu - 1);
+    node = int32_t(cpu - 1);
+    return true;
+}
+
+/* "P1:0x80003:0:1" or "P1:0x80000-0x80FFF:31:1". */
+bool parseStuckBit(const std::string &item, StuckBit &out) {
+    std::vector<std::string> f = fields(item);
+    if (f.size() != 4 || !parseProcessor(f[0], out.node))
+        return false;
     size_t dash = f[1].find('-');
     if (!parseNumber(f[1].substr(0, dash), 0xFFFFFFFFu, out.first))
         return false;
@@ -172,6 +186,86 @@ bool parseStuckBit(const std::string &item, StuckBit &out) {
         (!parseNumber(f[1].substr(dash + 1), 0xFFFFFFFFu, out.last) || out.last < out.first))
         return false;
     return parseNumber(f[2], 31, out.bit) && parseNumber(f[3], 1, out.value);
+}
+
+/* "P2.2:stuck:5:1", "P1.1:flip:0", "P3.1:dead" or "P5.1:stop:40". */
+bool parseLinkFault(const std::string &item, LinkFault &out) {
+    std::vector<std::string> f = fields(item);
+    size_t dot = f[0].find('.');
+    out = LinkFault{};
+    if (dot == std::string::npos || !parseProcessor(f[0].substr(0, dot), out.node) ||
+        !parseNumber(f[0].substr(dot + 1), 3, out.port) || f.size() < 2)
+        return false;
+    std::string kind = lower(f[1]);
+    if (kind == "stuck" && f.size() == 4) {
+        out.kind = LinkFault::Stuck;
+        return parseNumber(f[2], 31, out.bit) && parseNumber(f[3], 1, out.value);
+    }
+    if (kind == "flip" && f.size() == 3) {
+        out.kind = LinkFault::Flip;
+        return parseNumber(f[2], 31, out.bit);
+    }
+    if (kind == "dead" && f.size() == 2) {
+        out.kind = LinkFault::Dead;
+        return true;
+    }
+    if (kind == "stop" && f.size() == 3) {
+        out.kind = LinkFault::Stop;
+        return parseNumber(f[2], 0xFFFFFFFFu, out.count);
+    }
+    return false;
+}
+
+bool setLinkFaults(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    std::vector<LinkFault> faults;
+    for (const std::string &item : listItems(value)) {
+        LinkFault fault;
+        if (!parseLinkFault(item, fault)) {
+            wants =
+                "P<n>.<port>:stuck:bit:value, P<n>.<port>:flip:bit, P<n>.<port>:dead or P<n>.<port>:stop:words, ...";
+            return false;
+        }
+        faults.push_back(fault);
+    }
+    cfg.linkFaults = faults;
+    return true;
+}
+
+/* "10432" for every processor, "P4:12000" for one; later items win. */
+bool setFftCycles(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    uint32_t cycles[kNodesInMask];
+    std::copy(cfg.fftCycles, cfg.fftCycles + kNodesInMask, cycles);
+    for (const std::string &item : listItems(value)) {
+        std::vector<std::string> f = fields(item);
+        uint32_t n;
+        int32_t node;
+        if (f.size() == 1 && parseNumber(f[0], 0xFFFFFFFFu, n)) {
+            std::fill(cycles, cycles + kNodesInMask, n);
+        } else if (f.size() == 2 && parseProcessor(f[0], node) && parseNumber(f[1], 0xFFFFFFFFu, n)) {
+            cycles[node] = n;
+        } else {
+            wants = "cycles or P<n>:cycles, ...";
+            return false;
+        }
+    }
+    std::copy(cycles, cycles + kNodesInMask, cfg.fftCycles);
+    return true;
+}
+
+/* A list of processors, "P3, P5", as a mask: bit i = P(i+1). */
+template <uint32_t BoardConfig::*Field>
+bool setProcessors(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    uint32_t mask = 0;
+    for (const std::string &item : listItems(value)) {
+        int32_t node;
+        if (!parseProcessor(item, node)) {
+            wants = "P<n>, ...";
+            return false;
+        }
+        mask |= 1u << node;
+    }
+    cfg.*Field = mask;
+    return true;
 }
 
 bool setStuckBits(const std::string &value, BoardConfig &cfg, std::string &wants) {
@@ -229,6 +323,11 @@ const Key<BoardConfig> kBoardKeys[] = {
     {"dpram", setYesNo<&BoardConfig::dpram>},
     {"interrupts", setHealth<&BoardConfig::interrupts, kOk, kDead>},
     {"ram_stuck_bit", setStuckBits},
+    {"link_fault", setLinkFaults},
+    {"front_cable", setHealth<&BoardConfig::frontCable, kPlugged, kUnplugged>},
+    {"fft_cycles", setFftCycles},
+    {"fft_wrong", setProcessors<&BoardConfig::fftWrong>},
+    {"fft_silent", setProcessors<&BoardConfig::fftSilent>},
     {"p1_sdram_chips", setSdramChips},
     {"sdrcon", setNumber<&BoardConfig::sdrcon>},
     {"csdram_cycles", setNumber<&BoardConfig::csdramCycles>},

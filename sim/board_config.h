@@ -28,6 +28,20 @@ struct StuckBit {
     uint32_t value; /* 0 or 1 */
 };
 
+/* A fault of one link port; it acts on the connection the port is on,
+ * in both directions. */
+struct LinkFault {
+    enum Kind { Stuck, Flip, Dead, Stop };
+    int32_t node;   /* 0..6 for P1..P7 */
+    uint32_t port;  /* 0..3 */
+    Kind kind;      /* stuck bit, inverted bit, nothing passes, stops after `count` words */
+    uint32_t bit;   /* Stuck, Flip: 0..31 */
+    uint32_t value; /* Stuck: 0 or 1 */
+    uint32_t count; /* Stop: words that pass before the link goes quiet */
+};
+
+constexpr uint32_t kFftCycles = 10432; /* cfft's 1024-point transform on a healthy processor */
+
 /* Paths whose bandwidth the board file may set; see pacing.h. */
 enum PacePath { kPaceHostPort, kPaceDpram, kPaceFifoBus, kPaceFifoLink, kPaceMessages, kPaceStream, kPacePaths };
 
@@ -66,6 +80,16 @@ struct BoardConfig {
 
     /* faults of the processors' internal memory */
     std::vector<StuckBit> stuckBits; /* "ram_stuck_bit": P<n>:address[-address]:bit:value, ... */
+
+    /* link ports */
+    std::vector<LinkFault> linkFaults; /* "link_fault": P<n>.<port>:stuck:bit:value | flip:bit | dead | stop:n, ... */
+    bool frontCable = true;            /* "front_cable" plugged/unplugged: P6 link 1 to P7 link 1 on the front panel */
+
+    /* what cfft finds on each processor, P1..P7 */
+    uint32_t fftCycles[7] = {kFftCycles, kFftCycles, kFftCycles, kFftCycles,
+                             kFftCycles, kFftCycles, kFftCycles}; /* "fft_cycles": n or P<n>:n, ... */
+    uint32_t fftWrong = 0;  /* "fft_wrong": P<n>, ...: bit i = P(i+1) gets one bin wrong */
+    uint32_t fftSilent = 0; /* "fft_silent": P<n>, ...: bit i = P(i+1) never sends its results */
 
     /* P1's dynamic memory and what csdram measures */
     /* "p1_sdram_chips": the four chips' sizes in words, bit 31 marks overhead */

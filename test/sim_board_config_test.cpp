@@ -173,6 +173,22 @@ TEST(SimBoardConfig, RefusesMalformedFaultValues) {
               "virtual-board.ini:2: 'stream_mbps' wants a number from 0 to 100000, got '100001'");
 }
 
+// Their good values show in what the board does (sim_sets_test.cpp).
+TEST(SimBoardConfig, RefusesMalformedLinkAndFftFaults) {
+    for (const char *bad : {"P2:dead", "P2.4:dead", "P0.1:dead", "P2.1:stuck:32:1", "P2.1:stuck:5:2", "P2.1:stuck:5",
+                            "P2.1:flip", "P2.1:dead:3", "P2.1:stop", "P2.1:stop:-1", "P2.1:broken", "P2.1:dead,"})
+        EXPECT_NE(errorOf(std::string("[board 1]\nlink_fault = ") + bad + "\n").find("'link_fault' wants P<n>.<port>"),
+                  std::string::npos)
+            << bad;
+    EXPECT_EQ(errorOf("[board 1]\nfft_cycles = P4=12000\n"),
+              "virtual-board.ini:2: 'fft_cycles' wants cycles or P<n>:cycles, ..., got 'P4=12000'");
+    EXPECT_EQ(errorOf("[board 1]\nfft_wrong = P3, 4\n"),
+              "virtual-board.ini:2: 'fft_wrong' wants P<n>, ..., got 'P3, 4'");
+    EXPECT_EQ(errorOf("[board 1]\nfront_cable = yes\n"),
+              "virtual-board.ini:2: 'front_cable' wants plugged or unplugged, got 'yes'");
+    EXPECT_EQ(boardOf("[board 1]\nfft_cycles = P4:12000, 9000\n").fftCycles[3], 9000u); // later items win
+}
+
 TEST(SimBoardConfig, RefusesBadValuesWithTheKeyAndWhatItWants) {
     EXPECT_EQ(errorOf("[board 1]\n\n\nserial = abc\n"), "virtual-board.ini:4: 'serial' wants a number, got 'abc'");
     EXPECT_EQ(errorOf("[board 1]\nmodel = 0x10000\n"),
