@@ -3,6 +3,8 @@
  */
 #include "channels.h"
 
+#include "links.h"
+
 #include <algorithm>
 #include <cstring>
 #include <thread>
@@ -154,7 +156,7 @@ void touch(Channel &ch) {
 }
 
 void wakeAll(VirtualBoard &b) {
-    Channel *all[] = {&b.wake, &b.fifoToHost, &b.fifoToDsp, &b.stream};
+    Channel *all[] = {&b.wake, &b.fifoToHost, &b.fifoToDsp, &b.stream, &b.reports};
     for (Channel *ch : all) {
         ch->changes.fetch_add(1);
         ch->cv.notify_all();
@@ -165,6 +167,7 @@ void wakeAll(VirtualBoard &b) {
             ch->cv.notify_all();
         }
     }
+    wakeLinks(b);
 }
 
 void spinOn(const Channel &ch, uint32_t seen, const Deadline &d) {
@@ -363,6 +366,32 @@ int32_t dspReadFifo(VirtualBoard &b, int32_t node, PacePath via, void *buf, uint
     return dspPace(b, node, via, size);
 }
 
+int32_t dspReport(VirtualBoard &b, int32_t node, const uint32_t *words, uint32_t count) {
+    Node &n = b.node[node];
+    std::unique_lock<std::mutex> lk(b.lock);
+    auto ended = [&] { return dspEnded(b, n); };
+    if (node != 0)
+        return putMessage(lk, b.reports, deadlineAfter(-1), ended, words, count * 4);
+    for (uint32_t i = 0; i < count; ++i) {
+        int32_t status = putMessage(lk, n.toHost, deadlineAfter(-1), ended, &words[i], 4);
+        if (status != kQalOk)
+            return status;
+    }
+    return kQalOk;
+}
+
+int32_t dspTakeReport(VirtualBoard &b, int32_t node, uint32_t *words, uint32_t &count) {
+    if (node != 0)
+        return kQalNoCpu;
+    Node &n = b.node[0];
+    std::unique_lock<std::mutex> lk(b.lock);
+    auto ended = [&] { return dspEnded(b, n); };
+    uint32_t size = count * 4;
+    int32_t status = getMessage(lk, b.reports, deadlineAfter(-1), ended, words, size);
+    count = size / 4;
+    return status;
+}
+
 int32_t dspPauseUntil(VirtualBoard &b, int32_t node, int64_t until) {
     Node &n = b.node[node];
     Clock::time_point at{std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(until))};
@@ -388,5 +417,8 @@ void clearNodeChannels(VirtualBoard &b, int32_t node) {
             f->head = f->count = 0;
             touch(*f);
         }
+        b.reports.head = b.reports.count = 0;
+        touch(b.reports);
     }
+    clearNodeLinks(b, node);
 }

@@ -104,11 +104,19 @@ int32_t dspRaiseSignal(VirtualBoard &b, int32_t node, int32_t signal);
  * `size` becomes the count. Either paced by the interface's clock. */
 int32_t dspWriteFifo(VirtualBoard &b, int32_t node, PacePath via, const void *buf, uint32_t size);
 int32_t dspReadFifo(VirtualBoard &b, int32_t node, PacePath via, void *buf, uint32_t &size);
+/* Status words for the host, which only P1 sends: P1 puts them as
+ * 4-byte messages of its own; any other node leaves them, `count` words
+ * at once, in P1's report mailbox on the cluster bus. take: the oldest
+ * report in the mailbox, for P1 only; `count` is the room in words and
+ * becomes the words taken. */
+int32_t dspReport(VirtualBoard &b, int32_t node, const uint32_t *words, uint32_t count);
+int32_t dspTakeReport(VirtualBoard &b, int32_t node, uint32_t *words, uint32_t &count);
 /* Sleeps until `until` (paceNow time) or the node's stop. */
 int32_t dspPauseUntil(VirtualBoard &b, int32_t node, int64_t until);
 
-/* Empties the node's message queues and signals, and for P1 the FIFOs:
- * what a reset or a new load leaves. Under the board lock. */
+/* Empties the node's message queues, signals and links, and for P1 the
+ * FIFOs and the report mailbox: what a reset or a new load leaves. Under
+ * the board lock. */
 void clearNodeChannels(VirtualBoard &b, int32_t node);
 
 #endif /* ZORVANTIK_SIM_CHANNELS_H */

@@ -4,6 +4,7 @@
 #include "firmware.h"
 
 #include "channels.h"
+#include "links.h"
 #include "stream.h"
 
 #include <cstring>
@@ -25,6 +26,12 @@ const Firmware kFirmware[] = {
     /* interrupts, fw_interrupts.cpp */
     {"pcdspint", pcdspint, ""},
     {"dsppcint", dsppcint, ""},
+    /* link ports, fw_links.cpp */
+    {"linksend",  linksend,  "port words"},
+    {"linkcheck", linkcheck, "port words"},
+    {"linkrelay", linkrelay, ""},
+    /* processor test, fw_fft.cpp */
+    {"cfft",     cfft,     ""},
     /* DMA stream, fw_stream.cpp */
     {"tst_strm", tstStrm,  ""},
 };
@@ -76,4 +83,23 @@ int32_t FirmwareContext::readFifo(PacePath via, void *buf, uint32_t &size) {
 
 int32_t FirmwareContext::produceStream(void (*fill)(uint32_t *, size_t, uint64_t)) {
     return streamProduce(board_, board_.node[node_].stop, fill);
+}
+
+int32_t FirmwareContext::linkSend(int32_t port, uint32_t word) { return dspLinkSend(board_, node_, port, word, -1); }
+
+int32_t FirmwareContext::linkReceive(int32_t port, uint32_t &word) {
+    return dspLinkReceive(board_, node_, port, word, -1);
+}
+
+int32_t FirmwareContext::report(const uint32_t *words, uint32_t count) {
+    return dspReport(board_, node_, words, count);
+}
+
+int32_t FirmwareContext::takeReport(uint32_t *words, uint32_t &count) {
+    return dspTakeReport(board_, node_, words, count);
+}
+
+uint64_t FirmwareContext::cycleCounter() const {
+    int64_t ns = paceNow() - board_.opened;
+    return uint64_t(ns) * board_.config.cpuClockMHz / 1000;
 }

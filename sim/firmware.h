@@ -54,6 +54,22 @@ public:
      * Returns when the node is stopped. */
     int32_t produceStream(void (*fill)(uint32_t *words, size_t count, uint64_t wordsBefore));
 
+    /* One word over link port 0..3 of this node (links.h); they wait until
+     * the node stops. */
+    int32_t linkSend(int32_t port, uint32_t word);
+    int32_t linkReceive(int32_t port, uint32_t &word);
+
+    /* Status words for the host: P1 sends them, any other node hands them
+     * to P1's report mailbox, all `count` at once. takeReport, on P1: the
+     * oldest report of the mailbox; `count` is the room and becomes the
+     * words taken. */
+    int32_t report(const uint32_t *words, uint32_t count);
+    int32_t takeReport(uint32_t *words, uint32_t &count);
+
+    /* The processor's 64-bit cycle counter: cycles at cpu_clock since the
+     * board was opened. */
+    uint64_t cycleCounter() const;
+
 private:
     VirtualBoard &board_;
     int32_t node_;
@@ -89,6 +105,16 @@ void echo(FirmwareContext &ctx);
 /* Interrupts (fw_interrupts.cpp). */
 void pcdspint(FirmwareContext &ctx);
 void dsppcint(FirmwareContext &ctx);
+
+/* Link ports (fw_links.cpp). */
+void linksend(FirmwareContext &ctx);
+void linkcheck(FirmwareContext &ctx);
+void linkrelay(FirmwareContext &ctx);
+/* Word i of the link firmware's test sequence. */
+uint32_t linkTestWord(uint32_t i);
+
+/* Processor test (fw_fft.cpp). */
+void cfft(FirmwareContext &ctx);
 
 /* DMA stream (fw_stream.cpp). */
 void tstStrm(FirmwareContext &ctx);

@@ -77,6 +77,35 @@ bool readProgramFile(const char *fileName, std::string &text) {
     return true;
 }
 
+/* The processor that runs programs made for `named` on this board: the
+ * named one when fitted, else its partner, when P1 and the partner are
+ * fitted (P6 for P2, P7 for P3), else none (-1). */
+int32_t takerOf(const VirtualBoard &b, int32_t named) {
+    if (checkNode(b, named) == kQalOk)
+        return named;
+    int32_t partner = named == 1 ? 5 : named == 2 ? 6 : -1;
+    if (partner < 0 || checkNode(b, 0) != kQalOk || checkNode(b, partner) != kQalOk)
+        return -1;
+    return partner;
+}
+
+/* Moves each section of a set onto the processor that takes it. A part
+ * nobody can take, or two parts for one processor, fail the load with
+ * kQalNoCpu; through a node other than 0 a set may load that node only,
+ * else kQalBadArgument. Either way before anything is stopped. */
+int32_t placeSet(const VirtualBoard &b, int32_t through, std::vector<Placement> &placements) {
+    uint32_t taken = 0;
+    for (Placement &p : placements) {
+        p.node = takerOf(b, p.node);
+        if (p.node < 0 || (taken >> p.node & 1))
+            return kQalNoCpu;
+        taken |= 1u << p.node;
+    }
+    if (through != 0 && taken != 1u << through)
+        return kQalBadArgument;
+    return kQalOk;
+}
+
 void complain(std::string line) {
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stderr);
@@ -94,31 +123,42 @@ int32_t loadProgram(VirtualBoard &b, int32_t node, const char *fileName) {
 
     std::string text, error;
     std::vector<Placement> placements;
-    bool found = readProgramFile(fileName, text);
+    bool found = readProgramFile(fileName, text), isSet = false;
     if (found && text.size() > kMaxProgramFileBytes) {
         complain(std::string(fileName) + ":1: too long for a program file");
         found = false;
-    } else if (found && !parseProgram(text, fileName, node, placements, error)) {
+    } else if (found && !parseProgram(text, fileName, node, placements, isSet, error)) {
         complain(error);
+    }
+    if (isSet && !placements.empty()) {
+        status = placeSet(b, node, placements);
+        if (status != kQalOk)
+            return status;
     }
     for (const Placement &p : placements)
         if (checkNode(b, p.node) != kQalOk)
             return kQalNoCpu;
 
-    /* Loading resets the processor first, whether the program comes or not. */
-    if (placements.empty())
-        placements.push_back({node, nullptr, {}});
-    for (const Placement &p : placements) {
-        Node &n = b.node[p.node];
+    /* Loading resets the processor first, whether the program comes or
+     * not; a set through node 0 resets them all. */
+    bool boot = isSet && node == 0 && !placements.empty();
+    for (int32_t i = 0; i < kNodes; ++i) {
+        if (i != node && !(boot && checkNode(b, i) == kQalOk))
+            continue;
+        const Placement *p = nullptr;
+        for (const Placement &q : placements)
+            if (q.node == i)
+                p = &q;
+        Node &n = b.node[i];
         std::lock_guard<std::mutex> control(n.control);
-        stopNode(b, p.node);
-        n.firmware = p.firmware;
-        n.params = p.params;
+        stopNode(b, i);
+        n.firmware = p ? p->firmware : nullptr;
+        n.params = p ? p->params : ProgramParams();
     }
     std::lock_guard<std::mutex> guard(b.lock);
     if (b.closing)
         return kQalBadHandle;
-    return placements[0].firmware ? kQalOk : kQalNoProgram;
+    return placements.empty() ? kQalNoProgram : kQalOk;
 }
 
 int32_t startNodes(VirtualBoard &b, int32_t node) {

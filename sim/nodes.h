@@ -18,7 +18,18 @@
 
 /* Reads `fileName` from the current directory and puts its firmware on
  * `node`. A malformed file is reported in one line on stderr; a missing
- * one only fails. */
+ * one only fails.
+ *
+ * A program set (program.h) puts each of its parts on the processor it
+ * names or, on a board without that processor, on the partner that takes
+ * its programs: P6 for P2 and P7 for P3, when P1 and the partner are
+ * fitted. A part that no processor takes fails the load with kQalNoCpu
+ * before any processor is touched, as the loader maps the whole set onto
+ * the board before it boots anything. Through node 0, P1, the set boots
+ * the board: every processor is stopped, and only those the set loads
+ * hold a program afterwards. Through any other node, the set may load
+ * that node only (a one-part set for that processor or the one whose
+ * place it takes); anything else fails with kQalBadArgument. */
 int32_t loadProgram(VirtualBoard &b, int32_t node, const char *fileName);
 
 /* Starts `node`, or with -1 every fitted node that has a program. */

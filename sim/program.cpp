@@ -3,6 +3,7 @@
  */
 #include "program.h"
 
+#include "board_config.h"
 #include "firmware.h"
 #include "ini.h"
 
@@ -37,7 +38,7 @@ bool readBody(const IniSection &body, const std::string &name, int32_t node, Pla
         }
     }
     if (!out.firmware) {
-        error = iniError(name, 1, "no 'firmware = name' line");
+        error = iniError(name, body.line, "no 'firmware = name' line");
         return false;
     }
     for (const IniEntry &e : body.entries) {
@@ -58,19 +59,11 @@ bool readBody(const IniSection &body, const std::string &name, int32_t node, Pla
     return true;
 }
 
-} // namespace
-
-bool parseProgram(const std::string &text, const std::string &name, int32_t node, std::vector<Placement> &out,
-                  std::string &error) {
-    out.clear();
-    std::string rest;
-    std::string header = firstLine(text, rest);
-    if (header != kProgramHeader) {
-        error = iniError(name, 1, "expected '" + std::string(kProgramHeader) + "', got '" + header + "'");
-        return false;
-    }
-    /* The header's line becomes the section header of the body, so the
-     * INI reader counts lines as the file does. */
+/* A one-node file after its header. The header's line becomes the
+ * section header of the body, so the INI reader counts lines as the file
+ * does. */
+bool readProgram(const std::string &rest, const std::string &name, int32_t node, std::vector<Placement> &out,
+                 std::string &error) {
     IniFile ini;
     parseIni("[program]\n" + rest, name, ini);
     const IniSection &body = ini.sections[0];
@@ -87,4 +80,48 @@ bool parseProgram(const std::string &text, const std::string &name, int32_t node
         return false;
     out.push_back(placement);
     return true;
+}
+
+/* A set after its header: a [P<n>] section per processor. */
+bool readSet(const std::string &rest, const std::string &name, std::vector<Placement> &out, std::string &error) {
+    IniFile ini;
+    parseIni("\n" + rest, name, ini);
+    for (const IniSection &s : ini.sections) {
+        uint32_t cpu = 0;
+        bool named = s.name.size() == 2 && s.name[0] == 'p' && parseNumber(s.name.substr(1), 7, cpu) && cpu >= 1;
+        if (s.errorLine) {
+            error = s.error;
+            return false;
+        }
+        if (!named) {
+            error = iniError(name, s.line, "a set has sections [P1] to [P7], not [" + s.name + "]");
+            return false;
+        }
+        Placement placement;
+        if (!readBody(s, name, int32_t(cpu - 1), placement, error))
+            return false;
+        out.push_back(placement);
+    }
+    if (out.empty()) {
+        error = iniError(name, 1, "a set names no processor");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool parseProgram(const std::string &text, const std::string &name, int32_t node, std::vector<Placement> &out,
+                  bool &isSet, std::string &error) {
+    out.clear();
+    std::string rest;
+    std::string header = firstLine(text, rest);
+    isSet = header == kProgramSetHeader;
+    if (header != kProgramHeader && !isSet) {
+        error = iniError(name, 1,
+                         "expected '" + std::string(kProgramHeader) + "' or '" + kProgramSetHeader + "', got '" +
+                             header + "'");
+        return false;
+    }
+    return isSet ? readSet(rest, name, out, error) : readProgram(rest, name, node, out, error);
 }

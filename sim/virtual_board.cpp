@@ -5,6 +5,7 @@
 
 #include "channels.h"
 #include "id_area.h"
+#include "links.h"
 #include "nodes.h"
 #include "stream.h"
 
@@ -140,6 +141,8 @@ std::shared_ptr<VirtualBoard> makeBoard(int32_t number, const BoardConfig &cfg) 
     b->number = number;
     b->config = cfg;
     b->idArea = buildIdArea(cfg);
+    wireLinks(*b);
+    b->opened = paceNow();
     for (int path = 0; path < kPacePaths; ++path)
         b->pace[path].setRate(cfg.paceMBps[path]);
     return b;

@@ -23,6 +23,10 @@
  * link interface. From the board into host memory: the DMA stream
  * service. Each started processor runs its firmware on a thread of its
  * own (nodes.h).
+ *
+ * Between the processors: four link ports each, wired in pairs (links.h),
+ * and the cluster bus, over which any processor can leave status words
+ * in P1's report mailbox.
  */
 #ifndef ZORVANTIK_SIM_VIRTUAL_BOARD_H
 #define ZORVANTIK_SIM_VIRTUAL_BOARD_H
@@ -77,6 +81,9 @@ constexpr uint32_t kFifoBytes = 65536;       /* bytes each FIFO direction holds 
 constexpr uint32_t kStreamMaxBlocks = 16;
 constexpr uint32_t kStreamMaxBlockBytes = 16u << 20;
 constexpr char kStreamName[] = "STREAM0";
+constexpr int kLinkPorts = 4;      /* link ports per processor */
+constexpr int kMaxLinks = 12;      /* connections a board can have wired */
+constexpr uint32_t kLinkDepth = 8; /* words a link holds in flight each way */
 
 struct Processor {
     std::vector<uint32_t> bank[kBanks]; /* internal memory, empty until first touched */
@@ -107,6 +114,25 @@ struct ByteFifo : Channel {
     std::vector<uint8_t> ring = std::vector<uint8_t>(kFifoBytes);
     uint32_t head = 0;  /* oldest byte */
     uint32_t count = 0; /* bytes waiting */
+};
+
+/* One direction of a link connection: words in flight. */
+struct LinkLane : Channel {
+    uint32_t ring[kLinkDepth] = {};
+    uint32_t head = 0;  /* oldest word */
+    uint32_t count = 0; /* words in flight */
+};
+
+/* Two link ports joined by the board's wiring. Fixed while the board is
+ * open but for the lanes and the count of words passed. */
+struct LinkConnection {
+    int32_t end[2] = {-1, -1}; /* ports at each end, node * kLinkPorts + port */
+    LinkLane lane[2];          /* lane[i] carries words from end[i] to the other end */
+    uint32_t flipMask = 0;     /* bits inverted on the way, from both ends' faults */
+    uint32_t clearMask = ~0u;  /* bits kept; a 0 is a bit stuck at 0 */
+    uint32_t setMask = 0;      /* bits stuck at 1 */
+    uint64_t limit = ~0ull;    /* words that pass before the link goes quiet; 0 = dead */
+    uint64_t passed = 0;       /* words passed since either end was last stopped */
 };
 
 struct Firmware;
@@ -153,6 +179,7 @@ struct VirtualBoard {
     BoardConfig config;          /* its section of the board file */
     std::vector<uint8_t> idArea; /* identification area, kIdAreaSize bytes */
     PaceClock pace[kPacePaths];  /* one clock per path, rates from the config */
+    int64_t opened = 0;          /* paceNow() when opened: the processors' cycle counters start */
 
     /* state below is guarded by `lock` */
     std::mutex lock;
@@ -163,6 +190,10 @@ struct VirtualBoard {
     uint8_t dpram[kDpramBytes] = {};
     ByteFifo fifoToHost, fifoToDsp; /* port 8 */
     StreamService stream;
+    LinkConnection link[kMaxLinks];      /* the first `links` are wired */
+    int links = 0;                       /* fixed while open */
+    int8_t portLink[kNodes][kLinkPorts]; /* connection of each port, -1 = unwired; fixed while open */
+    MessageQueue reports;                /* P1's report mailbox on the cluster bus */
 };
 
 /* A board as `cfg` describes it, nothing running. */

@@ -83,7 +83,7 @@ TEST_F(SimFirmware, LoadRefusesBadProgramsAndThenHoldsNothing) {
     for (const char *bad : {"header.ldr", "unknown.ldr", "param.ldr", "none.ldr"})
         EXPECT_LT(load(h, 0, bad), 0) << bad;
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "header.ldr:1: expected 'ZORVANTIK-DSP 1', got 'ZORVANTIK-DSP 2'\n"
+              "header.ldr:1: expected 'ZORVANTIK-DSP 1' or 'ZORVANTIK-DSP-SET 1', got 'ZORVANTIK-DSP 2'\n"
               "unknown.ldr:3: unknown firmware 'nope'\n"
               "param.ldr:3: firmware 'echo' takes no 'size'\n"
               "none.ldr:1: no 'firmware = name' line\n");

@@ -1,0 +1,4 @@
+ZORVANTIK-DSP-SET 1
+; 1024-point complex FFT of the ramp 0..1023, timed, results on the node it runs on
+[P7]
+firmware = cfft

@@ -1,0 +1,15 @@
+ZORVANTIK-DSP-SET 1
+; link test P3 link 1 <---> P7 link 0: P3 sends 100 test words,
+; P7 checks them and hands its status words to P1, which tells the host
+[P1]
+firmware = linkrelay
+
+[P3]
+firmware = linksend
+port = 1
+words = 100
+
+[P7]
+firmware = linkcheck
+port = 0
+words = 100
