@@ -14,7 +14,9 @@
 #include "run/output.h"
 #include "run/runstate.h"
 #include "run/selection.h"
+#include "tests/cpu/fft.h"
 #include "tests/host/host_tests.h"
+#include "tests/links/links.h"
 
 #include <cctype>
 #include <climits>
@@ -40,11 +42,11 @@ const TestStep kStreamStep = {"HSTREAM", "\n!ТЕСТ HOST-STREAM ПРОПУЩЕ
 // The sequence after the host exchange and stream tests, in order.
 const TestStep kLaterSteps[] = {
     {"INTERRUPTS", "\n!ТЕСТ ПРЕРЫВАНИЙ ПРОПУЩЕН", interruptTests, nullptr},
-    {"INTLINKS", "\n!ТЕСТ ВНУТРЕННИХ ЛИНКОВ ПРОПУЩЕН", nullptr, nullptr},
+    {"INTLINKS", "\n!ТЕСТ ВНУТРЕННИХ ЛИНКОВ ПРОПУЩЕН", internalLinksTest, nullptr},
     {nullptr, nullptr, nullptr, nullptr}, // per-processor memory; SDRAM is asked inside
     {"CLASTER", "\n!ТЕСТ КЛАСТЕРА P2,P3,P4,P5 ПРОПУЩЕН", nullptr, nullptr},
-    {"FFTTIME", "\n!ФУНКЦИОНАЛЬНЫЙ ТЕСТ БПФ 1К ПРОПУЩЕН", nullptr, nullptr},
-    {"EXTLINKS", "\n!ТЕСТ ВНЕШНИХ ЛИНКОВ ПРОПУЩЕН", nullptr, nullptr},
+    {"FFTTIME", "\n!ФУНКЦИОНАЛЬНЫЙ ТЕСТ БПФ 1К ПРОПУЩЕН", nullptr, fftTest},
+    {"EXTLINKS", "\n!ТЕСТ ВНЕШНИХ ЛИНКОВ ПРОПУЩЕН", externalLinksTest, nullptr},
 };
 
 constexpr int kCpuCount = 7;

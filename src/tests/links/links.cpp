@@ -1,0 +1,157 @@
+// links.cpp - internalLinksTest, externalLinksTest and what they share.
+//
+// A DSP program set on the pair's processors sends test words over the
+// link; P1 reports one status word per check. Per-pair lines go to the
+// console and the screen log; the protocol log gets the header and the
+// verdict with the total.
+#include "tests/links/links.h"
+
+#include "board/qal.h"
+#include "platform/platform.h"
+#include "run/output.h"
+#include "run/runstate.h"
+
+namespace {
+
+constexpr std::int32_t kStatusTimeoutMs = 1000;
+constexpr int kInternalWords = 100;
+constexpr int kExternalWords = 1000;
+
+struct LinkPair {
+    const char *label;     // printed before the pair's result
+    const char *file;      // the pair's program set
+    std::uint32_t mask;    // processors looked at
+    std::uint32_t present; // the pair runs when (cpuMask & mask) == present
+};
+
+// In order. The last two serve boards without P2 or P3: P1's link runs
+// against P6 or P7 with the programs of the first two pairs.
+const LinkPair kLinkPairs[] = {
+    {"\nПpоцессоp P1 линк 1 <---> Пpоцессоp P2 линк 0: ", "p1l1p2l0.tsx", 0x03, 0x03},
+    {"\nПpоцессоp P1 линк 2 <---> Пpоцессоp P3 линк 0: ", "p1l2p3l0.tsx", 0x05, 0x05},
+    {"\nПpоцессоp P2 линк 2 <---> Пpоцессоp P3 линк 2: ", "p2l2p3l2.tsx", 0x07, 0x07},
+    {"\nПpоцессоp P2 линк 3 <---> Пpоцессоp P4 линк 0: ", "p2l3p4l0.tsx", 0x0B, 0x0B},
+    {"\nПpоцессоp P2 линк 1 <---> Пpоцессоp P6 линк 0: ", "p2l1p6l0.tsx", 0x23, 0x23},
+    {"\nПpоцессоp P4 линк 1 <---> Пpоцессоp P6 линк 2: ", "p4l1p6l2.tsx", 0x2B, 0x2B},
+    {"\nПpоцессоp P3 линк 3 <---> Пpоцессоp P5 линк 0: ", "p3l3p5l0.tsx", 0x15, 0x15},
+    {"\nПpоцессоp P3 линк 1 <---> Пpоцессоp P7 линк 0: ", "p3l1p7l0.tsx", 0x45, 0x45},
+    {"\nПpоцессоp P5 линк 1 <---> Пpоцессоp P7 линк 2: ", "p5l1p7l2.tsx", 0x55, 0x55},
+    {"\nПpоцессоp P1 линк 1 <---> Пpоцессоp P6 линк 0: ", "p1l1p2l0.tsx", 0x23, 0x21},
+    {"\nПpоцессоp P1 линк 2 <---> Пpоцессоp P7 линк 0: ", "p1l2p3l0.tsx", 0x45, 0x41},
+};
+
+// After the directory is restored: a failed load is reported and counted;
+// a loaded set is started on every processor.
+bool startLinkSet(std::int32_t hBoard, std::int32_t loadResult) {
+    if (loadResult < 0) {
+        reportScreen("\n### ОШИБКА: Не могу загрузить тестовую программу");
+        ++runState.errorCount;
+        return false;
+    }
+    QAL_start(hBoard, -1);
+    return true;
+}
+
+std::uint32_t getStatusWord(std::int32_t hBoard, std::uint32_t *size, std::int32_t timeoutMs) {
+    std::uint32_t word = 0;
+    QAL_getMsg(hBoard, 0, &word, size, timeoutMs);
+    return word;
+}
+
+} // namespace
+
+void changeDirOrPause(const std::string &path) {
+    if (platformChangeDir(path))
+        return;
+    conPrintf("\n###ERROR CHANGE DIR");
+    platformReadKey();
+}
+
+// The two words after an error word are waited for without limit, as the
+// board always sends them; Ctrl-C is the way out of a board that does not.
+long readLinkStatus(std::int32_t hBoard, int words) {
+    long faults = 0;
+    for (int i = 0; i < words; ++i) {
+        std::uint32_t size = 4;
+        std::uint32_t word = getStatusWord(hBoard, &size, kStatusTimeoutMs);
+        if (size == 0) {
+            reportScreen("\n### ОШИБКА: Нет ответа от программы");
+            ++runState.errorCount;
+            return faults + 1;
+        }
+        if (word != kLinkErrorWord)
+            continue;
+        size = 4;
+        std::uint32_t written = getStatusWord(hBoard, &size, QAL_WAIT_FOREVER);
+        std::uint32_t read = getStatusWord(hBoard, &size, QAL_WAIT_FOREVER);
+        reportScreen("\n### ОШИБКА: записано %08lX != прочитано %08lX", static_cast<unsigned long>(written),
+                     static_cast<unsigned long>(read));
+        ++runState.errorCount;
+        ++faults;
+    }
+    return faults;
+}
+
+int internalLinksTest(std::int32_t hBoard) {
+    std::string station = platformCurrentDir();
+    report("\n -----   TЕСТ ВНУТРЕННИХ ЛИНКОВ ----- ");
+    long faults = 0;
+    for (const LinkPair &pair : kLinkPairs) {
+        if ((runState.cpuMask & pair.mask) != pair.present)
+            continue;
+        long before = faults;
+        reportScreen("%s", pair.label);
+        changeDirOrPause(platformDspProgramDir());
+        std::int32_t result = QAL_load(hBoard, 0, pair.file, 0, nullptr);
+        changeDirOrPause(station);
+        if (startLinkSet(hBoard, result))
+            faults += readLinkStatus(hBoard, kInternalWords);
+        else
+            ++faults;
+        if (faults == before)
+            reportScreen(" Ошибок нет.");
+    }
+    if (faults == 0)
+        report("\n TЕСТ ВНУТРЕННИХ ЛИНКОВ ЗАВЕРШЕН УСПЕШНО ");
+    else
+        report("\n TЕСТ ВНУТРЕННИХ ЛИНКОВ ЗАВЕРШЕН C ОШИБКАМИ: %ld ОШИБОК ", faults);
+    return 0;
+}
+
+int externalLinksTest(std::int32_t hBoard) {
+    if (runState.x5Type != 0 || runState.x6Type != 0) {
+        report("\n -----   ВНЕШНИЕ РАЗЪЕМЫ - НЕ LINK ----- ");
+        return 0;
+    }
+    std::string station = platformCurrentDir();
+    report("\n -----   TЕСТ ВНЕШНИХ ЛИНКОВ НА ФРОНТ-ПАНЕЛИ ----- ");
+    conPrintf("\nСоедините кабелем P6 линк 1 и P7 линк 1");
+    conPrintf("\nи нажмите любую клавишу . . .");
+    platformReadKey();
+    reportScreen("\nP6 линк 1 <---> P7 линк 1: ");
+
+    changeDirOrPause(platformDspProgramDir());
+    const char *file = nullptr;
+    switch (runState.cpuMask & 0x67) {
+    case 0x67:
+        file = "p6l1p7l1.tsx";
+        break;
+    case 0x61:
+        file = "p6l1p7l1_c.tsx"; // P2 and P3 absent
+        break;
+    default:
+        changeDirOrPause(station);
+        report("\n -----   НЕТ НУЖНЫХ МЕЖПРОЦЕССОРНЫХ СВЯЗЕЙ ----- ");
+        return 0;
+    }
+    std::int32_t result = QAL_load(hBoard, 0, file, 0, nullptr);
+    changeDirOrPause(station);
+    long faults = startLinkSet(hBoard, result) ? readLinkStatus(hBoard, kExternalWords) : 1;
+    if (faults == 0) {
+        reportScreen(" Ошибок нет.");
+        report("\n TЕСТ ВНЕШНИХ ЛИНКОВ НА ФРОНТ-ПАНЕЛИ ЗАВЕРШЕН УСПЕШНО ");
+    } else {
+        report("\n TЕСТ ВНЕШНИХ ЛИНКОВ НА ФРОНТ-ПАНЕЛИ ЗАВЕРШЕН C ОШИБКАМИ: %ld ОШИБОК ", faults);
+    }
+    return 0;
+}
