@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -27,6 +28,10 @@ const char *const kLabels[] = {
     "\nПpоцессоp P5 линк 1 <---> Пpоцессоp P7 линк 2: ", "\nПpоцессоp P1 линк 1 <---> Пpоцессоp P6 линк 0: ",
     "\nПpоцессоp P1 линк 2 <---> Пpоцессоp P7 линк 0: ",
 };
+
+bool endsWith(const std::string &text, const std::string &end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 std::size_t count(const std::string &text, const std::string &what) {
     std::size_t n = 0;
@@ -225,6 +230,18 @@ TEST_F(Fft, PartnersRunTheMissingProcessorsPrograms) {
     EXPECT_EQ(count(console_, "\nТест выполнен ("), 3u) << console_;
     EXPECT_NE(r.err.find("QAL_load(1, 5, \"cfft_p2.tsx\""), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("QAL_load(1, 6, \"cfft_p3.tsx\""), std::string::npos);
+}
+
+TEST_F(Fft, ProcessorThatNeverAnswersWaitsForCtrlC) {
+    station_.write("check1.cfg", "[FFTTIME START]\nCHECK=1\n");
+    station_.write("virtual-board.ini", "[board 1]\ncpu_mask = 0x03\nfft_silent = P2\n");
+    Process program(station_.path(), {"-V"});
+    ASSERT_TRUE(program.waitForOutput(toCp866(header(2))));
+    program.signal(SIGINT);
+    RunResult r = program.finish(20, false);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_NE(r.err.find("QAL_close(1) = 0"), std::string::npos);
+    EXPECT_TRUE(endsWith(consoleText(r.out), header(2))) << consoleText(r.out);
 }
 
 TEST_F(Fft, MissingProgramIsReportedNotCounted) {
