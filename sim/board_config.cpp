@@ -282,6 +282,99 @@ bool setStuckBits(const std::string &value, BoardConfig &cfg, std::string &wants
     return true;
 }
 
+/* "chip2" as 2. */
+bool parseChip(const std::string &s, uint32_t &chip) {
+    return lower(s.substr(0, 4)) == "chip" && parseNumber(s.substr(4), 3, chip);
+}
+
+/* "0x1234" or "0x1200-0x12FF", word offsets within a chip. */
+bool parseChipRange(const std::string &s, uint32_t &first, uint32_t &last) {
+    size_t dash = s.find('-');
+    if (!parseNumber(s.substr(0, dash), kSdramMaxChipWords - 1, first))
+        return false;
+    last = first;
+    return dash == std::string::npos ||
+           (parseNumber(s.substr(dash + 1), kSdramMaxChipWords - 1, last) && last >= first);
+}
+
+/* "0x80000" for every chip of P2..P7, "P3:0x80000" for P3's four,
+ * "P3:chip2:0x80000" for one; later items win. P1's are p1_sdram_chips'. */
+bool setSdramChipSize(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    uint32_t words[7][4];
+    std::copy(&cfg.sdramWords[0][0], &cfg.sdramWords[0][0] + 28, &words[0][0]);
+    for (const std::string &item : listItems(value)) {
+        std::vector<std::string> f = fields(item);
+        int32_t node = -1;
+        uint32_t chip = 4, n;
+        bool ok = parseNumber(f.back(), kSdramMaxChipWords, n) && f.size() <= 3 &&
+                  (f.size() == 1 || (parseProcessor(f[0], node) && node > 0)) &&
+                  (f.size() < 3 || parseChip(f[1], chip));
+        if (!ok) {
+            wants = "words, P<n>:words or P<n>:chip<c>:words (P2..P7, c 0..3, words up to 0x1000000), ...";
+            return false;
+        }
+        for (int32_t i = 1; i < kNodesInMask; ++i)
+            for (uint32_t c = 0; c < 4; ++c)
+                if ((node < 0 || node == i) && (chip == 4 || chip == c))
+                    words[i][c] = n;
+    }
+    std::copy(&words[0][0], &words[0][0] + 28, &cfg.sdramWords[0][0]);
+    return true;
+}
+
+/* Replaces the faults of `kind` by those of the value. */
+bool setSdramCells(const std::string &value, BoardConfig &cfg, SdramCellFault::Kind kind) {
+    std::vector<SdramCellFault> faults;
+    for (const SdramCellFault &f : cfg.sdramCellFaults)
+        if (f.kind != kind)
+            faults.push_back(f);
+    for (const std::string &item : listItems(value)) {
+        std::vector<std::string> f = fields(item);
+        SdramCellFault fault{};
+        fault.kind = kind;
+        if (f.size() != (kind == SdramCellFault::Stuck ? 5u : 3u) || !parseProcessor(f[0], fault.node) ||
+            !parseChip(f[1], fault.chip) || !parseChipRange(f[2], fault.first, fault.last))
+            return false;
+        if (kind == SdramCellFault::Stuck && !(parseNumber(f[3], 31, fault.bit) && parseNumber(f[4], 1, fault.value)))
+            return false;
+        faults.push_back(fault);
+    }
+    cfg.sdramCellFaults = faults;
+    return true;
+}
+
+bool setSdramStuckBits(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    wants = "P<n>:chip<c>:offset[-offset]:bit:value, ...";
+    return setSdramCells(value, cfg, SdramCellFault::Stuck);
+}
+
+bool setSdramBadWords(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    wants = "P<n>:chip<c>:offset[-offset], ...";
+    return setSdramCells(value, cfg, SdramCellFault::Bad);
+}
+
+/* "P2:chip0:12", or "P2:chip0:bit 12". */
+bool setSdramAddressFaults(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    std::vector<SdramAddressFault> faults;
+    for (const std::string &item : listItems(value)) {
+        std::vector<std::string> f = fields(item);
+        SdramAddressFault fault{};
+        std::string bit = f.size() == 3 ? lower(f[2]) : "";
+        if (bit.compare(0, 3, "bit") == 0) {
+            size_t at = bit.find_first_not_of(" \t", 3);
+            bit = at == std::string::npos ? "" : bit.substr(at);
+        }
+        if (f.size() != 3 || !parseProcessor(f[0], fault.node) || !parseChip(f[1], fault.chip) ||
+            !parseNumber(bit, 23, fault.bit)) {
+            wants = "P<n>:chip<c>:bit (bit 0..23), ...";
+            return false;
+        }
+        faults.push_back(fault);
+    }
+    cfg.sdramAddressFaults = faults;
+    return true;
+}
+
 bool setStreamMode(const std::string &value, BoardConfig &cfg, std::string &wants) {
     if (!parseNumber(value, 2, cfg.streamMode) || cfg.streamMode < 1) {
         wants = "1 or 2";
@@ -329,6 +422,10 @@ const Key<BoardConfig> kBoardKeys[] = {
     {"fft_wrong", setProcessors<&BoardConfig::fftWrong>},
     {"fft_silent", setProcessors<&BoardConfig::fftSilent>},
     {"p1_sdram_chips", setSdramChips},
+    {"sdram_chip_size", setSdramChipSize},
+    {"sdram_stuck_bit", setSdramStuckBits},
+    {"sdram_bad_words", setSdramBadWords},
+    {"sdram_address_fault", setSdramAddressFaults},
     {"sdrcon", setNumber<&BoardConfig::sdrcon>},
     {"csdram_cycles", setNumber<&BoardConfig::csdramCycles>},
     {"csdram_signal", setYesNo<&BoardConfig::csdramSignal>},

@@ -40,6 +40,30 @@ struct LinkFault {
     uint32_t count; /* Stop: words that pass before the link goes quiet */
 };
 
+/* A fault of cells of a dynamic-memory chip, words first..last of the
+ * chip (offsets from its first word). */
+struct SdramCellFault {
+    enum Kind { Stuck, Bad };
+    int32_t node;   /* 0..6 for P1..P7 */
+    uint32_t chip;  /* 0..3 */
+    uint32_t first; /* word offset in the chip */
+    uint32_t last;  /* word offset, first <= last */
+    Kind kind;      /* Stuck: bit `bit` always reads `value`; Bad: the words read 0xFFFFFFFF */
+    uint32_t bit;   /* Stuck: 0..31 */
+    uint32_t value; /* Stuck: 0 or 1 */
+};
+
+/* An address line of a dynamic-memory chip that the chip ignores: word
+ * offsets a and a ^ (1 << bit) are one cell. */
+struct SdramAddressFault {
+    int32_t node;  /* 0..6 for P1..P7 */
+    uint32_t chip; /* 0..3 */
+    uint32_t bit;  /* 0..23 */
+};
+
+constexpr uint32_t kSdramChipWords = 0x100000;    /* a healthy chip: 4 MB */
+constexpr uint32_t kSdramMaxChipWords = 0x1000000; /* the largest chip a processor addresses */
+
 constexpr uint32_t kFftCycles = 10432; /* cfft's 1024-point transform on a healthy processor */
 
 /* Paths whose bandwidth the board file may set; see pacing.h. */
@@ -94,6 +118,18 @@ struct BoardConfig {
     /* P1's dynamic memory and what csdram measures */
     /* "p1_sdram_chips": the four chips' sizes in words, bit 31 marks overhead */
     uint32_t sdramChips[4] = {0x100000, 0x100000, 0x100000, 0x100000};
+    /* "sdram_chip_size": chips of P2..P7 in words; n, P<n>:n or P<n>:chip<c>:n, ... (P1 row unused) */
+    uint32_t sdramWords[7][4] = {{kSdramChipWords, kSdramChipWords, kSdramChipWords, kSdramChipWords},
+                                 {kSdramChipWords, kSdramChipWords, kSdramChipWords, kSdramChipWords},
+                                 {kSdramChipWords, kSdramChipWords, kSdramChipWords, kSdramChipWords},
+                                 {kSdramChipWords, kSdramChipWords, kSdramChipWords, kSdramChipWords},
+                                 {kSdramChipWords, kSdramChipWords, kSdramChipWords, kSdramChipWords},
+                                 {kSdramChipWords, kSdramChipWords, kSdramChipWords, kSdramChipWords},
+                                 {kSdramChipWords, kSdramChipWords, kSdramChipWords, kSdramChipWords}};
+    /* "sdram_stuck_bit": P<n>:chip<c>:offset[-offset]:bit:value, ...;
+     * "sdram_bad_words": P<n>:chip<c>:offset[-offset], ... */
+    std::vector<SdramCellFault> sdramCellFaults;
+    std::vector<SdramAddressFault> sdramAddressFaults; /* "sdram_address_fault": P<n>:chip<c>:bit, ... */
     uint32_t sdrcon = 0x3A49;         /* "sdrcon": P1's SDRCON register */
     uint32_t csdramCycles = 20000000; /* "csdram_cycles": cycles of csdram's 8 MB transfer */
     bool csdramSignal = true;         /* "csdram_signal" yes/no: no = csdram halts silently */

@@ -156,10 +156,14 @@ void touch(Channel &ch) {
 }
 
 void wakeAll(VirtualBoard &b) {
-    Channel *all[] = {&b.wake, &b.fifoToHost, &b.fifoToDsp, &b.stream, &b.reports};
+    Channel *all[] = {&b.wake, &b.fifoToHost, &b.fifoToDsp, &b.stream, &b.reportBell};
     for (Channel *ch : all) {
         ch->changes.fetch_add(1);
         ch->cv.notify_all();
+    }
+    for (MessageQueue &q : b.reports) {
+        q.changes.fetch_add(1);
+        q.cv.notify_all();
     }
     for (Node &n : b.node) {
         for (Channel *ch : {static_cast<Channel *>(&n.toDsp), static_cast<Channel *>(&n.toHost), &n.signals}) {
@@ -370,8 +374,12 @@ int32_t dspReport(VirtualBoard &b, int32_t node, const uint32_t *words, uint32_t
     Node &n = b.node[node];
     std::unique_lock<std::mutex> lk(b.lock);
     auto ended = [&] { return dspEnded(b, n); };
-    if (node != 0)
-        return putMessage(lk, b.reports, deadlineAfter(-1), ended, words, count * 4);
+    if (node != 0) {
+        int32_t status = putMessage(lk, b.reports[node], deadlineAfter(-1), ended, words, count * 4);
+        if (status == kQalOk)
+            touch(b.reportBell);
+        return status;
+    }
     for (uint32_t i = 0; i < count; ++i) {
         int32_t status = putMessage(lk, n.toHost, deadlineAfter(-1), ended, &words[i], 4);
         if (status != kQalOk)
@@ -380,14 +388,27 @@ int32_t dspReport(VirtualBoard &b, int32_t node, const uint32_t *words, uint32_t
     return kQalOk;
 }
 
-int32_t dspTakeReport(VirtualBoard &b, int32_t node, uint32_t *words, uint32_t &count) {
-    if (node != 0)
+int32_t dspTakeReport(VirtualBoard &b, int32_t node, int32_t from, uint32_t *words, uint32_t &count) {
+    uint32_t room = count;
+    count = 0;
+    if (node != 0 || from == 0 || from < -1 || from >= kNodes)
         return kQalNoCpu;
     Node &n = b.node[0];
     std::unique_lock<std::mutex> lk(b.lock);
     auto ended = [&] { return dspEnded(b, n); };
-    uint32_t size = count * 4;
-    int32_t status = getMessage(lk, b.reports, deadlineAfter(-1), ended, words, size);
+    MessageQueue *q = nullptr;
+    int32_t status = waitOn(lk, b.reportBell, deadlineAfter(-1), ended, [&] {
+        for (int32_t i = from < 0 ? 1 : from; i < (from < 0 ? kNodes : from + 1); ++i)
+            if (b.reports[i].count) {
+                q = &b.reports[i];
+                return true;
+            }
+        return false;
+    });
+    if (status != kQalOk)
+        return status;
+    uint32_t size = room * 4;
+    status = getMessage(lk, *q, deadlineAfter(-1), ended, words, size);
     count = size / 4;
     return status;
 }
@@ -417,8 +438,11 @@ void clearNodeChannels(VirtualBoard &b, int32_t node) {
             f->head = f->count = 0;
             touch(*f);
         }
-        b.reports.head = b.reports.count = 0;
-        touch(b.reports);
+        for (MessageQueue &q : b.reports) {
+            q.head = q.count = 0;
+            touch(q);
+        }
+        touch(b.reportBell);
     }
     clearNodeLinks(b, node);
 }

@@ -106,11 +106,13 @@ int32_t dspWriteFifo(VirtualBoard &b, int32_t node, PacePath via, const void *bu
 int32_t dspReadFifo(VirtualBoard &b, int32_t node, PacePath via, void *buf, uint32_t &size);
 /* Status words for the host, which only P1 sends: P1 puts them as
  * 4-byte messages of its own; any other node leaves them, `count` words
- * at once, in P1's report mailbox on the cluster bus. take: the oldest
- * report in the mailbox, for P1 only; `count` is the room in words and
- * becomes the words taken. */
+ * at once, in P1's report mailbox on the cluster bus, which keeps each
+ * sender's reports in the order sent. take, for P1 only: the oldest
+ * report of node `from`, or with `from` -1 of the lowest-numbered sender
+ * that has one; `count` is the room in words and becomes the words
+ * taken. */
 int32_t dspReport(VirtualBoard &b, int32_t node, const uint32_t *words, uint32_t count);
-int32_t dspTakeReport(VirtualBoard &b, int32_t node, uint32_t *words, uint32_t &count);
+int32_t dspTakeReport(VirtualBoard &b, int32_t node, int32_t from, uint32_t *words, uint32_t &count);
 /* Sleeps until `until` (paceNow time) or the node's stop. */
 int32_t dspPauseUntil(VirtualBoard &b, int32_t node, int64_t until);
 

@@ -32,6 +32,10 @@ const Firmware kFirmware[] = {
     {"linkrelay", linkrelay, ""},
     /* processor test, fw_fft.cpp */
     {"cfft",     cfft,     ""},
+    /* dynamic memory, fw_sdram.cpp */
+    {"sdram",      sdram,      ""},
+    {"clast",      clast,      "members"},
+    {"clastrelay", clastrelay, "members"},
     /* DMA stream, fw_stream.cpp */
     {"tst_strm", tstStrm,  ""},
 };
@@ -95,8 +99,8 @@ int32_t FirmwareContext::report(const uint32_t *words, uint32_t count) {
     return dspReport(board_, node_, words, count);
 }
 
-int32_t FirmwareContext::takeReport(uint32_t *words, uint32_t &count) {
-    return dspTakeReport(board_, node_, words, count);
+int32_t FirmwareContext::takeReport(uint32_t *words, uint32_t &count, int32_t from) {
+    return dspTakeReport(board_, node_, from, words, count);
 }
 
 uint64_t FirmwareContext::cycleCounter() const {

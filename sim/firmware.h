@@ -27,6 +27,9 @@ public:
         : board_(board), node_(node), params_(params) {}
 
     int32_t node() const { return node_; }
+    /* The board itself, for what the processor reaches directly: its
+     * dynamic memory (sdram.h). */
+    VirtualBoard &board() const { return board_; }
     const BoardConfig &config() const { return board_.config; }
     /* A parameter from the program file, or `fallback` when it has none. */
     uint32_t param(const char *key, uint32_t fallback) const;
@@ -61,10 +64,10 @@ public:
 
     /* Status words for the host: P1 sends them, any other node hands them
      * to P1's report mailbox, all `count` at once. takeReport, on P1: the
-     * oldest report of the mailbox; `count` is the room and becomes the
-     * words taken. */
+     * oldest report that node `from` left, or with -1 one of any sender;
+     * `count` is the room and becomes the words taken. */
     int32_t report(const uint32_t *words, uint32_t count);
-    int32_t takeReport(uint32_t *words, uint32_t &count);
+    int32_t takeReport(uint32_t *words, uint32_t &count, int32_t from = -1);
 
     /* The processor's 64-bit cycle counter: cycles at cpu_clock since the
      * board was opened. */
@@ -115,6 +118,11 @@ uint32_t linkTestWord(uint32_t i);
 
 /* Processor test (fw_fft.cpp). */
 void cfft(FirmwareContext &ctx);
+
+/* Dynamic memory (fw_sdram.cpp). */
+void sdram(FirmwareContext &ctx);
+void clast(FirmwareContext &ctx);
+void clastrelay(FirmwareContext &ctx);
 
 /* DMA stream (fw_stream.cpp). */
 void tstStrm(FirmwareContext &ctx);

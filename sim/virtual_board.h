@@ -26,7 +26,8 @@
  *
  * Between the processors: four link ports each, wired in pairs (links.h),
  * and the cluster bus, over which any processor can leave status words
- * in P1's report mailbox.
+ * in P1's report mailbox. Each processor has four dynamic-memory chips
+ * that only its own firmware reaches (sdram.h).
  */
 #ifndef ZORVANTIK_SIM_VIRTUAL_BOARD_H
 #define ZORVANTIK_SIM_VIRTUAL_BOARD_H
@@ -85,8 +86,11 @@ constexpr int kLinkPorts = 4;      /* link ports per processor */
 constexpr int kMaxLinks = 12;      /* connections a board can have wired */
 constexpr uint32_t kLinkDepth = 8; /* words a link holds in flight each way */
 
+constexpr int kSdramChips = 4; /* dynamic-memory chips per processor (sdram.h) */
+
 struct Processor {
-    std::vector<uint32_t> bank[kBanks]; /* internal memory, empty until first touched */
+    std::vector<uint32_t> bank[kBanks];       /* internal memory, empty until first touched */
+    std::vector<uint32_t> sdram[kSdramChips]; /* dynamic memory, empty until its firmware touches it */
 };
 
 /* Something a call can wait for. Every change is counted, so a waiter
@@ -193,7 +197,8 @@ struct VirtualBoard {
     LinkConnection link[kMaxLinks];      /* the first `links` are wired */
     int links = 0;                       /* fixed while open */
     int8_t portLink[kNodes][kLinkPorts]; /* connection of each port, -1 = unwired; fixed while open */
-    MessageQueue reports;                /* P1's report mailbox on the cluster bus */
+    MessageQueue reports[kNodes];        /* P1's report mailbox on the cluster bus, a queue per sender */
+    Channel reportBell;                  /* rings at every report left in the mailbox */
 };
 
 /* A board as `cfg` describes it, nothing running. */

@@ -1,0 +1,97 @@
+/*
+ * sdram.h - the processors' dynamic memory.
+ *
+ * Every processor has four chips. P1's are the sizes p1_sdram_chips
+ * gives (bit 31, csdram's overhead mark, set aside); the others' come
+ * from sdram_chip_size. In a processor's memory map chip c starts at
+ * word address kSdramBase + c * kSdramChipSpan; the board file and the
+ * chips themselves count words from the chip's first word (offsets).
+ *
+ * Only the processor's own firmware reaches its chips, the host does
+ * not, and a node runs one firmware thread at a time; so the chips take
+ * no lock. A chip's cells are allocated when its firmware first touches
+ * it and freed with the board, so an untested board holds none.
+ *
+ * Faults of the board file live in the cells: a stuck bit or a bad word
+ * holds its wrong value whatever is written, and an ignored address line
+ * folds two offsets onto one cell.
+ */
+#ifndef ZORVANTIK_SIM_SDRAM_H
+#define ZORVANTIK_SIM_SDRAM_H
+
+#include "virtual_board.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint32_t kSdramBase = 0x10000000;     /* word address of chip 0 */
+constexpr uint32_t kSdramChipSpan = 0x01000000; /* words between two chips' starts */
+
+/* Size of chip `chip` of processor `node` in words. */
+uint32_t sdramChipWords(const BoardConfig &c, int32_t node, int chip);
+
+/* Bytes of dynamic memory the board holds right now. Under no firmware. */
+size_t sdramBytesHeld(const VirtualBoard &b);
+
+/* One chip as its processor's firmware sees it. */
+class SdramChip {
+public:
+    SdramChip(VirtualBoard &b, int32_t node, int chip);
+
+    uint32_t words() const { return words_; }
+    uint32_t address(uint32_t offset) const { return kSdramBase + uint32_t(chip_) * kSdramChipSpan + offset; }
+
+    /* Writes gen(offset) to every offset of [from, to), to <= words(). */
+    template <class Gen> void fill(uint32_t from, uint32_t to, Gen gen) {
+        uint32_t *cell = cells();
+        if (!ignored_) {
+            for (uint32_t a = from; a < to; ++a)
+                cell[a] = gen(a);
+        } else {
+            for (uint32_t a = from; a < to; ++a)
+                cell[a & ~ignored_] = gen(a);
+        }
+        applyFaults();
+    }
+
+    /* Reads [from, to) back against gen: false when all match, else true
+     * with the first offset that did not and the words written and read. */
+    template <class Gen>
+    bool firstMismatch(uint32_t from, uint32_t to, Gen gen, uint32_t &at, uint32_t &written, uint32_t &read) {
+        const uint32_t *cell = cells();
+        constexpr uint32_t kBlock = 256; /* compared branch-free, then searched if one differs */
+        for (uint32_t lo = from; lo < to; lo += kBlock) {
+            uint32_t hi = std::min(to, lo + kBlock), diff = 0;
+            if (!ignored_) {
+                for (uint32_t a = lo; a < hi; ++a)
+                    diff |= cell[a] ^ gen(a);
+            } else {
+                for (uint32_t a = lo; a < hi; ++a)
+                    diff |= cell[a & ~ignored_] ^ gen(a);
+            }
+            if (!diff)
+                continue;
+            for (uint32_t a = lo; a < hi; ++a)
+                if (cell[a & ~ignored_] != gen(a)) {
+                    at = a;
+                    written = gen(a);
+                    read = cell[a & ~ignored_];
+                    return true;
+                }
+        }
+        return false;
+    }
+
+private:
+    uint32_t *cells();  /* allocated on first touch, faults in place */
+    void applyFaults(); /* puts the faulty cells' values back after a write */
+
+    VirtualBoard &board_;
+    int32_t node_;
+    int chip_;
+    uint32_t words_;
+    uint32_t ignored_ = 0; /* address bits the chip ignores */
+};
+
+#endif /* ZORVANTIK_SIM_SDRAM_H */
