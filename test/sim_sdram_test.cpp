@@ -1,0 +1,199 @@
+// The virtual board's dynamic memory and its test firmware through the C
+// API, with the station's own dsp_app files: the conversations the host's
+// per-processor and cluster memory tests hold, and the faults they find.
+#include "qal.h"
+#include "sdram.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kProgress = 0x12345678;
+constexpr uint32_t kError = 0x87654321;
+constexpr uint32_t kChip1 = kSdramBase + kSdramChipSpan; // DSP address of chip 1's first word
+
+struct Error {
+    int who; // position among the processors reporting
+    uint32_t address, written, read;
+};
+
+// What the host hears: the size message, then per pass `steps` rounds of
+// one code message per reporter, then one end-of-pass word per reporter.
+struct Heard {
+    uint32_t sizes[4] = {};
+    int progress = 0;
+    std::vector<Error> errors;
+};
+
+class SimSdram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = fs::current_path();
+        dir_ = fs::temp_directory_path() /
+               ("sim_sdram_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+        fs::create_directories(dir_);
+        fs::copy(fs::path(ZT_STATION_TEMPLATE) / "dsp_app", dir_ / "dsp_app");
+        fs::current_path(dir_);
+        QAL_displayMode(0);
+    }
+    void TearDown() override {
+        QAL_cleanup();
+        fs::current_path(saved_);
+        fs::remove_all(dir_);
+    }
+    // Small chips so a test is quick: 0x4000 words is 8 steps of sdram,
+    // 2 of clast.
+    int32_t open(const std::string &keys = "") {
+        std::ofstream ini(dir_ / "virtual-board.ini");
+        ini << "[board 1]\n" << keys;
+        if (keys.find("p1_sdram_chips") == std::string::npos)
+            ini << "p1_sdram_chips = 0x4000, 0x4000, 0x4000, 0x4000\n";
+        if (keys.find("sdram_chip_size") == std::string::npos)
+            ini << "sdram_chip_size = 0x4000\n";
+        ini.close();
+        int32_t h = QAL_open(1, 0, 0);
+        EXPECT_GT(h, 0);
+        return h;
+    }
+    void start(int32_t h, int32_t node, const std::string &file) {
+        fs::current_path(dir_ / "dsp_app");
+        ASSERT_EQ(QAL_load(h, node, file.c_str(), 0, nullptr), 0);
+        fs::current_path(dir_);
+        ASSERT_EQ(QAL_start(h, -1), 0);
+    }
+    // Follows `passes` passes of `steps` steps with `reporters` reporting.
+    static Heard follow(int32_t h, int32_t node, int passes, uint32_t steps, int reporters) {
+        Heard heard;
+        uint32_t size = 16;
+        EXPECT_EQ(QAL_getMsg(h, node, heard.sizes, &size, 2000), 0);
+        for (int p = 0; p < passes; ++p) {
+            for (uint32_t s = 0; s < steps * reporters; ++s) {
+                uint32_t word = 0;
+                size = 4;
+                if (QAL_getMsg(h, node, &word, &size, 2000) != 0) {
+                    ADD_FAILURE() << "silent at pass " << p << " message " << s;
+                    return heard;
+                }
+                if (word == kProgress) {
+                    ++heard.progress;
+                    continue;
+                }
+                EXPECT_EQ(word, kError);
+                Error e{int(s % reporters), 0, 0, 0};
+                EXPECT_EQ(QAL_getMsg(h, node, &e.address, &size, 2000), 0);
+                EXPECT_EQ(QAL_getMsg(h, node, &e.written, &size, 2000), 0);
+                EXPECT_EQ(QAL_getMsg(h, node, &e.read, &size, 2000), 0);
+                heard.errors.push_back(e);
+            }
+            for (int r = 0; r < reporters; ++r) {
+                uint32_t word;
+                size = 4;
+                EXPECT_EQ(QAL_getMsg(h, node, &word, &size, 2000), 0) << "end of pass " << p;
+            }
+        }
+        uint32_t word, extra = 4;
+        EXPECT_EQ(QAL_getMsg(h, node, &word, &extra, 50), -6) << "more than the host reads";
+        return heard;
+    }
+
+    fs::path saved_, dir_;
+};
+
+TEST_F(SimSdram, HealthyProcessorSendsSizesAndThreeCleanPasses) {
+    for (int node : {0, 4}) {
+        int32_t h = open();
+        start(h, node, node == 0 ? "sdramtst.ldr" : "sdr_p5.tsx");
+        Heard heard = follow(h, node, 3, 8, 1);
+        EXPECT_EQ(std::vector<uint32_t>(heard.sizes, heard.sizes + 4), std::vector<uint32_t>(4, 0x4000));
+        EXPECT_EQ(heard.progress, 24);
+        EXPECT_TRUE(heard.errors.empty());
+    }
+}
+
+TEST_F(SimSdram, SizesShowOverheadMarkRemovedAndShortChips) {
+    int32_t h = open("p1_sdram_chips = 0x80004000, 0x4000, 0x4000, 0x4000\nsdram_chip_size = 0x4000, P3:chip2:0x2000\n");
+    start(h, 0, "sdramtst.ldr");
+    uint32_t sizes[4], size = 16;
+    ASSERT_EQ(QAL_getMsg(h, 0, sizes, &size, 2000), 0);
+    EXPECT_EQ(sizes[0], 0x4000u);
+    start(h, 2, "sdr_p3.tsx");
+    ASSERT_EQ(QAL_getMsg(h, 2, sizes, &size, 2000), 0);
+    EXPECT_EQ(sizes[1], 0x4000u);
+    EXPECT_EQ(sizes[2], 0x2000u);
+    // The cluster's size message shows the smallest of its members' chips.
+    start(h, 0, "clastp2p3p5.tsx");
+    ASSERT_EQ(QAL_getMsg(h, 0, sizes, &size, 2000), 0);
+    EXPECT_EQ(std::vector<uint32_t>(sizes, sizes + 4), (std::vector<uint32_t>{0x4000, 0x4000, 0x2000, 0x4000}));
+}
+
+// P6 substitutes for an absent P2 and tests its own chips.
+TEST_F(SimSdram, StuckBitIsReportedWithAddressWrittenAndRead) {
+    int32_t h = open("cpu_mask = 0x7D\nsdram_stuck_bit = P6:chip1:0x1234:7:1\n");
+    start(h, 5, "sdr_p2.tsx");
+    Heard heard = follow(h, 5, 3, 8, 1);
+    ASSERT_FALSE(heard.errors.empty());
+    EXPECT_EQ(heard.progress + int(heard.errors.size()), 24);
+    for (const Error &e : heard.errors) {
+        EXPECT_EQ(e.address, kChip1 + 0x1234);
+        EXPECT_EQ(e.read, e.written | 0x80) << std::hex << e.written;
+        EXPECT_FALSE(e.written & 0x80);
+    }
+    // Running 1 writes a single bit, never bit 7 here: that pass finds it.
+    EXPECT_GE(heard.errors.size(), 2u);
+}
+
+TEST_F(SimSdram, BadWordsAndAliasedAddressesAreFound) {
+    int32_t h = open("sdram_bad_words = P4:chip3:0x1100-0x1101\nsdram_address_fault = P4:chip0:bit 12\n");
+    start(h, 3, "sdr_p4.tsx");
+    Heard heard = follow(h, 3, 3, 8, 1);
+    // Chip 0 ignores address bit 12: each offset with it clear holds what
+    // the offset with it set wrote later, so steps 0, 1, 4 and 5 (offsets
+    // 0x0000-0x0FFF and 0x2000-0x2FFF) report their first word; step 2
+    // reports chip 3's first bad word. In every pass.
+    const uint32_t chip3 = kSdramBase + 3 * kSdramChipSpan;
+    const std::vector<uint32_t> perPass = {kSdramBase, kSdramBase + 0x800, chip3 + 0x1100, kSdramBase + 0x2000,
+                                           kSdramBase + 0x2800};
+    std::vector<uint32_t> expected, seen;
+    for (int pass = 0; pass < 3; ++pass)
+        expected.insert(expected.end(), perPass.begin(), perPass.end());
+    for (const Error &e : heard.errors) {
+        seen.push_back(e.address);
+        EXPECT_NE(e.written, e.read);
+        if (e.address == chip3 + 0x1100) {
+            EXPECT_EQ(e.read, 0xFFFFFFFFu);
+        }
+    }
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(SimSdram, ClusterRelaysEachStepInProcessorOrder) {
+    int32_t h = open("cpu_mask = 0x0F\nsdram_stuck_bit = P3:chip0:0x2001:3:0\n");
+    start(h, 0, "clastp2p3.tsx");
+    Heard heard = follow(h, 0, 30, 2, 2); // 0x4000-word chips: two steps of 8192 words
+    // Running 0 has bit 3 of offset 0x2001 set in all ten cycles.
+    ASSERT_GE(heard.errors.size(), 10u);
+    EXPECT_EQ(heard.progress + int(heard.errors.size()), 30 * 2 * 2);
+    for (const Error &e : heard.errors) {
+        EXPECT_EQ(e.who, 1) << "P3, second in each step";
+        EXPECT_EQ(e.address, kSdramBase + 0x2001);
+        EXPECT_EQ(e.read, e.written & ~8u);
+    }
+}
+
+TEST_F(SimSdram, UntestedBoardHoldsNoDynamicMemory) {
+    auto board = makeBoard(1, BoardConfig());
+    EXPECT_EQ(sdramBytesHeld(*board), 0u);
+    SdramChip chip(*board, 2, 1);
+    chip.fill(0, 16, [](uint32_t a) { return a; });
+    EXPECT_EQ(sdramBytesHeld(*board), size_t(kSdramChipWords) * 4);
+}
+
+} // namespace
