@@ -25,6 +25,10 @@ std::string golden(const std::string &name) {
     return text.str();
 }
 
+bool endsWith(const std::string &text, const std::string &end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 std::size_t count(const std::string &text, const std::string &what) {
     std::size_t n = 0;
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
@@ -34,14 +38,6 @@ std::size_t count(const std::string &text, const std::string &what) {
 
 const std::string kPrompt = "\nНажмите любую клавишу\r" + std::string(47, ' ');
 const std::string kSuccess = "\n+++++ ТЕСТИРОВАНИЕ ЗАВЕРШЕНО УСПЕШНО +++++";
-const std::string kAllSkipped = "\n!ТЕСТ HOST-ИНТЕРФЕЙСА ПРОПУЩЕН"
-                                "\n!ТЕСТ HOST-STREAM ПРОПУЩЕН"
-                                "\n!ТЕСТ ПРЕРЫВАНИЙ ПРОПУЩЕН"
-                                "\n!ТЕСТ ВНУТРЕННИХ ЛИНКОВ ПРОПУЩЕН"
-                                "\n!ТЕСТ КЛАСТЕРА P2,P3,P4,P5 ПРОПУЩЕН"
-                                "\n!ФУНКЦИОНАЛЬНЫЙ ТЕСТ БПФ 1К ПРОПУЩЕН"
-                                "\n!ТЕСТ ВНЕШНИХ ЛИНКОВ ПРОПУЩЕН";
-
 // A log's first two lines hold the start's date and time. Checks their
 // form, that they tell the time of the run, and gives the rest of the log.
 std::string afterDateLines(const std::string &log, std::time_t before) {
@@ -158,33 +154,59 @@ TEST_F(Run, TraceShowsEveryLibraryCallFromTheOptionsOn) {
     EXPECT_EQ(maskVariable(consoleText(r.out)), golden("default-run.console.txt")); // the console is unchanged
 }
 
+// The skip lines before and after the per-processor memory test, which
+// no key of the selection file gates as a whole.
+const std::string kSkippedBefore = "\n!ТЕСТ HOST-ИНТЕРФЕЙСА ПРОПУЩЕН"
+                                   "\n!ТЕСТ HOST-STREAM ПРОПУЩЕН"
+                                   "\n!ТЕСТ ПРЕРЫВАНИЙ ПРОПУЩЕН"
+                                   "\n!ТЕСТ ВНУТРЕННИХ ЛИНКОВ ПРОПУЩЕН";
+const std::string kSkippedAfter = "\n!ТЕСТ КЛАСТЕРА P2,P3,P4,P5 ПРОПУЩЕН"
+                                  "\n!ФУНКЦИОНАЛЬНЫЙ ТЕСТ БПФ 1К ПРОПУЩЕН"
+                                  "\n!ТЕСТ ВНЕШНИХ ЛИНКОВ ПРОПУЩЕН";
+const std::string kDynamicSkipped = "\n Тест динамической памяти пропущен";
+
+// Each line of `lines` preceded by `before`.
+std::string eachAfter(const std::string &before, const std::string &lines) {
+    std::string out;
+    std::istringstream in(lines.substr(1));
+    for (std::string line; std::getline(in, line);)
+        out += before + "\n" + line;
+    return out;
+}
+
 TEST_F(Run, EveryTestSwitchedOffPrintsItsSkipLine) {
     station_.write("check1.cfg", "[HOST START]\nCHECK=0\n[HSTREAM START]\nCHECK=0\n[INTERRUPTS START]\nCHECK=0\n"
                                  "[INTLINKS START]\nCHECK=0\n[CLASTER START]\nCHECK=0\n[FFTTIME START]\nCHECK=0\n"
                                  "[EXTLINKS START]\nCHECK=0\n");
     RunResult r = run();
     EXPECT_EQ(r.status, 0);
-    std::string end = kAllSkipped + kSuccess;
-    EXPECT_EQ(r.out.substr(r.out.size() - toCp866(end).size()), toCp866(end));
-    std::string screen = screenBody();
-    EXPECT_EQ(screen.substr(screen.size() - asLog(end).size()), asLog(end));
-    std::string protocol = protocolBody();
-    EXPECT_EQ(protocol.substr(protocol.size() - asLog(end).size()), asLog(end));
+    std::string console = consoleText(r.out);
+    std::string memory;
+    for (int p = 2; p <= 7; ++p)
+        memory += "\n ==== Пpоцессоp P" + std::to_string(p) + ":  " + kDynamicSkipped;
+    EXPECT_NE(console.find(kSkippedBefore + "\n-----   TЕСТЫ 32-БИТНОЙ ПАМЯТИ"), std::string::npos) << console;
+    EXPECT_TRUE(endsWith(console, memory + kSkippedAfter + kSuccess)) << console;
+    for (const std::string &log : {logText(screenBody()), logText(protocolBody())}) {
+        EXPECT_NE(log.find(kSkippedBefore + "\n-----   TЕСТЫ 32-БИТНОЙ ПАМЯТИ"), std::string::npos);
+        EXPECT_TRUE(endsWith(log, memory + kSkippedAfter + kSuccess)) << log;
+    }
 }
 
-TEST_F(Run, MissingSelectionFileSkipsEverythingAndCountsSevenErrors) {
+// Seven driver lookups and seven SDRAM lookups, each warned and counted.
+TEST_F(Run, MissingSelectionFileSkipsEverythingAndCountsEveryLookup) {
     station_.remove("check1.cfg");
     RunResult r = run();
     EXPECT_EQ(r.status, 0); // a run with errors is still a complete run
     const std::string warning = "\n### ПРЕДУПРЕЖДЕНИЕ: Не могу открыть файл 'check1.cfg'";
-    std::string end;
-    std::istringstream skips(kAllSkipped.substr(1));
-    for (std::string line; std::getline(skips, line);)
-        end += warning + "\n" + line;
-    end += "\n----- ТЕСТИРОВАНИЕ ЗАВЕРШЕНО С ОШИБКАМИ - 7 ";
-    EXPECT_EQ(r.out.substr(r.out.size() - toCp866(end).size()), toCp866(end));
-    std::string protocol = protocolBody();
-    EXPECT_EQ(protocol.substr(protocol.size() - asLog(end).size()), asLog(end));
+    std::string console = consoleText(r.out), protocol = logText(protocolBody());
+    for (const std::string &text : {console, protocol}) {
+        EXPECT_NE(text.find(eachAfter(warning, kSkippedBefore) + "\n-----   TЕСТЫ 32-БИТНОЙ ПАМЯТИ"), std::string::npos)
+            << text;
+        EXPECT_EQ(count(text, warning + kDynamicSkipped), 7u);
+        EXPECT_TRUE(
+            endsWith(text, eachAfter(warning, kSkippedAfter) + "\n----- ТЕСТИРОВАНИЕ ЗАВЕРШЕНО С ОШИБКАМИ - 14 "))
+            << text;
+    }
 }
 
 // A fatal stop: the message, the key prompt, one key, status 255, and the

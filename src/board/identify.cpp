@@ -69,6 +69,14 @@ int findIdTag(const std::uint8_t *area, std::uint16_t tag) {
     }
 }
 
+int programCpu(int cpu, std::uint32_t cpuMask) {
+    if (cpu == 5 && (cpuMask & 0x23) == 0x21)
+        return 1;
+    if (cpu == 6 && (cpuMask & 0x45) == 0x41)
+        return 2;
+    return cpu;
+}
+
 int identifyBoard(std::int32_t handle) {
     BoardInfo info{};
     info.size = QAL_BOARD_INFO_SIZE;

@@ -17,6 +17,7 @@
 #include "tests/cpu/fft.h"
 #include "tests/host/host_tests.h"
 #include "tests/links/links.h"
+#include "tests/memory/memory_tests.h"
 
 #include <cctype>
 #include <climits>
@@ -43,8 +44,8 @@ const TestStep kStreamStep = {"HSTREAM", "\n!ТЕСТ HOST-STREAM ПРОПУЩЕ
 const TestStep kLaterSteps[] = {
     {"INTERRUPTS", "\n!ТЕСТ ПРЕРЫВАНИЙ ПРОПУЩЕН", interruptTests, nullptr},
     {"INTLINKS", "\n!ТЕСТ ВНУТРЕННИХ ЛИНКОВ ПРОПУЩЕН", internalLinksTest, nullptr},
-    {nullptr, nullptr, nullptr, nullptr}, // per-processor memory; SDRAM is asked inside
-    {"CLASTER", "\n!ТЕСТ КЛАСТЕРА P2,P3,P4,P5 ПРОПУЩЕН", nullptr, nullptr},
+    {nullptr, nullptr, nullptr, cpuMemoryTest}, // SDRAM is asked inside
+    {"CLASTER", "\n!ТЕСТ КЛАСТЕРА P2,P3,P4,P5 ПРОПУЩЕН", clusterTest, nullptr},
     {"FFTTIME", "\n!ФУНКЦИОНАЛЬНЫЙ ТЕСТ БПФ 1К ПРОПУЩЕН", nullptr, fftTest},
     {"EXTLINKS", "\n!ТЕСТ ВНЕШНИХ ЛИНКОВ ПРОПУЩЕН", externalLinksTest, nullptr},
 };

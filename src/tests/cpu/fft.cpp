@@ -2,6 +2,7 @@
 #include "tests/cpu/fft.h"
 
 #include "board/dspload.h"
+#include "board/identify.h"
 #include "board/qal.h"
 #include "run/output.h"
 #include "run/runstate.h"
@@ -18,15 +19,6 @@ double re(const FftSpectrumMsg &x, int k) { return static_cast<double>(x.value[2
 double im(const FftSpectrumMsg &x, int k) { return static_cast<double>(x.value[2 * k + 1]); }
 
 bool inRange(double value, double low, double high) { return !(value > high || value < low); }
-
-// P6 runs P2's program when P2 is absent, P7 runs P3's when P3 is absent.
-const char *fftProgram(int cpu) {
-    if (cpu == 5 && (runState.cpuMask & 0x23) == 0x21)
-        return kFftPrograms[1];
-    if (cpu == 6 && (runState.cpuMask & 0x45) == 0x41)
-        return kFftPrograms[2];
-    return kFftPrograms[cpu];
-}
 
 } // namespace
 
@@ -52,7 +44,7 @@ int fftTest(std::int32_t hBoard, int cpu) {
     if (cpu < 0 || cpu > 6)
         return -1;
     report("\nCPU %s: ----- ФУНКЦИОНАЛЬНЫЙ ТЕСТ (КОМПЛЕКСНОЕ БПФ 1K) -----", kCpuNames[cpu]);
-    if (loadDspProgram(hBoard, cpu, fftProgram(cpu)) < 0) {
+    if (loadDspProgram(hBoard, cpu, kFftPrograms[programCpu(cpu, runState.cpuMask)]) < 0) {
         reportScreen("\n### ОШИБКА:  Не могу загрузить программу теста.");
         logProtocol("\n### ОШИБКА.");
         return -1;

@@ -1,0 +1,134 @@
+// memory_bench.cpp - the thirteen host-side pattern tests of P1's internal
+// memory on the unpaced board, against memcpy of the same bytes; and a
+// whole run of the program on an unpaced healthy board (wall time, peak
+// resident memory).
+#include "qal.h"
+#include "run/runstate.h"
+#include "tests/memory/memory_tests.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+extern char **environ;
+
+namespace {
+
+constexpr std::uint32_t kBankWords = 65536;
+constexpr int kPatternTests = 13;
+// Each test writes the range, reads it back and writes the complement.
+constexpr std::int64_t kBytesPerTest = 3 * kBankWords * 4;
+
+// A station of its own, unpaced, with the station's DSP programs.
+fs::path makeStation(const char *name) {
+    fs::path station = fs::temp_directory_path() / (std::string(name) + std::to_string(::getpid()));
+    fs::remove_all(station);
+    fs::create_directories(station);
+    fs::copy(fs::path(ZT_STATION_TEMPLATE), station, fs::copy_options::recursive);
+    fs::remove(station / "virtual-board.ini"); // the built-in board: healthy, unpaced
+    return station;
+}
+
+// Console output goes to /dev/null while `body` runs.
+template <class Body> void quietly(Body body) {
+    std::fflush(stdout);
+    int saved = dup(1), null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    body();
+    dup2(saved, 1);
+    close(null);
+    close(saved);
+}
+
+void InternalMemoryPatterns(benchmark::State &state) {
+    fs::path station = makeStation("zt-bench-mem-");
+    fs::current_path(station);
+    std::strcpy(runState.screenLogName, "screen1.log");
+    std::strcpy(runState.protocolLogName, "protoc1.log");
+    std::vector<std::uint32_t> buffers(3 * kTestBufferWords);
+    runState.buf0 = buffers.data();
+    runState.buf1 = buffers.data() + kTestBufferWords;
+    runState.buf2 = buffers.data() + 2 * kTestBufferWords;
+    QAL_init(0, 0);
+    std::int32_t board = QAL_open(1, 0, 0);
+    const std::uint32_t banks[3] = {0x00000, 0x80000, 0x100000};
+    for (auto _ : state) {
+        quietly([&] {
+            for (std::uint32_t bank : banks)
+                patternTestRunning0(board, 0, bank, kBankWords);
+            for (std::uint32_t bank : banks)
+                patternTestRunning1(board, 0, bank, kBankWords);
+            for (std::uint32_t fill : {0x55555555u, 0xAAAAAAAAu})
+                for (std::uint32_t bank : banks)
+                    patternTestFill(board, 0, bank, kBankWords, fill);
+            patternTestRandom(board, 0, 0x100000, kBankWords);
+        });
+    }
+    state.SetBytesProcessed(state.iterations() * kPatternTests * kBytesPerTest);
+    QAL_close(board);
+    QAL_cleanup();
+    fs::current_path(fs::temp_directory_path());
+    fs::remove_all(station);
+}
+BENCHMARK(InternalMemoryPatterns)->Unit(benchmark::kMillisecond);
+
+// The same bytes through memcpy, in the same 16 KB blocks.
+void InternalMemoryMemcpy(benchmark::State &state) {
+    std::vector<std::uint32_t> memory(3 * kBankWords), block(kTestBufferWords, 0x5A5A5A5A), back(kTestBufferWords);
+    for (auto _ : state) {
+        for (int test = 0; test < kPatternTests; ++test) {
+            std::uint32_t *bank = memory.data() + (test % 3) * kBankWords;
+            for (std::uint32_t j = 0; j < kBankWords; j += kTestBufferWords)
+                std::memcpy(bank + j, block.data(), kTestBufferBytes);
+            for (std::uint32_t j = 0; j < kBankWords; j += kTestBufferWords) {
+                std::memcpy(back.data(), bank + j, kTestBufferBytes);
+                std::memcpy(bank + j, block.data(), kTestBufferBytes);
+                benchmark::DoNotOptimize(back.data());
+            }
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * kPatternTests * kBytesPerTest);
+}
+BENCHMARK(InternalMemoryMemcpy)->Unit(benchmark::kMillisecond);
+
+// A whole run, stdin from /dev/null, every test selected: wall time per
+// iteration, and the run's peak resident memory as a counter.
+void FullRun(benchmark::State &state) {
+    fs::path station = makeStation("zt-bench-run-");
+    long peakKb = 0;
+    for (auto _ : state) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addchdir_np(&actions, station.c_str());
+        std::string program = ZT_PROGRAM_PATH;
+        char *argv[] = {&program[0], nullptr};
+        pid_t pid = 0;
+        posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        struct rusage usage {};
+        wait4(pid, &status, 0, &usage);
+        peakKb = std::max(peakKb, usage.ru_maxrss);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            state.SkipWithError("the run did not end with status 0");
+    }
+    state.counters["peak_rss_MB"] = static_cast<double>(peakKb) / 1024.0;
+    fs::remove_all(station);
+}
+BENCHMARK(FullRun)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+} // namespace
