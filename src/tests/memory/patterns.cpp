@@ -34,18 +34,25 @@ enum class Pattern { Running0, Running1, Fill, Random };
 
 void fillPattern(Pattern pattern, std::uint32_t value) {
     std::uint32_t *written = runState.buf0, *complement = runState.buf2;
-    if (pattern == Pattern::Random)
-        randomPattern(written, kBlockWords);
-    for (std::uint32_t k = 0; k < kBlockWords; ++k) {
-        std::uint32_t bit = 1u << (k % 32);
-        if (pattern == Pattern::Running0)
-            written[k] = ~bit;
-        else if (pattern == Pattern::Running1)
-            written[k] = bit;
-        else if (pattern == Pattern::Fill)
+    switch (pattern) {
+    case Pattern::Running0:
+        for (std::uint32_t k = 0; k < kBlockWords; ++k)
+            written[k] = ~(1u << (k % 32));
+        break;
+    case Pattern::Running1:
+        for (std::uint32_t k = 0; k < kBlockWords; ++k)
+            written[k] = 1u << (k % 32);
+        break;
+    case Pattern::Fill:
+        for (std::uint32_t k = 0; k < kBlockWords; ++k)
             written[k] = value;
-        complement[k] = ~written[k];
+        break;
+    case Pattern::Random:
+        randomPattern(written, kBlockWords);
+        break;
     }
+    for (std::uint32_t k = 0; k < kBlockWords; ++k)
+        complement[k] = ~written[k];
 }
 
 void printHeader(Pattern pattern, std::uint32_t value) {
