@@ -1,7 +1,6 @@
 // Runs of the real program through the configuration check and the host
 // interface tests, on unpaced virtual boards with one fault each.
-#include "support/process.h"
-#include "support/station.h"
+#include "support/scenario.h"
 
 #include <gtest/gtest.h>
 
@@ -45,40 +44,13 @@ const std::string kSkipRest = "\n!ТЕСТ HOST-STREAM ПРОПУЩЕН";
 
 std::string maskRates(const std::string &text) { return maskVariable(text); }
 
-bool endsWith(const std::string &text, const std::string &end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-std::size_t count(const std::string &text, const std::string &what) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
-class Host : public ::testing::Test {
+class Host : public ScenarioTest {
 protected:
-    // Selects `keys` (CHECK=1), writes `board` as board 1 and runs.
+    // Selects `keys`, writes `board` as board 1 and runs.
     RunResult run(const std::vector<std::string> &keys, const std::string &board, const std::string &stdinKeys = "",
                   const std::vector<std::string> &args = {}) {
-        std::string cfg;
-        for (const std::string &key : keys)
-            cfg += "[" + key + " START]\nCHECK=1\n[" + key + " END]\n";
-        station_.write("check1.cfg", cfg);
-        station_.write("virtual-board.ini", "[board 1]\n" + board);
-        RunResult r = runProgram(station_.path(), args, stdinKeys);
-        console_ = consoleText(r.out);
-        screen_ = logText(station_.read("screen1.log"));
-        protocol_ = logText(station_.read("protoc1.log"));
-        return r;
+        return runStation(selecting(keys), board, stdinKeys, args);
     }
-    bool consoleHas(const std::string &text) const { return console_.find(text) != std::string::npos; }
-    bool logsHave(const std::string &text) const {
-        return screen_.find(text) != std::string::npos && protocol_.find(text) != std::string::npos;
-    }
-
-    TempStation station_;
-    std::string console_, screen_, protocol_; // decoded, log line ends as "\n"
 };
 
 TEST_F(Host, HealthyBoardShowsTheSectionsAndTenRates) {

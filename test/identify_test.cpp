@@ -156,10 +156,6 @@ std::string tail(const char *count, const char *clock, const char *marks, const 
            "\nТип разъема X5:" + x5 + "\nТип разъема X6:" + x6 + "\n";
 }
 
-bool endsWith(const std::string &text, const std::string &end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 TEST_F(Identify, FullBoardFindings) {
     ASSERT_EQ(identify("cpu_mask = 0x7F\ncpu_clock = 300\nsubmodules = 2\nx5 = synx\nx6 = piox\n"), 0);
     std::string expected = tail("7", "300", "XX\tXX\tXX\tXX\tXX\tXX\tXX\t", "   QDX1   QDX2", "   SYNX", "   PIOX");

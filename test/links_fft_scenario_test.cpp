@@ -1,8 +1,7 @@
 // Runs of the real program through the link tests and the FFT test on
 // virtual boards with processors missing or faults on links and
 // processors.
-#include "support/process.h"
-#include "support/station.h"
+#include "support/scenario.h"
 
 #include <gtest/gtest.h>
 
@@ -29,30 +28,12 @@ const char *const kLabels[] = {
     "\nПpоцессоp P1 линк 2 <---> Пpоцессоp P7 линк 0: ",
 };
 
-bool endsWith(const std::string &text, const std::string &end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-std::size_t count(const std::string &text, const std::string &what) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
-class Links : public ::testing::Test {
+class Links : public ScenarioTest {
 protected:
     RunResult run(const std::string &key, const std::string &board, const std::string &keys = "",
                   const std::vector<std::string> &args = {}) {
-        station_.write("check1.cfg", "[" + key + " START]\nCHECK=1\n[" + key + " END]\n");
-        station_.write("virtual-board.ini", "[board 1]\n" + board);
-        RunResult r = runWithKeyFile(station_.path(), args, keys, &keysRead_);
-        console_ = consoleText(r.out);
-        screen_ = logText(station_.read("screen1.log"));
-        protocol_ = logText(station_.read("protoc1.log"));
-        return r;
+        return runStation(selecting({key}), board, keys, args);
     }
-    bool consoleHas(const std::string &text) const { return console_.find(text) != std::string::npos; }
     // The console and the screen log hold `text`; the protocol log holds
     // none of the per-pair lines.
     bool shownHas(const std::string &text) const { return consoleHas(text) && screen_.find(text) != std::string::npos; }
@@ -62,10 +43,6 @@ protected:
             text += kLabels[i - 1] + kNoErrors;
         return text;
     }
-
-    TempStation station_;
-    long keysRead_ = 0;
-    std::string console_, screen_, protocol_;
 };
 
 TEST_F(Links, FullBoardRunsTheNineInternalPairs) {

@@ -57,14 +57,6 @@ protected:
 
 const std::string kRunning1Header = "\t    Тест бегущей 1 . . .                              ";
 
-std::string spinner(int blocks) {
-    static const char *const kSpin[4] = {"\r|", "\r/", "\r-", "\r\\"};
-    std::string text;
-    for (int j = 0; j < blocks; ++j)
-        text += kSpin[j % 4];
-    return text;
-}
-
 TEST_F(Patterns, RandomWordsFollowTheBoardsGenerator) {
     std::uint32_t words[3];
     randomPattern(words, 3);

@@ -1,7 +1,6 @@
 // Runs of the real program through the memory tests: P1's internal memory
 // from the host, each processor's dynamic memory and the cluster's.
-#include "support/process.h"
-#include "support/station.h"
+#include "support/scenario.h"
 
 #include <gtest/gtest.h>
 
@@ -17,32 +16,11 @@ const std::string kClusterHeader = "\n-----   TЕСТЫ 32-БИТНОЙ ПАМЯ
 
 std::string processorLine(int n) { return "\n ==== Пpоцессоp P" + std::to_string(n) + ":  "; }
 
-std::string spinner(int blocks) {
-    static const char *const kSpin[4] = {"\r|", "\r/", "\r-", "\r\\"};
-    std::string text;
-    for (int j = 0; j < blocks; ++j)
-        text += kSpin[j % 4];
-    return text;
-}
-
-class Memory : public ::testing::Test {
+class Memory : public ScenarioTest {
 protected:
     RunResult run(const std::string &cfg, const std::string &board, const std::string &keys = "") {
-        station_.write("check1.cfg", cfg);
-        station_.write("virtual-board.ini", "[board 1]\n" + board);
-        RunResult r = runProgram(station_.path(), {}, keys);
-        console_ = consoleText(r.out);
-        screen_ = logText(station_.read("screen1.log"));
-        protocol_ = logText(station_.read("protoc1.log"));
-        return r;
+        return runStation(cfg, board, keys);
     }
-    bool consoleHas(const std::string &text) const { return console_.find(text) != std::string::npos; }
-    bool logsHave(const std::string &text) const {
-        return screen_.find(text) != std::string::npos && protocol_.find(text) != std::string::npos;
-    }
-
-    TempStation station_;
-    std::string console_, screen_, protocol_;
 };
 
 TEST_F(Memory, EscapeEndsOnlyTheFailingPatternTest) {
@@ -117,13 +95,6 @@ TEST_F(Memory, ClusterOfFewerThanTwoIsSkipped) {
 // give 32 steps per pass per processor and 8 per cluster pass.
 const std::string kSmallChips = "p1_sdram_chips = 0x10000, 0x10000, 0x10000, 0x10000\nsdram_chip_size = 0x10000\n";
 
-std::size_t count(const std::string &text, const std::string &what) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 const std::string kSdramError = "\n### ОШИБКА: \u00a0адрес 0x";
 
 TEST_F(Memory, ShortChipIsOneErrorWithFourLinesInEachSink) {
@@ -193,13 +164,7 @@ TEST_F(Memory, ErrorReportCarriesTheRealAddressAndWords) {
 class Cluster : public Memory {
 protected:
     RunResult cluster(const std::string &board, const std::vector<std::string> &args = {}) {
-        station_.write("check1.cfg", "[CLASTER START]\nCHECK=1\n[SDRAM START]\nCHECK=0\n");
-        station_.write("virtual-board.ini", "[board 1]\n" + kSmallChips + board);
-        RunResult r = runProgram(station_.path(), args);
-        console_ = consoleText(r.out);
-        screen_ = logText(station_.read("screen1.log"));
-        protocol_ = logText(station_.read("protoc1.log"));
-        return r;
+        return runStation("[CLASTER START]\nCHECK=1\n[SDRAM START]\nCHECK=0\n", kSmallChips + board, "", args);
     }
 };
 

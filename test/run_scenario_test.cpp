@@ -25,17 +25,6 @@ std::string golden(const std::string &name) {
     return text.str();
 }
 
-bool endsWith(const std::string &text, const std::string &end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-std::size_t count(const std::string &text, const std::string &what) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 const std::string kPrompt = "\nНажмите любую клавишу\r" + std::string(47, ' ');
 const std::string kSuccess = "\n+++++ ТЕСТИРОВАНИЕ ЗАВЕРШЕНО УСПЕШНО +++++";
 // A log's first two lines hold the start's date and time. Checks their

@@ -3,6 +3,8 @@
 // host calls that a reset or a close ends.
 #include "qal.h"
 
+#include "support/sim_board.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -20,46 +22,15 @@ namespace {
 namespace fs = std::filesystem;
 
 // Each test in a fresh directory with its own board file and dsp_app.
-class SimFirmware : public ::testing::Test {
+class SimFirmware : public SimBoardTest {
 protected:
-    void SetUp() override {
-        saved_ = fs::current_path();
-        dir_ = fs::temp_directory_path() /
-               ("sim_fw_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        fs::create_directories(dir_ / "dsp_app");
-        fs::current_path(dir_);
-        QAL_displayMode(0);
-    }
-    void TearDown() override {
-        QAL_cleanup();
-        fs::current_path(saved_);
-        fs::remove_all(dir_);
-    }
-    // Opens board 1 as `keys` describe it.
-    int32_t open(const std::string &keys = "") {
-        std::ofstream(dir_ / "virtual-board.ini") << "[board 1]\n" << keys;
-        int32_t h = QAL_open(1, 0, 0);
-        EXPECT_GT(h, 0);
-        return h;
-    }
-    void program(const std::string &file, const std::string &text) {
-        std::ofstream(dir_ / "dsp_app" / file, std::ios::binary) << text;
-    }
-    // Loads as the host does, from inside dsp_app.
-    int32_t load(int32_t h, int32_t node, const std::string &file) {
-        fs::current_path(dir_ / "dsp_app");
-        int32_t status = QAL_load(h, node, file.c_str(), 0, nullptr);
-        fs::current_path(dir_);
-        return status;
-    }
+    SimFirmware() : SimBoardTest(false) {}
     // Writes NAME.ldr for `firmware`, loads it onto P1 and starts it.
     void run(int32_t h, const std::string &firmware, const std::string &params = "") {
         program(firmware + ".ldr", "ZORVANTIK-DSP 1\nfirmware = " + firmware + "\n" + params);
         ASSERT_EQ(load(h, 0, firmware + ".ldr"), 0);
         ASSERT_EQ(QAL_start(h, 0), 0);
     }
-
-    fs::path saved_, dir_;
 };
 
 int32_t grab(int32_t h, int32_t timeoutMs) { return QAL_signalGrab(h, 0, 0, 0, timeoutMs); }

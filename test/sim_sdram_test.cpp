@@ -4,6 +4,8 @@
 #include "qal.h"
 #include "sdram.h"
 
+#include "support/sim_board.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -33,40 +35,20 @@ struct Heard {
     std::vector<Error> errors;
 };
 
-class SimSdram : public ::testing::Test {
+class SimSdram : public SimBoardTest {
 protected:
-    void SetUp() override {
-        saved_ = fs::current_path();
-        dir_ = fs::temp_directory_path() /
-               ("sim_sdram_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        fs::create_directories(dir_);
-        fs::copy(fs::path(ZT_STATION_TEMPLATE) / "dsp_app", dir_ / "dsp_app");
-        fs::current_path(dir_);
-        QAL_displayMode(0);
-    }
-    void TearDown() override {
-        QAL_cleanup();
-        fs::current_path(saved_);
-        fs::remove_all(dir_);
-    }
     // Small chips so a test is quick: 0x4000 words is 8 steps of sdram,
     // 2 of clast.
     int32_t open(const std::string &keys = "") {
-        std::ofstream ini(dir_ / "virtual-board.ini");
-        ini << "[board 1]\n" << keys;
+        std::string all = keys;
         if (keys.find("p1_sdram_chips") == std::string::npos)
-            ini << "p1_sdram_chips = 0x4000, 0x4000, 0x4000, 0x4000\n";
+            all += "p1_sdram_chips = 0x4000, 0x4000, 0x4000, 0x4000\n";
         if (keys.find("sdram_chip_size") == std::string::npos)
-            ini << "sdram_chip_size = 0x4000\n";
-        ini.close();
-        int32_t h = QAL_open(1, 0, 0);
-        EXPECT_GT(h, 0);
-        return h;
+            all += "sdram_chip_size = 0x4000\n";
+        return SimBoardTest::open(all);
     }
     void start(int32_t h, int32_t node, const std::string &file) {
-        fs::current_path(dir_ / "dsp_app");
-        ASSERT_EQ(QAL_load(h, node, file.c_str(), 0, nullptr), 0);
-        fs::current_path(dir_);
+        ASSERT_EQ(load(h, node, file), 0);
         ASSERT_EQ(QAL_start(h, -1), 0);
     }
     // Follows `passes` passes of `steps` steps with `reporters` reporting.
@@ -103,8 +85,6 @@ protected:
         EXPECT_EQ(QAL_getMsg(h, node, &word, &extra, 50), -6) << "more than the host reads";
         return heard;
     }
-
-    fs::path saved_, dir_;
 };
 
 TEST_F(SimSdram, HealthyProcessorSendsSizesAndThreeCleanPasses) {
@@ -119,7 +99,8 @@ TEST_F(SimSdram, HealthyProcessorSendsSizesAndThreeCleanPasses) {
 }
 
 TEST_F(SimSdram, SizesShowOverheadMarkRemovedAndShortChips) {
-    int32_t h = open("p1_sdram_chips = 0x80004000, 0x4000, 0x4000, 0x4000\nsdram_chip_size = 0x4000, P3:chip2:0x2000\n");
+    int32_t h =
+        open("p1_sdram_chips = 0x80004000, 0x4000, 0x4000, 0x4000\nsdram_chip_size = 0x4000, P3:chip2:0x2000\n");
     start(h, 0, "sdramtst.ldr");
     uint32_t sizes[4], size = 16;
     ASSERT_EQ(QAL_getMsg(h, 0, sizes, &size, 2000), 0);

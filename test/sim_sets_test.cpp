@@ -2,6 +2,8 @@
 // board through the C API, with the station's own dsp_app files.
 #include "qal.h"
 
+#include "support/sim_board.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,38 +21,13 @@ namespace fs = std::filesystem;
 constexpr uint32_t kProgress = 0x12345678;
 constexpr uint32_t kError = 0x87654321;
 
-class SimSets : public ::testing::Test {
+class SimSets : public SimBoardTest {
 protected:
-    void SetUp() override {
-        saved_ = fs::current_path();
-        dir_ = fs::temp_directory_path() /
-               ("sim_sets_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        fs::create_directories(dir_);
-        fs::copy(fs::path(ZT_STATION_TEMPLATE) / "dsp_app", dir_ / "dsp_app");
-        fs::current_path(dir_);
-        QAL_displayMode(0);
-    }
-    void TearDown() override {
-        QAL_cleanup();
-        fs::current_path(saved_);
-        fs::remove_all(dir_);
-    }
+    // Every test's board replaces the one before.
     int32_t open(const std::string &keys = "") {
         QAL_cleanup();
-        std::ofstream(dir_ / "virtual-board.ini") << "[board 1]\n" << keys;
-        int32_t h = QAL_open(1, 0, 0);
-        EXPECT_GT(h, 0);
-        return h;
+        return SimBoardTest::open(keys);
     }
-    int32_t load(int32_t h, int32_t node, const std::string &file) {
-        fs::current_path(dir_ / "dsp_app");
-        int32_t status = QAL_load(h, node, file.c_str(), 0, nullptr);
-        fs::current_path(dir_);
-        return status;
-    }
-    void program(const std::string &file, const std::string &text) { std::ofstream(dir_ / "dsp_app" / file) << text; }
-
-    fs::path saved_, dir_;
 };
 
 // What the host's link test hears from P1: up to `max` status words, the

@@ -139,3 +139,22 @@ std::string maskVariable(std::string text, std::size_t *statusLines) {
         *statusLines = lines;
     return text;
 }
+
+std::size_t count(const std::string &text, const std::string &what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+bool endsWith(const std::string &text, const std::string &end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string spinner(int blocks) {
+    static const char *const kSpin[4] = {"\r|", "\r/", "\r-", "\r\\"};
+    std::string text;
+    for (int j = 0; j < blocks; ++j)
+        text += kSpin[j % 4];
+    return text;
+}

@@ -45,6 +45,14 @@ std::string logText(const std::string &bytes);
 // are taken out; `statusLines` (when given) receives how many there were.
 std::string maskVariable(std::string text, std::size_t *statusLines = nullptr);
 
+// How often `what` stands in `text`, and whether `text` ends with `end`.
+std::size_t count(const std::string &text, const std::string &what);
+bool endsWith(const std::string &text, const std::string &end);
+
+// The pattern tests' spinner over `blocks` blocks: "\r|", "\r/", "\r-",
+// "\r\\" over and over.
+std::string spinner(int blocks);
+
 // Puts runState back to its start and names the logs of board 1, as the
 // driver would before the first message.
 void freshRunState();
