@@ -62,18 +62,8 @@ void InternalMemoryPatterns(benchmark::State &state) {
     runState.buf2 = buffers.data() + 2 * kTestBufferWords;
     QAL_init(0, 0);
     std::int32_t board = QAL_open(1, 0, 0);
-    const std::uint32_t banks[3] = {0x00000, 0x80000, 0x100000};
     for (auto _ : state) {
-        quietly([&] {
-            for (std::uint32_t bank : banks)
-                patternTestRunning0(board, 0, bank, kBankWords);
-            for (std::uint32_t bank : banks)
-                patternTestRunning1(board, 0, bank, kBankWords);
-            for (std::uint32_t fill : {0x55555555u, 0xAAAAAAAAu})
-                for (std::uint32_t bank : banks)
-                    patternTestFill(board, 0, bank, kBankWords, fill);
-            patternTestRandom(board, 0, 0x100000, kBankWords);
-        });
+        quietly([&] { internalMemoryTests(board); });
     }
     state.SetBytesProcessed(state.iterations() * kPatternTests * kBytesPerTest);
     QAL_close(board);

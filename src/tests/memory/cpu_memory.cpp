@@ -23,8 +23,13 @@ void completionLines() {
     logBoth("\n  Тест выполнен.                           ");
 }
 
-// The thirteen host-side pattern tests of P1's internal memory. Escape in
-// one ends only that one.
+struct PassHeader {
+    const char *console;
+    const char *log;
+};
+
+} // namespace
+
 void internalMemoryTests(std::int32_t hBoard) {
     for (std::uint32_t bank : kBanks)
         patternTestRunning0(hBoard, 0, bank, kBankWords);
@@ -35,13 +40,6 @@ void internalMemoryTests(std::int32_t hBoard) {
             patternTestFill(hBoard, 0, bank, kBankWords, fill);
     patternTestRandom(hBoard, 0, 0x100000, kBankWords);
 }
-
-struct PassHeader {
-    const char *console;
-    const char *log;
-};
-
-} // namespace
 
 std::uint32_t receiveWord(std::int32_t hBoard, int node) {
     std::uint32_t word = 0;

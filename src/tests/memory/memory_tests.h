@@ -15,6 +15,11 @@ int patternTestRunning1(std::int32_t hBoard, int node, std::uint32_t address, st
 int patternTestFill(std::int32_t hBoard, int node, std::uint32_t address, std::uint32_t words, std::uint32_t value);
 int patternTestRandom(std::int32_t hBoard, int node, std::uint32_t address, std::uint32_t words);
 
+// The thirteen pattern tests of P1's internal memory, bank by bank: running
+// 0, running 1, fills 0x55555555 and 0xAAAAAAAA, random. Escape in one
+// ends only that one.
+void internalMemoryTests(std::int32_t hBoard);
+
 // Word k of the random pattern (the same for every call).
 void randomPattern(std::uint32_t *words, int count);
 
