@@ -278,7 +278,39 @@ bool setStuckBits(const std::string &value, BoardConfig &cfg, std::string &wants
         }
         bits.push_back(bit);
     }
-    cfg.stuckBits = bits;
+    cfg.stuckBits.insert(cfg.stuckBits.end(), bits.begin(), bits.end());
+    return true;
+}
+
+/* "P1:0x80000-0x800FF": words that read all ones, as 32 stuck bits each.
+ * They add to the stuck bits, whichever key stands first. */
+bool setBadWords(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    for (const std::string &item : listItems(value)) {
+        StuckBit bit;
+        if (!parseStuckBit(item + ":0:1", bit)) {
+            wants = "P<n>:address[-address], ...";
+            return false;
+        }
+        for (uint32_t b = 0; b < 32; ++b) {
+            bit.bit = b;
+            cfg.stuckBits.push_back(bit);
+        }
+    }
+    return true;
+}
+
+/* "P1:12": address bit 12 of every bank offset of P1 is not decoded. */
+bool setRamAddressFaults(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    for (const std::string &item : listItems(value)) {
+        std::vector<std::string> f = fields(item);
+        int32_t node = 0;
+        uint32_t bit = 0;
+        if (f.size() != 2 || !parseProcessor(f[0], node) || !parseNumber(f[1], 15, bit)) {
+            wants = "P<n>:bit, ... (bit 0..15)";
+            return false;
+        }
+        cfg.ramAddressFault[node] |= 1u << bit;
+    }
     return true;
 }
 
@@ -416,6 +448,8 @@ const Key<BoardConfig> kBoardKeys[] = {
     {"dpram", setYesNo<&BoardConfig::dpram>},
     {"interrupts", setHealth<&BoardConfig::interrupts, kOk, kDead>},
     {"ram_stuck_bit", setStuckBits},
+    {"ram_bad_words", setBadWords},
+    {"ram_address_fault", setRamAddressFaults},
     {"link_fault", setLinkFaults},
     {"front_cable", setHealth<&BoardConfig::frontCable, kPlugged, kUnplugged>},
     {"fft_cycles", setFftCycles},

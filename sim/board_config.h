@@ -103,7 +103,10 @@ struct BoardConfig {
     bool interrupts = true; /* "interrupts" ok/dead: dead = DSP-to-host signals never reach the host */
 
     /* faults of the processors' internal memory */
-    std::vector<StuckBit> stuckBits; /* "ram_stuck_bit": P<n>:address[-address]:bit:value, ... */
+    std::vector<StuckBit> stuckBits; /* "ram_stuck_bit": P<n>:address[-address]:bit:value, ...;
+                                        "ram_bad_words": P<n>:address[-address], ... (all 32 bits stuck at 1) */
+    uint32_t ramAddressFault[7] = {};  /* "ram_address_fault": P<n>:bit, ...: per processor, the bank-offset
+                                          address bits that are ignored, so a and a ^ (1 << bit) share a word */
 
     /* link ports */
     std::vector<LinkFault> linkFaults; /* "link_fault": P<n>.<port>:stuck:bit:value | flip:bit | dead | stop:n, ... */

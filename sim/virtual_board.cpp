@@ -77,6 +77,17 @@ int32_t transfer(VirtualBoard &b, int32_t node, uint32_t address, uint32_t words
             if (toHost)
                 std::memset(toHost + done, 0xFF, bytes);
             status = kQalUnmapped;
+        } else if (uint32_t ignored = b.config.ramAddressFault[node]) {
+            // An address line that is not decoded: word by word, each to
+            // the cell its offset reaches without that line.
+            uint32_t *bank = bankAt(p, run.bank, kBankBase[run.bank]);
+            for (uint64_t i = 0; i < run.words; ++i) {
+                uint32_t *cell = bank + ((a + i - kBankBase[run.bank]) & ~uint64_t(ignored));
+                if (toHost)
+                    std::memcpy(toHost + done + i * 4, cell, 4);
+                else
+                    std::memcpy(cell, fromHost + done + i * 4, 4);
+            }
         } else if (toHost) {
             std::memcpy(toHost + done, bankAt(p, run.bank, a), bytes);
         } else {

@@ -82,6 +82,14 @@ TEST_F(Host, StuckBitsInP1MemoryAreListedWithinTheirLimits) {
     EXPECT_TRUE(consoleHas("\n+++++ ТЕСТИРОВАНИЕ ЗАВЕРШЕНО УСПЕШНО +++++"));
 }
 
+TEST_F(Host, NeighbourWordReadBackThroughAnAddressFault) {
+    // Address bit 0 not decoded: 0x80000 and 0x80001 are one word.
+    run({"HOST"}, "ram_address_fault = P1:0\n");
+    EXPECT_TRUE(consoleHas("\n1. ОБМЕН СЛОВАМИ (HOST-port)\n### ОШИБКА интерфейса:"
+                           "\n### записано 0x12345678 != прочитано EDCBA987\n2."))
+        << console_;
+}
+
 TEST_F(Host, BoardWithoutDpramFailsEveryDpramPass) {
     RunResult r = run({"HOST"}, "dpram = no\n");
     EXPECT_EQ(r.status, 0);

@@ -46,6 +46,19 @@ TEST_F(Memory, EscapeEndsOnlyTheFailingPatternTest) {
     EXPECT_TRUE(consoleHas("\n+++++ ТЕСТИРОВАНИЕ ЗАВЕРШЕНО УСПЕШНО +++++"));
 }
 
+TEST_F(Memory, InternalMemoryFaultsShowInThePatternTests) {
+    // Bit 12 of the bank offset not decoded: blocks 1, 3, ... are blocks 0,
+    // 2, ... again, so the complement written behind block 0 is what
+    // block 1 reads back. A range of bad words reads all ones.
+    run("", "cpu_mask = 0x01\n" + kNoDram + "ram_address_fault = P1:12\nram_bad_words = P1:0x100010-0x10001F\n");
+    const std::string running1 = "\t    Тест бегущей 1 . . .                              ";
+    EXPECT_TRUE(consoleHas(running1 + spinner(16) + spinner(2) +
+                           "\n### ОШИБКА:\n00001000: Записано 00000001 != прочитано FFFFFFFE" + kPrompt))
+        << console_;
+    EXPECT_TRUE(consoleHas("\n### ОШИБКА:\n00100010: Записано 00010000 != прочитано FFFFFFFF" + kPrompt)) << console_;
+    EXPECT_TRUE(consoleHas(kDone));
+}
+
 TEST_F(Memory, WithoutDynamicMemoryOnlyP1sInternalMemoryIsTested) {
     run("[CLASTER START]\nCHECK=1\n", "cpu_mask = 0x07\n" + kNoDram);
     EXPECT_TRUE(consoleHas(kDone + processorLine(2) + processorLine(3) + kClusterHeader +
