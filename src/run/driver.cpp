@@ -28,8 +28,7 @@
 namespace {
 
 // One row of the test sequence. A row without a key always runs; a row
-// runs either once (run) or once per present processor (runPerCpu). A test
-// whose code is not part of this build has neither and does nothing.
+// runs either once (run) or once per present processor (runPerCpu).
 struct TestStep {
     const char *key;                                // selection key, or nullptr
     const char *skipMessage;                        // reported when the key is skipped
