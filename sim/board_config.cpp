@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -82,6 +83,7 @@ constexpr char kPiox[] = "piox";
 
 constexpr char kOk[] = "ok";
 constexpr char kDead[] = "dead";
+constexpr char kToDspDead[] = "to_dsp_dead";
 constexpr char kRefused[] = "refused";
 constexpr char kPlugged[] = "plugged";
 constexpr char kUnplugged[] = "unplugged";
@@ -407,6 +409,43 @@ bool setSdramAddressFaults(const std::string &value, BoardConfig &cfg, std::stri
     return true;
 }
 
+/* "ok", "dead" (towards the host) or "to_dsp_dead". */
+bool setInterrupts(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    std::string v = lower(value);
+    if (v != kOk && v != kDead && v != kToDspDead) {
+        wants = "ok, dead or to_dsp_dead";
+        return false;
+    }
+    cfg.interruptsToHost = v != kDead;
+    cfg.interruptsToDsp = v != kToDspDead;
+    return true;
+}
+
+/* Only firmware whose host side waits with a limit may hang: a hang
+ * anywhere else would hold the run until the operator breaks it off. */
+const char *const kMayGoSilent[] = {"csdram", "pcdspint", "dsppcint", "linkcheck", "linkrelay", "cfft"};
+
+/* "P1:linkcheck:2": P1's linkcheck halts after its second status word. */
+bool setSilent(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    std::vector<SilentFirmware> silent;
+    for (const std::string &item : listItems(value)) {
+        std::vector<std::string> f = fields(item);
+        SilentFirmware s{};
+        bool ok = f.size() == 3 && parseProcessor(f[0], s.node) && parseNumber(f[2], 0xFFFFFFFFu, s.count);
+        if (ok) {
+            s.firmware = lower(f[1]);
+            ok = std::find(std::begin(kMayGoSilent), std::end(kMayGoSilent), s.firmware) != std::end(kMayGoSilent);
+        }
+        if (!ok) {
+            wants = "P<n>:firmware:count, ... (firmware csdram, pcdspint, dsppcint, linkcheck, linkrelay or cfft)";
+            return false;
+        }
+        silent.push_back(s);
+    }
+    cfg.silent = silent;
+    return true;
+}
+
 bool setStreamMode(const std::string &value, BoardConfig &cfg, std::string &wants) {
     if (!parseNumber(value, 2, cfg.streamMode) || cfg.streamMode < 1) {
         wants = "1 or 2";
@@ -446,7 +485,7 @@ const Key<BoardConfig> kBoardKeys[] = {
     {"id_tag", setNumber<&BoardConfig::idTag, 0xFFFF>},
     {"id_prefix_size", setNumber<&BoardConfig::idPrefixSize, 0xFFFF>},
     {"dpram", setYesNo<&BoardConfig::dpram>},
-    {"interrupts", setHealth<&BoardConfig::interrupts, kOk, kDead>},
+    {"interrupts", setInterrupts},
     {"ram_stuck_bit", setStuckBits},
     {"ram_bad_words", setBadWords},
     {"ram_address_fault", setRamAddressFaults},
@@ -455,6 +494,7 @@ const Key<BoardConfig> kBoardKeys[] = {
     {"fft_cycles", setFftCycles},
     {"fft_wrong", setProcessors<&BoardConfig::fftWrong>},
     {"fft_silent", setProcessors<&BoardConfig::fftSilent>},
+    {"dsp_silent", setSilent},
     {"p1_sdram_chips", setSdramChips},
     {"sdram_chip_size", setSdramChipSize},
     {"sdram_stuck_bit", setSdramStuckBits},

@@ -53,6 +53,15 @@ struct SdramCellFault {
     uint32_t value; /* Stuck: 0 or 1 */
 };
 
+/* A firmware that goes silent part way: on processor `node`, every run of
+ * firmware `firmware` halts once it has sent `count` messages, reports or
+ * signals towards the host, as a processor that hangs. */
+struct SilentFirmware {
+    int32_t node;         /* 0..6 for P1..P7 */
+    std::string firmware; /* csdram, pcdspint, dsppcint, linkcheck, linkrelay or cfft */
+    uint32_t count;       /* what it still sends before it halts */
+};
+
 /* An address line of a dynamic-memory chip that the chip ignores: word
  * offsets a and a ^ (1 << bit) are one cell. */
 struct SdramAddressFault {
@@ -100,7 +109,9 @@ struct BoardConfig {
 
     /* host interface */
     bool dpram = true;      /* "dpram" yes/no: no = nothing answers, reads all ones */
-    bool interrupts = true; /* "interrupts" ok/dead: dead = DSP-to-host signals never reach the host */
+    /* "interrupts" ok, dead or to_dsp_dead */
+    bool interruptsToHost = true; /* dead: the processors' signals never reach the host */
+    bool interruptsToDsp = true;  /* to_dsp_dead: the host's signals never reach the processors */
 
     /* faults of the processors' internal memory */
     std::vector<StuckBit> stuckBits; /* "ram_stuck_bit": P<n>:address[-address]:bit:value, ...;
@@ -117,6 +128,9 @@ struct BoardConfig {
                              kFftCycles, kFftCycles, kFftCycles}; /* "fft_cycles": n or P<n>:n, ... */
     uint32_t fftWrong = 0;  /* "fft_wrong": P<n>, ...: bit i = P(i+1) gets one bin wrong */
     uint32_t fftSilent = 0; /* "fft_silent": P<n>, ...: bit i = P(i+1) never sends its results */
+
+    /* processors that hang part way */
+    std::vector<SilentFirmware> silent; /* "dsp_silent": P<n>:firmware:count, ... */
 
     /* P1's dynamic memory and what csdram measures */
     /* "p1_sdram_chips": the four chips' sizes in words, bit 31 marks overhead */

@@ -25,6 +25,8 @@ inline void cpuRelax() {
 
 bool validSignal(int32_t signal) { return signal >= 0 && signal < kSignals; }
 
+bool never() { return false; }
+
 /* Queues a copy of the message; waits while the queue is full. */
 template <class Ended>
 int32_t putMessage(std::unique_lock<std::mutex> &lk, MessageQueue &q, const Deadline &d, Ended ended, const void *buf,
@@ -44,15 +46,18 @@ int32_t putMessage(std::unique_lock<std::mutex> &lk, MessageQueue &q, const Dead
 }
 
 /* Takes the oldest message into `buf`, which has room for `size` bytes;
- * `size` becomes what was delivered. */
-template <class Ended>
+ * `size` becomes what was delivered. When `hopeless()` tells that no
+ * message can come any more, an empty queue is a timeout at once. */
+template <class Ended, class Hopeless>
 int32_t getMessage(std::unique_lock<std::mutex> &lk, MessageQueue &q, const Deadline &d, Ended ended, void *buf,
-                   uint32_t &size) {
+                   uint32_t &size, Hopeless hopeless) {
     uint32_t room = size;
     size = 0;
-    int32_t status = waitOn(lk, q, d, ended, [&] { return q.count > 0; });
+    int32_t status = waitOn(lk, q, d, ended, [&] { return q.count > 0 || hopeless(); });
     if (status != kQalOk)
         return status;
+    if (q.count == 0)
+        return kQalTimeout;
     const MessageQueue::Slot &slot = q.slot[q.head];
     size = std::min(room, slot.size);
     if (size)
@@ -227,7 +232,9 @@ int32_t hostGetMsg(VirtualBoard &b, int32_t node, void *buf, uint32_t &size, int
     std::unique_lock<std::mutex> lk(b.lock);
     uint64_t epoch = n.epoch;
     auto ended = [&] { return hostEnded(b, n, epoch); };
-    status = getMessage(lk, n.toHost, d, ended, buf, size);
+    // Only the node's own firmware sends on its node: once none runs, a
+    // wait with a limit would sit it out for nothing.
+    status = getMessage(lk, n.toHost, d, ended, buf, size, [&] { return !d.forever && !n.running; });
     lk.unlock();
     if (size)
         paceHost(b.pace[kPaceMessages], size);
@@ -250,26 +257,34 @@ int32_t hostSendSignal(VirtualBoard &b, int32_t node, int32_t signal) {
     if (b.closing)
         return kQalBadHandle;
     Node &n = b.node[node];
-    ++n.hostSignals[signal];
-    touch(n.signals);
+    if (b.config.interruptsToDsp) {
+        ++n.hostSignals[signal];
+        touch(n.signals);
+    }
     return kQalOk;
 }
 
-/* A finite wait also ends, with 0, once no firmware runs on the node:
- * nothing can raise the signal any more. On a dead interrupt line the
- * firmware's signals stay pending on the board and never show here. */
+/* On a dead line towards the host the firmware's signals stay pending on
+ * the board and never show; on a dead line towards the processors the
+ * host's signals vanish on the way. A finite wait ends at once, with 0,
+ * when the board knows that nothing can show any more: the line towards
+ * the host is dead, no firmware runs on the node, or it waits for a host
+ * signal that cannot reach it. */
 int32_t hostGrabSignal(VirtualBoard &b, int32_t node, int32_t signal, int32_t timeoutMs) {
     int32_t status = checkSignal(b, node, signal);
     if (status != kQalOk)
         return status;
     Deadline d = deadlineAfter(timeoutMs);
     Node &n = b.node[node];
-    bool alive = b.config.interrupts;
+    const BoardConfig &c = b.config;
     std::unique_lock<std::mutex> lk(b.lock);
     uint64_t epoch = n.epoch;
-    auto pending = [&] { return alive && n.dspSignals[signal]; };
+    auto pending = [&] { return c.interruptsToHost && n.dspSignals[signal]; };
+    auto hopeless = [&] {
+        return !d.forever && (!c.interruptsToHost || !n.running || (n.awaitingSignal && !c.interruptsToDsp));
+    };
     auto ended = [&] { return hostEnded(b, n, epoch); };
-    status = waitOn(lk, n.signals, d, ended, [&] { return pending() || (!d.forever && !n.running); });
+    status = waitOn(lk, n.signals, d, ended, [&] { return pending() || hopeless(); });
     if (status == kQalTimeout)
         return 0;
     return status != kQalOk ? status : pending() ? 1 : 0;
@@ -309,7 +324,7 @@ int32_t dspGetMsg(VirtualBoard &b, int32_t node, void *buf, uint32_t &size) {
     Node &n = b.node[node];
     std::unique_lock<std::mutex> lk(b.lock);
     auto ended = [&] { return dspEnded(b, n); };
-    return getMessage(lk, n.toDsp, deadlineAfter(-1), ended, buf, size);
+    return getMessage(lk, n.toDsp, deadlineAfter(-1), ended, buf, size, never);
 }
 
 int32_t dspWaitSignal(VirtualBoard &b, int32_t node, int32_t signal) {
@@ -318,7 +333,10 @@ int32_t dspWaitSignal(VirtualBoard &b, int32_t node, int32_t signal) {
     Node &n = b.node[node];
     std::unique_lock<std::mutex> lk(b.lock);
     auto ended = [&] { return dspEnded(b, n); };
+    n.awaitingSignal = true;
+    touch(n.signals);
     int32_t status = waitOn(lk, n.signals, deadlineAfter(-1), ended, [&] { return n.hostSignals[signal] > 0; });
+    n.awaitingSignal = false;
     if (status == kQalOk) {
         --n.hostSignals[signal];
         touch(n.signals);
@@ -408,7 +426,7 @@ int32_t dspTakeReport(VirtualBoard &b, int32_t node, int32_t from, uint32_t *wor
     if (status != kQalOk)
         return status;
     uint32_t size = room * 4;
-    status = getMessage(lk, *q, deadlineAfter(-1), ended, words, size);
+    status = getMessage(lk, *q, deadlineAfter(-1), ended, words, size, never);
     count = size / 4;
     return status;
 }

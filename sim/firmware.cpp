@@ -62,6 +62,14 @@ bool firmwareTakes(const Firmware &fw, const std::string &key) {
     return false;
 }
 
+uint32_t silentAllowance(const BoardConfig &cfg, int32_t node, const Firmware &fw) {
+    uint32_t allowance = FirmwareContext::kNeverSilent;
+    for (const SilentFirmware &s : cfg.silent)
+        if (s.node == node && s.firmware == fw.name)
+            allowance = s.count;
+    return allowance;
+}
+
 uint32_t FirmwareContext::param(const char *key, uint32_t fallback) const {
     auto it = params_.find(key);
     return it == params_.end() ? fallback : it->second;
@@ -69,13 +77,26 @@ uint32_t FirmwareContext::param(const char *key, uint32_t fallback) const {
 
 bool FirmwareContext::stopped() const { return board_.node[node_].stop; }
 
+bool FirmwareContext::mayTalk() {
+    if (allowance_ == kNeverSilent)
+        return true;
+    if (allowance_ == 0)
+        return false;
+    --allowance_;
+    return true;
+}
+
 int32_t FirmwareContext::getMsg(void *buf, uint32_t &size) { return dspGetMsg(board_, node_, buf, size); }
 
-int32_t FirmwareContext::putMsg(const void *buf, uint32_t size) { return dspPutMsg(board_, node_, buf, size); }
+int32_t FirmwareContext::putMsg(const void *buf, uint32_t size) {
+    return mayTalk() ? dspPutMsg(board_, node_, buf, size) : kQalStopped;
+}
 
 int32_t FirmwareContext::waitSignal(int32_t signal) { return dspWaitSignal(board_, node_, signal); }
 
-int32_t FirmwareContext::raiseSignal(int32_t signal) { return dspRaiseSignal(board_, node_, signal); }
+int32_t FirmwareContext::raiseSignal(int32_t signal) {
+    return mayTalk() ? dspRaiseSignal(board_, node_, signal) : kQalStopped;
+}
 
 int32_t FirmwareContext::writeFifo(PacePath via, const void *buf, uint32_t size) {
     return dspWriteFifo(board_, node_, via, buf, size);
@@ -95,8 +116,17 @@ int32_t FirmwareContext::linkReceive(int32_t port, uint32_t &word) {
     return dspLinkReceive(board_, node_, port, word, -1);
 }
 
+/* P1's report is a message per word to the host, each counted; another
+ * processor's goes to the mailbox whole, as one. */
 int32_t FirmwareContext::report(const uint32_t *words, uint32_t count) {
-    return dspReport(board_, node_, words, count);
+    if (node_ != 0)
+        return mayTalk() ? dspReport(board_, node_, words, count) : kQalStopped;
+    for (uint32_t i = 0; i < count; ++i) {
+        int32_t status = mayTalk() ? dspReport(board_, node_, &words[i], 1) : kQalStopped;
+        if (status != kQalOk)
+            return status;
+    }
+    return kQalOk;
 }
 
 int32_t FirmwareContext::takeReport(uint32_t *words, uint32_t &count, int32_t from) {

@@ -11,6 +11,11 @@
  *
  * Every firmware is a line of the table in firmware.cpp: its name as
  * program files write it, its function, and the parameters it takes.
+ *
+ * A processor that hangs part way (dsp_silent) is the context's doing:
+ * once the firmware has sent its allowance of messages, reports and
+ * signals, the next one ends with kQalStopped and the firmware returns,
+ * so the host hears nothing more from it.
  */
 #ifndef ZORVANTIK_SIM_FIRMWARE_H
 #define ZORVANTIK_SIM_FIRMWARE_H
@@ -23,8 +28,13 @@
 
 class FirmwareContext {
 public:
-    FirmwareContext(VirtualBoard &board, int32_t node, const ProgramParams &params)
-        : board_(board), node_(node), params_(params) {}
+    /* `allowance`: what the firmware may send towards the host before it
+     * goes silent (dsp_silent); kNeverSilent for a healthy processor. */
+    FirmwareContext(VirtualBoard &board, int32_t node, const ProgramParams &params,
+                    uint32_t allowance = kNeverSilent)
+        : board_(board), node_(node), params_(params), allowance_(allowance) {}
+
+    static constexpr uint32_t kNeverSilent = 0xFFFFFFFFu;
 
     int32_t node() const { return node_; }
     /* The board itself, for what the processor reaches directly: its
@@ -74,9 +84,13 @@ public:
     uint64_t cycleCounter() const;
 
 private:
+    /* Takes one from the allowance; false once it is spent. */
+    bool mayTalk();
+
     VirtualBoard &board_;
     int32_t node_;
     const ProgramParams &params_;
+    uint32_t allowance_;
 };
 
 using FirmwareFn = void (*)(FirmwareContext &);
@@ -92,6 +106,10 @@ const Firmware *findFirmware(const std::string &name);
 
 /* Whether `fw` takes the parameter `key`. */
 bool firmwareTakes(const Firmware &fw, const std::string &key);
+
+/* What `fw` on `node` may send before it goes silent, from the board's
+ * dsp_silent; FirmwareContext::kNeverSilent when it does not. */
+uint32_t silentAllowance(const BoardConfig &cfg, int32_t node, const Firmware &fw);
 
 /* Configuration check (fw_config.cpp). */
 void csdram(FirmwareContext &ctx);

@@ -19,11 +19,13 @@ namespace {
 /* The node's thread: runs the firmware to its end, then tells anyone
  * waiting for a signal that nothing will raise one any more. */
 void runFirmware(VirtualBoard *b, int32_t node, const Firmware *fw, ProgramParams params) {
-    FirmwareContext ctx(*b, node, params);
+    FirmwareContext ctx(*b, node, params, silentAllowance(b->config, node, *fw));
     fw->run(ctx);
     std::lock_guard<std::mutex> guard(b->lock);
     b->node[node].running = false;
     touch(b->node[node].signals);
+    touch(b->node[node].toHost);
+    touch(b->stream);
     touch(b->wake);
 }
 

@@ -71,6 +71,13 @@ int32_t allocBlocks(VirtualBoard &b, StreamBufferSetup *setup) {
     return kQalOk;
 }
 
+bool anyNodeRunning(const VirtualBoard &b) {
+    for (const Node &n : b.node)
+        if (n.running)
+            return true;
+    return false;
+}
+
 /* Waits for a block filled since the last query and hands the newest to
  * the holder; fails at once when the stream is not running and nothing
  * new is there. */
@@ -88,10 +95,13 @@ int32_t queryState(VirtualBoard &b, std::unique_lock<std::mutex> &lk, int32_t ha
     auto ended = [&] {
         return b.closing || s.holder != handle ? kQalBadHandle : s.block.empty() ? kQalFailed : kQalOk;
     };
-    int32_t status = waitOn(lk, s, deadlineAfter(int32_t(state->timeoutMs)), ended,
-                            [&] { return s.filled > s.taken || !s.running; });
+    // Only firmware on a node, or the other client of an observer, fills
+    // blocks: with none running a wait with a limit would sit it out.
+    Deadline d = deadlineAfter(int32_t(state->timeoutMs));
+    auto hopeless = [&] { return !d.forever && s.mode == QAL_CAPTURE_EXCLUSIVE && !anyNodeRunning(b); };
+    int32_t status = waitOn(lk, s, d, ended, [&] { return s.filled > s.taken || !s.running || hopeless(); });
     if (status == kQalOk && s.filled == s.taken)
-        status = kQalFailed;
+        status = s.running ? kQalTimeout : kQalFailed;
     if (status == kQalBadHandle || (status == kQalFailed && s.block.empty()))
         return status;
     if (status == kQalOk) {

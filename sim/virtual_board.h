@@ -153,6 +153,7 @@ struct Node {
 
     /* guarded by the board lock */
     bool running = false;                /* started and not yet returned */
+    bool awaitingSignal = false;         /* the firmware waits for a host signal */
     uint64_t epoch = 0;                  /* counts resets and loads: host waits begun before end */
     MessageQueue toDsp, toHost;          /* putMsg / getMsg */
     Channel signals;                     /* changes of the two arrays below and of `running` */

@@ -109,7 +109,8 @@ TEST(SimBoardConfig, ReadsEveryKeyOfItsOwnSectionOnly) {
 TEST(SimBoardConfig, ReadsTheHostInterfaceAndFaultKeys) {
     BoardConfig healthy = boardOf("[board 1]\n");
     EXPECT_TRUE(healthy.dpram);
-    EXPECT_TRUE(healthy.interrupts);
+    EXPECT_TRUE(healthy.interruptsToHost);
+    EXPECT_TRUE(healthy.interruptsToDsp);
     EXPECT_TRUE(healthy.csdramSignal);
     EXPECT_TRUE(healthy.streamCapture);
     EXPECT_EQ(healthy.streamMode, 1u);
@@ -128,7 +129,8 @@ TEST(SimBoardConfig, ReadsTheHostInterfaceAndFaultKeys) {
                             "host_port_mbps = 60\ndpram_mbps = 40\nfifo_bus_mbps = 100\nfifo_link_mbps = 41\n"
                             "messages_mbps = 80\nstream_mbps = 120\n");
     EXPECT_FALSE(c.dpram);
-    EXPECT_FALSE(c.interrupts);
+    EXPECT_FALSE(c.interruptsToHost);
+    EXPECT_TRUE(c.interruptsToDsp);
     EXPECT_FALSE(c.csdramSignal);
     EXPECT_FALSE(c.streamCapture);
     EXPECT_EQ(c.streamMode, 2u);
@@ -166,11 +168,33 @@ TEST(SimBoardConfig, RefusesMalformedFaultValues) {
               "virtual-board.ini:2: 'p1_sdram_chips' wants four numbers separated by commas, got '1, 2, 3'");
     EXPECT_EQ(errorOf("[board 1]\nstream_mode = 3\n"), "virtual-board.ini:2: 'stream_mode' wants 1 or 2, got '3'");
     EXPECT_EQ(errorOf("[board 1]\ninterrupts = off\n"),
-              "virtual-board.ini:2: 'interrupts' wants ok or dead, got 'off'");
+              "virtual-board.ini:2: 'interrupts' wants ok, dead or to_dsp_dead, got 'off'");
     EXPECT_EQ(errorOf("[board 1]\nstream_capture = no\n"),
               "virtual-board.ini:2: 'stream_capture' wants ok or refused, got 'no'");
     EXPECT_EQ(errorOf("[board 1]\nstream_mbps = 100001\n"),
               "virtual-board.ini:2: 'stream_mbps' wants a number from 0 to 100000, got '100001'");
+}
+
+// Only firmware whose host side waits with a limit may hang; the last
+// item for a processor and firmware wins.
+TEST(SimBoardConfig, SilentFirmwareAndOneWayDeadInterrupts) {
+    BoardConfig c = boardOf("[board 1]\ninterrupts = to_dsp_dead\n"
+                            "dsp_silent = P1:csdram:1, p3:CFFT:0, P1:linkrelay:0x10\n");
+    EXPECT_TRUE(c.interruptsToHost);
+    EXPECT_FALSE(c.interruptsToDsp);
+    ASSERT_EQ(c.silent.size(), 3u);
+    EXPECT_EQ(c.silent[0].node, 0);
+    EXPECT_EQ(c.silent[0].firmware, "csdram");
+    EXPECT_EQ(c.silent[0].count, 1u);
+    EXPECT_EQ(c.silent[1].node, 2);
+    EXPECT_EQ(c.silent[1].firmware, "cfft");
+    EXPECT_EQ(c.silent[2].count, 16u);
+    for (const char *bad : {"P1:drvwrite:3", "P1:sdram:3", "P8:cfft:1", "P1:cfft", "P1:cfft:1:2", "cfft:1", "P1:cfft:x"})
+        EXPECT_NE(errorOf(std::string("[board 1]\ndsp_silent = ") + bad + "\n")
+                      .find("'dsp_silent' wants P<n>:firmware:count, ... (firmware csdram, pcdspint, dsppcint, "
+                            "linkcheck, linkrelay or cfft)"),
+                  std::string::npos)
+            << bad;
 }
 
 // Their good values show in what the board does (sim_sets_test.cpp).

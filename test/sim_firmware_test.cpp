@@ -110,6 +110,53 @@ TEST_F(SimFirmware, SilentCsdramOrADeadInterruptLineEndTheGrabEarly) {
     }
 }
 
+// A processor that hangs part way, or a line dead one way: a host wait
+// with a limit ends at once, as the board knows that nothing can come.
+// Waits without a limit are left as they are.
+TEST_F(SimFirmware, SilentFirmwareAndDeadLinesEndBoundedWaitsAtOnce) {
+    const auto limit = std::chrono::seconds(50);
+    auto quick = [&](std::function<void()> wait) {
+        auto start = std::chrono::steady_clock::now();
+        wait();
+        return std::chrono::steady_clock::now() - start < limit;
+    };
+    int32_t h = open("dsp_silent = P1:pcdspint:3\n");
+    run(h, "pcdspint");
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(QAL_signalSend(h, 0, 0), 0);
+        ASSERT_EQ(grab(h, -1), 1) << i;
+        ASSERT_EQ(QAL_signalIack(h, 0, 0), 0);
+    }
+    ASSERT_EQ(QAL_signalSend(h, 0, 0), 0);
+    EXPECT_TRUE(quick([&] { EXPECT_EQ(grab(h, 100000), 0); }));
+
+    // Dead towards the processors: pcdspint never hears the host, while
+    // dsppcint's interrupts still reach it.
+    QAL_close(h);
+    h = open("interrupts = to_dsp_dead\n");
+    run(h, "pcdspint");
+    ASSERT_EQ(QAL_signalSend(h, 0, 0), 0);
+    EXPECT_TRUE(quick([&] { EXPECT_EQ(grab(h, 100000), 0); }));
+    run(h, "dsppcint");
+    EXPECT_EQ(grab(h, 100000), 1);
+
+    // Dead towards the host: dsppcint raises, nothing shows.
+    QAL_close(h);
+    h = open("interrupts = dead\n");
+    run(h, "dsppcint");
+    EXPECT_TRUE(quick([&] { EXPECT_EQ(grab(h, 100000), 0); }));
+
+    // Messages: what was sent before the silence arrives, then a timeout.
+    QAL_close(h);
+    h = open("dsp_silent = P1:csdram:1\n");
+    run(h, "csdram");
+    ASSERT_EQ(grab(h, 100000), 1);
+    ASSERT_EQ(QAL_signalIack(h, 0, 0), 0);
+    uint32_t msg[8], size = 32;
+    EXPECT_TRUE(quick([&] { EXPECT_EQ(QAL_getMsg(h, 0, msg, &size, 100000), -6); }));
+    EXPECT_EQ(size, 0u);
+}
+
 TEST_F(SimFirmware, InterruptFirmwareAnswerOneSignalAtATime) {
     int32_t h = open();
     run(h, "pcdspint");
@@ -338,6 +385,23 @@ TEST_F(SimStream, RefusedCaptureAndFailingQueries) {
     EXPECT_EQ(query(state), 0);
     EXPECT_LT(query(state), 0);
     EXPECT_LT(query(state), 0);
+    freeAndRelease();
+}
+
+// A started stream that no firmware feeds: a query with a limit times out
+// at once; once tst_strm runs, blocks come.
+TEST_F(SimStream, StreamThatNothingFeedsTimesOutAtOnce) {
+    capture("", QAL_CAPTURE_EXCLUSIVE);
+    StreamStartArg start{1};
+    ASSERT_EQ(QAL_ctrl(service_, 1, QALctrl_STREAM_CBUF_START, &start), 0);
+    StreamBufferState state;
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(query(state, 100000), -6);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(50));
+    EXPECT_EQ(state.state, 1u); // running, but empty
+    run(h_, "tst_strm");
+    EXPECT_EQ(query(state, 100000), 0);
+    expectRecognisable(state);
     freeAndRelease();
 }
 
