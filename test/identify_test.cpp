@@ -188,12 +188,40 @@ TEST_F(Identify, EntryBehindAnOddSized0610EntryIsFound) {
     EXPECT_EQ(runState.cpuMask, 0x03u);
 }
 
-TEST_F(Identify, BoardWithoutItsEntryShowsNoProcessors) {
+// A board whose area does not say what it carries is described as usual,
+// then stands out as one error: nothing on it would be tested.
+TEST_F(Identify, BoardWithoutItsEntryIsDescribedThenCountedAsAnError) {
     ASSERT_EQ(identify("id_tag = 0x1234\ncpu_mask = 0x7F\nsubmodules = 2\nx5 = synx\n"), 0);
-    std::string expected = tail("0", "0", "--\t--\t--\t--\t--\t--\t--\t", "", "   LINK", "   LINK");
+    std::string expected = tail("0", "0", "--\t--\t--\t--\t--\t--\t--\t", "", "   LINK", "   LINK") +
+                           "\n### ОШИБКА: Нет описания модуля в области идентификации.";
+    EXPECT_TRUE(endsWith(console_, toCp866(expected))) << fromCodePage(console_, "CP866");
+    EXPECT_TRUE(endsWith(screen(), asLog(expected)));
     EXPECT_TRUE(endsWith(protocol(), asLog(expected))) << fromCodePage(protocol(), "CP1251");
     EXPECT_EQ(runState.cpuMask, 0u);
     EXPECT_EQ(runState.cpuFreqMHz, 0u);
+    EXPECT_EQ(runState.errorCount, 1);
+}
+
+TEST_F(Identify, EntryWithoutAnyOfTheSevenProcessorsIsAnError) {
+    const std::string noProcessor = "\n### ОШИБКА: Не обнаружено ни одного процессора.";
+    ASSERT_EQ(identify("cpu_mask = 0\n"), 0);
+    EXPECT_TRUE(endsWith(protocol(), asLog(tail("0", "250", "--\t--\t--\t--\t--\t--\t--\t", "", "   LINK",
+                                                "   LINK") +
+                                           noProcessor)))
+        << fromCodePage(protocol(), "CP1251");
+    EXPECT_EQ(runState.errorCount, 1);
+    // Mask bits above P7 are counted in the description but are no processor.
+    ASSERT_EQ(identify("cpu_mask = 0x180\n"), 0);
+    EXPECT_TRUE(endsWith(screen(), asLog("\n\tВсего процессоров = 2, Частота процессоров = 250 MHz"
+                                         "\nНаличие процессоров:\nP1\tP2\tP3\tP4\tP5\tP6\tP7\n"
+                                         "--\t--\t--\t--\t--\t--\t--\t\nНаличие интерфейсов QDX:"
+                                         "\nТип разъема X5:   LINK\nТип разъема X6:   LINK\n" +
+                                         noProcessor)));
+    EXPECT_EQ(runState.errorCount, 2);
+    // One processor is enough.
+    ASSERT_EQ(identify("cpu_mask = 0x40\n"), 0);
+    EXPECT_TRUE(endsWith(protocol(), asLog("\nТип разъема X6:   LINK\n")));
+    EXPECT_EQ(runState.errorCount, 2);
 }
 
 } // namespace

@@ -16,6 +16,7 @@ constexpr std::uint32_t kProbePattern = 0x12345678;
 constexpr std::uint32_t kProbeOffset = 128;       // start of the shared DPRAM, host side
 constexpr long kDpramWords = 640;                 // the DPRAM's fixed geometry
 constexpr std::int32_t kSignalTimeoutMs = 100000; // csdram has this long to signal
+constexpr std::int32_t kMessageTimeoutMs = 10000; // and then this long for its message, sent at once
 constexpr std::uint32_t kOverheadMark = 0x80000000u;
 
 // Logs the DPRAM lines when the probe word reads back.
@@ -133,11 +134,17 @@ int moduleConfigCheck(std::int32_t hBoard) {
     }
     QAL_signalIack(hBoard, 0, 0);
 
-    // A short or failed message leaves the missing words 0.
+    // A short or failed message leaves the missing words 0. A P1 that
+    // signalled and then fell silent is stopped, and the check has failed.
     DramConfigMsg msg;
     std::memset(&msg, 0, sizeof msg);
     std::uint32_t size = sizeof msg;
-    QAL_getMsg(hBoard, 0, &msg, &size, QAL_WAIT_FOREVER);
+    QAL_getMsg(hBoard, 0, &msg, &size, kMessageTimeoutMs);
+    if (size == 0) {
+        reportNoAnswer();
+        QAL_reset(hBoard, 0);
+        return -1;
+    }
 
     bool overhead[4];
     for (int i = 0; i < 4; ++i) {

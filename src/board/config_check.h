@@ -19,7 +19,8 @@ double dramSpeed(std::uint32_t cycles, std::uint32_t cpuFreqMHz);
 
 // Probes the DPRAM, runs csdram on P1, prints what it found and sets
 // runState.sdramSize. Returns 0 when the check ran to its end, -1 when
-// csdram could not be loaded or P1 did not signal.
+// csdram could not be loaded, P1 did not signal, or its message did not
+// follow in time.
 int moduleConfigCheck(std::int32_t hBoard);
 
 #endif // ZORVANTIK_CONFIG_CHECK_H

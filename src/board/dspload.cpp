@@ -3,6 +3,7 @@
 
 #include "board/qal.h"
 #include "platform/platform.h"
+#include "run/output.h"
 
 #include <string>
 
@@ -15,4 +16,9 @@ int loadDspProgram(std::int32_t handle, int node, const char *file) {
     int result = QAL_load(handle, node, file, 0, nullptr);
     platformChangeDir(station);
     return result;
+}
+
+void reportNoAnswer() {
+    reportScreen("\n### ОШИБКА: Нет ответа от программы");
+    logProtocol("\n### ОШИБКА.");
 }

@@ -20,6 +20,8 @@ constexpr int kEntryCpuMask = 20; // 16-bit
 constexpr int kEntryX5 = 24;
 constexpr int kEntryX6 = 25;
 
+constexpr std::uint32_t kAllCpus = 0x7F; // P1..P7; other mask bits stand for no processor
+
 std::uint16_t read16(const std::uint8_t *p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 long asLong(std::uint32_t v) { return static_cast<long>(static_cast<std::int32_t>(v)); }
@@ -102,7 +104,8 @@ int identifyBoard(std::int32_t handle) {
     reportScreen("\nНомер прерывания = %d", static_cast<int>(info.irq));
     report("\n------------------------------------------------------------");
 
-    // A board without its own entry shows as one with no processors found.
+    // A board without its own entry shows as one with no processors found,
+    // and is then an error of its own: nothing on it would be tested.
     std::uint8_t area[kIdAreaBufferBytes] = {};
     QAL_puRead(handle, 1, 0, area, kIdAreaReadBytes);
     int entry = findIdTag(area, kZorvantikModel);
@@ -137,5 +140,13 @@ int identifyBoard(std::int32_t handle) {
     logScreen("\n");
     logProtocol("\n");
     conPrintf("\n");
+
+    if (entry < 0) {
+        report("\n### ОШИБКА: Нет описания модуля в области идентификации.");
+        countError();
+    } else if ((runState.cpuMask & kAllCpus) == 0) {
+        report("\n### ОШИБКА: Не обнаружено ни одного процессора.");
+        countError();
+    }
     return 0;
 }

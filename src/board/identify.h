@@ -26,7 +26,9 @@ int programCpu(int cpu, std::uint32_t cpuMask);
 
 // Identifies the board behind `handle`, prints its description and fills
 // the board description of runState. Returns 0, or kNotThisBoard (nothing
-// printed) when the board is not a ZORVANTIK.
+// printed) when the board is not a ZORVANTIK. An area without the board's
+// entry, or an entry that shows none of P1..P7, is reported after the
+// description and counted as one error.
 int identifyBoard(std::int32_t handle);
 
 #endif // ZORVANTIK_IDENTIFY_H

@@ -190,7 +190,7 @@ int runDriver(int argc, char **argv) {
     allocateBuffers();
     if (moduleConfigCheck(runState.hBoard) != 0) {
         report("\n### ОШИБКА: Не могу проверить конфигурацию.");
-        ++runState.errorCount;
+        countError();
     }
 
     runSequence();

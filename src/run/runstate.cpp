@@ -4,3 +4,5 @@
 RunState runState;
 
 void resetRunState() { runState = RunState{}; }
+
+void countError() { ++runState.errorCount; }

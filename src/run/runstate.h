@@ -41,6 +41,10 @@ struct RunState {
 
 extern RunState runState;
 
+// One more error towards the verdict: every error a test or the driver
+// counts goes through here.
+void countError();
+
 // Puts runState back to its state at program start (for tests).
 void resetRunState();
 

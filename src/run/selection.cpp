@@ -54,6 +54,15 @@ int checkValue(const char *text) {
     return -1;
 }
 
+// The warning, the count and the skip of a selection file that cannot be
+// opened, or that opens but cannot be read (a directory of that name, a
+// read error): read as empty, it would skip every test without a word.
+int unreadable(const std::string &name) {
+    report("\n### ПРЕДУПРЕЖДЕНИЕ: Не могу открыть файл '%s'", name.c_str());
+    countError();
+    return -1;
+}
+
 } // namespace
 
 std::string selectionFileName(std::int32_t boardLid) {
@@ -65,11 +74,8 @@ std::string selectionFileName(std::int32_t boardLid) {
 int isTestSkipped(const char *key, int keyLength) {
     std::string name = selectionFileName(runState.boardLid);
     std::FILE *file = std::fopen(name.c_str(), "r");
-    if (!file) {
-        report("\n### ПРЕДУПРЕЖДЕНИЕ: Не могу открыть файл '%s'", name.c_str());
-        ++runState.errorCount;
-        return -1;
-    }
+    if (!file)
+        return unreadable(name);
 
     bool started = false;
     char line[kLineMax + 1];
@@ -96,6 +102,9 @@ int isTestSkipped(const char *key, int keyLength) {
             }
         }
     }
+    bool failed = std::ferror(file) != 0;
     std::fclose(file);
+    if (failed)
+        return unreadable(name);
     return started ? 0 : -1;
 }

@@ -11,8 +11,8 @@ std::string selectionFileName(std::int32_t boardLid);
 
 // Asks the selection file of runState.boardLid whether the test `key`
 // (`keyLength` characters) runs: 0 to run it, -1 to skip it. The file is
-// read afresh at every call. A missing file is warned about and counted as
-// one error, and the test is skipped.
+// read afresh at every call. A file that is missing or cannot be read is
+// warned about and counted as one error, and the test is skipped.
 int isTestSkipped(const char *key, int keyLength);
 
 #endif // ZORVANTIK_SELECTION_H

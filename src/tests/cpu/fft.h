@@ -24,8 +24,9 @@ struct FftSpectrumMsg {
 bool fftSpectrumOk(const FftSpectrumMsg &spectrum);
 
 // Runs the test on processor `cpu` (0..6). 0 when the spectrum was right,
-// -1 when the program did not load or the spectrum was wrong (or `cpu` is
-// out of range).
+// -1 when the program did not load, did not answer in time or the
+// spectrum was wrong (or `cpu` is out of range). Each of these but the
+// last counts one error.
 int fftTest(std::int32_t hBoard, int cpu);
 
 #endif // ZORVANTIK_FFT_H

@@ -13,7 +13,8 @@ int hostExchangeTest(std::int32_t hBoard);
 // != прочитано ...", stopping after the first listed index above 16.
 void listMismatches(const std::uint32_t *written, const std::uint32_t *read, int words);
 
-// The ten speed measurements. -1 when a FIFO program did not load.
+// The ten speed measurements. -1 when a FIFO program did not load, which
+// counts one error.
 int exchangeSpeedTests(std::int32_t hBoard);
 // The two message measurements; a missing message program ends the run.
 int messageSpeedTests(std::int32_t hBoard);
@@ -29,7 +30,8 @@ int interruptTests(std::int32_t hBoard);
 // The DMA stream from P1 into 16 host blocks of 1 MB, watched for up to
 // 512 state queries. -1 when the capture, set-up or start failed.
 int dmaStreamTest(std::int32_t hBoard);
-// Loads tst_strm.ldr onto P1 and starts it; -1 when it did not load.
+// Loads tst_strm.ldr onto P1 and starts it; -1, with one error counted,
+// when it did not load.
 int loadStreamProgram();
 
 // The stream rate line's figure, MB/s.

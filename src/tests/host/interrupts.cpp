@@ -6,10 +6,14 @@
 #include "board/qal.h"
 #include "run/driver.h"
 #include "run/output.h"
+#include "run/runstate.h"
 
 namespace {
 
 constexpr int kInterrupts = 256;
+// An interrupt takes microseconds on the board: a line that stays quiet
+// this long is dead, and the operator learns it in seconds.
+constexpr std::int32_t kInterruptTimeoutMs = 5000;
 
 // A missing interrupt program ends the run.
 void loadInterruptProgram(std::int32_t hBoard, const char *file, const char *loadError) {
@@ -22,12 +26,25 @@ void loadInterruptProgram(std::int32_t hBoard, const char *file, const char *loa
     conPrintf("\n");
 }
 
-// Waits without limit for the interrupt; Ctrl-C is the operator's way out
-// of a board that never raises it. Any nonzero answer counts as caught.
-void catchInterrupt(std::int32_t hBoard) {
-    while (QAL_signalGrab(hBoard, 0, 0, 0, QAL_WAIT_FOREVER) == 0) {
+// The 256 interrupts of one direction, each waited for at most
+// kInterruptTimeoutMs and acknowledged; any nonzero answer counts as
+// caught. With `hostRaises`, the host raises each signal that the DSP
+// program answers. An interrupt that does not come is reported and
+// counted, and P1 is stopped so that the next test finds it quiet.
+bool catchInterrupts(std::int32_t hBoard, bool hostRaises) {
+    for (int i = 0; i < kInterrupts; ++i) {
+        if (hostRaises)
+            QAL_signalSend(hBoard, 0, 0);
+        if (QAL_signalGrab(hBoard, 0, 0, 0, kInterruptTimeoutMs) == 0) {
+            report("\n### ОШИБКА: Не получено прерывание %d из 256.", i + 1);
+            countError();
+            QAL_reset(hBoard, 0);
+            return false;
+        }
+        QAL_signalIack(hBoard, 0, 0);
+        conPrintf("\r%d", i);
     }
-    QAL_signalIack(hBoard, 0, 0);
+    return true;
 }
 
 void separator() { report("\n-------------------------------------------------------------------------------"); }
@@ -37,27 +54,22 @@ void separator() { report("\n---------------------------------------------------
 int interruptTests(std::int32_t hBoard) {
     report("\n----- ТЕСТ ПРЕРЫВАНИЙ ОТ PC К DSP -----");
     loadInterruptProgram(hBoard, "pcdspint.ldr", "### ОШИБКА: Не могу загрузить 'pcdspint.ldr' на модуль.\n");
-    for (int i = 0; i < kInterrupts; ++i) {
-        QAL_signalSend(hBoard, 0, 0);
-        catchInterrupt(hBoard);
-        conPrintf("\r%d", i);
+    if (catchInterrupts(hBoard, true)) {
+        conPrintf("\rПолучено из PC в DSP 256 сигналов прерывания от MSG0.");
+        logBoth("\nПолучено из PC в DSP 256 сигналов прерывания от MSG0.");
     }
-    conPrintf("\rПолучено из PC в DSP 256 сигналов прерывания от MSG0.");
-    logBoth("\nПолучено из PC в DSP 256 сигналов прерывания от MSG0.");
     separator();
 
     report("\n----- ТЕСТ ПРЕРЫВАНИЙ ОТ DSP К PC -----");
     loadInterruptProgram(hBoard, "dsppcint.ldr", "### ОШИБКА: Не могу загрузить 'dsppcint.ldr' на модуль.\n");
-    for (int i = 0; i < kInterrupts; ++i) {
-        catchInterrupt(hBoard);
-        conPrintf("\r%d", i);
+    if (catchInterrupts(hBoard, false)) {
+        BoardInfo info{};
+        info.size = QAL_BOARD_INFO_SIZE;
+        QAL_getInfo(hBoard, &info);
+        int irq = static_cast<int>(info.irq);
+        conPrintf("\rПолучено из DSP в PC 256 сигналов прерывания (IRQ%d).", irq);
+        logBoth("\nПолучено из DSP в PC 256 сигналов прерывания (IRQ%d).", irq);
     }
-    BoardInfo info{};
-    info.size = QAL_BOARD_INFO_SIZE;
-    QAL_getInfo(hBoard, &info);
-    int irq = static_cast<int>(info.irq);
-    conPrintf("\rПолучено из DSP в PC 256 сигналов прерывания (IRQ%d).", irq);
-    logBoth("\nПолучено из DSP в PC 256 сигналов прерывания (IRQ%d).", irq);
     separator();
     return 0;
 }

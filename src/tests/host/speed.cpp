@@ -37,13 +37,14 @@ template <class Call> std::uint32_t timedCalls(int count, int markEvery, const c
 void reportRate(double megabytes, std::uint32_t elapsedMs) { report("  %f MB/c", transferRate(megabytes, elapsedMs)); }
 
 // Loads a FIFO program onto P1 (each over the one before), starts it and
-// times 1024 FIFO calls. False, with the load error reported, when the
-// program did not load.
+// times 1024 FIFO calls. False, with the load error reported and counted,
+// when the program did not load.
 template <class Call>
 bool fifoMeasurement(std::int32_t hBoard, const char *file, const char *loadError, Call fifoCall) {
     if (loadDspProgram(hBoard, 0, file) < 0) {
         reportScreen("%s", loadError);
         logProtocol("\n### ОШИБКА.");
+        countError(); // the remaining measurements are not made
         return false;
     }
     QAL_start(hBoard, 0);

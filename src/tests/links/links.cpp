@@ -14,6 +14,9 @@
 namespace {
 
 constexpr std::int32_t kStatusTimeoutMs = 1000;
+// The two words after an error word follow it at once on the board; a
+// program that sends the error word and then no values has hung.
+constexpr std::int32_t kErrorValuesTimeoutMs = 5000;
 constexpr int kInternalWords = 100;
 constexpr int kExternalWords = 1000;
 
@@ -45,7 +48,7 @@ const LinkPair kLinkPairs[] = {
 bool startLinkSet(std::int32_t hBoard, std::int32_t loadResult) {
     if (loadResult < 0) {
         reportScreen("\n### ОШИБКА: Не могу загрузить тестовую программу");
-        ++runState.errorCount;
+        countError();
         return false;
     }
     QAL_start(hBoard, -1);
@@ -67,26 +70,33 @@ void changeDirOrPause(const std::string &path) {
     platformReadKey();
 }
 
-// The two words after an error word are waited for without limit, as the
-// board always sends them; Ctrl-C is the way out of a board that does not.
+// A status word that does not come ends the row as one fault. So do the
+// two values after an error word; the processors, which hung in the
+// middle of a report, are then stopped so that the next row starts clean.
 long readLinkStatus(std::int32_t hBoard, int words) {
     long faults = 0;
+    auto noAnswer = [&] {
+        reportScreen("\n### ОШИБКА: Нет ответа от программы");
+        countError();
+        return faults + 1;
+    };
     for (int i = 0; i < words; ++i) {
         std::uint32_t size = 4;
         std::uint32_t word = getStatusWord(hBoard, &size, kStatusTimeoutMs);
-        if (size == 0) {
-            reportScreen("\n### ОШИБКА: Нет ответа от программы");
-            ++runState.errorCount;
-            return faults + 1;
-        }
+        if (size == 0)
+            return noAnswer();
         if (word != kLinkErrorWord)
             continue;
         size = 4;
-        std::uint32_t written = getStatusWord(hBoard, &size, QAL_WAIT_FOREVER);
-        std::uint32_t read = getStatusWord(hBoard, &size, QAL_WAIT_FOREVER);
+        std::uint32_t written = getStatusWord(hBoard, &size, kErrorValuesTimeoutMs);
+        std::uint32_t read = size == 0 ? 0 : getStatusWord(hBoard, &size, kErrorValuesTimeoutMs);
+        if (size == 0) {
+            QAL_reset(hBoard, -1);
+            return noAnswer();
+        }
         reportScreen("\n### ОШИБКА: записано %08lX != прочитано %08lX", static_cast<unsigned long>(written),
                      static_cast<unsigned long>(read));
-        ++runState.errorCount;
+        countError();
         ++faults;
     }
     return faults;

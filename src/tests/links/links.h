@@ -15,8 +15,9 @@ constexpr std::uint32_t kLinkErrorWord = 0x87654321;
 void changeDirOrPause(const std::string &path);
 
 // Reads up to `words` status words from P1, each within 1000 ms, printing
-// and counting (in runState.errorCount) every fault; a missing word ends
-// the reading. Returns the number of faults.
+// and counting (in runState.errorCount) every fault; a missing word, or a
+// missing value after an error word (5 s each), ends the reading. Returns
+// the number of faults.
 long readLinkStatus(std::int32_t hBoard, int words);
 
 // Every internal link pair whose processors are present. Returns 0.

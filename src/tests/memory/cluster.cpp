@@ -86,6 +86,7 @@ int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expect
     std::int32_t errorsBefore = runState.errorCount;
     if (loadDspProgram(hBoard, 0, file) < 0) {
         report("### ОШИБКА: Не могу загрузить '%s' на модуль.\n", file);
+        countError(); // the cluster's memory goes untested
         return 1;
     }
     QAL_start(hBoard, -1);
@@ -116,7 +117,7 @@ int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expect
                         unsigned long written = receiveWord(hBoard, 0);
                         unsigned long read = receiveWord(hBoard, 0);
                         printError(pass, members[i], address, written, read);
-                        ++runState.errorCount;
+                        countError();
                         if (++shown == kShownErrorLimit) {
                             QAL_reset(hBoard, 0);
                             return 0;

@@ -51,7 +51,7 @@ std::uint32_t receiveWord(std::int32_t hBoard, int node) {
 bool chipSizesMatch(const std::uint32_t sizes[4], std::uint32_t expected) {
     if (sizes[0] == expected && sizes[1] == expected && sizes[2] == expected && sizes[3] == expected)
         return true;
-    ++runState.errorCount;
+    countError();
     unsigned long want = expected;
     report("\n### ОШИБКА: Неверный размер памяти CHIP1: 0x%08lX != 0x%08lX", want,
            static_cast<unsigned long>(sizes[0]));
@@ -68,6 +68,7 @@ int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t exp
     std::int32_t errorsBefore = runState.errorCount;
     if (loadDspProgram(hBoard, node, file) < 0) {
         report("### ОШИБКА: Не могу загрузить '%s' на модуль.\n", file);
+        countError(); // the processor's memory goes untested
         return 1;
     }
     QAL_start(hBoard, -1);
@@ -99,7 +100,7 @@ int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t exp
                 unsigned long read = receiveWord(hBoard, node);
                 reportScreen("\n### ОШИБКА:  адрес 0x%08lX: записано 0x%08lX != прочитано 0x%08lX", address, written,
                              read);
-                ++runState.errorCount;
+                countError();
                 if (++shown == kShownErrorLimit) {
                     QAL_reset(hBoard, 0);
                     return 0;

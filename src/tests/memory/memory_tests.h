@@ -27,11 +27,13 @@ void randomPattern(std::uint32_t *words, int count);
 // processor's dynamic memory through its DSP program. Returns 0.
 int cpuMemoryTest(std::int32_t hBoard, int cpu);
 // The dynamic memory of one processor through `file`. 0 when it ran, -1
-// after a chip-size mismatch, 1 when the program did not load.
+// after a chip-size mismatch, 1 when the program did not load (counted as
+// one error, as the memory then goes untested).
 int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t expected);
 
 // The dynamic memory of the cluster P2..P5 through one program set.
 int clusterTest(std::int32_t hBoard);
+// Results as sdramTest's.
 int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expected);
 
 // Shared by both dynamic-memory tests: the size message against the
