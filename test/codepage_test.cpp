@@ -1,13 +1,34 @@
 // The console conversion of the program's Windows-1251 texts, held against
-// the C library's own code page tables.
+// the C library's own code page tables (iconv).
 #include "platform/codepage.h"
 #include "support/station.h"
 
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+#include <stdexcept>
+
 namespace {
 
 std::string byteString(unsigned char c) { return std::string(1, static_cast<char>(c)); }
+
+// UTF-8 text in `codePage`, by the C library's iconv; throws when the code
+// page lacks a character.
+std::string toCodePage(const std::string &utf8, const char *codePage) {
+    iconv_t cd = iconv_open(codePage, "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        throw std::runtime_error(std::string("iconv cannot convert to ") + codePage);
+    std::string out(utf8.size() * 4 + 16, '\0');
+    char *in = const_cast<char *>(utf8.data());
+    std::size_t inLeft = utf8.size(), outLeft = out.size();
+    char *o = &out[0];
+    std::size_t rc = iconv(cd, &in, &inLeft, &o, &outLeft);
+    iconv_close(cd);
+    if (rc == static_cast<std::size_t>(-1))
+        throw std::runtime_error("not in " + std::string(codePage) + ": " + utf8);
+    out.resize(out.size() - outLeft);
+    return out;
+}
 
 TEST(Cp866Table, AsciiPassesUnchanged) {
     for (int c = 0; c < 0x80; ++c)
@@ -51,6 +72,72 @@ TEST(Cp866Table, MixedLatinAndCyrillicWordKeepsEachLetter) {
         shown += static_cast<char>(cp1251ToCp866(static_cast<unsigned char>(c)));
     EXPECT_EQ(shown, toCp866("Пpоцессоp"));
     EXPECT_NE(shown, toCp866("Процессор"));
+}
+
+// The tables for terminals whose locale is KOI8-R or ISO-8859-5. Every
+// character the target has maps to its byte; what it lacks becomes an
+// ASCII stand-in, the same one the 866 table uses where that has one.
+void checkAgainstLibrary(unsigned char (*table)(unsigned char), const char *codePage, int expectedMapped,
+                         unsigned char bullet) {
+    int mapped = 0;
+    for (int c = 0; c < 0x100; ++c) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (c < 0x80) {
+            EXPECT_EQ(table(byte), byte);
+            continue;
+        }
+        std::string utf8;
+        try {
+            utf8 = fromCodePage(byteString(byte), "CP1251");
+        } catch (...) {
+            EXPECT_EQ(table(byte), '?') << "unassigned 0x98";
+            continue;
+        }
+        std::string expected;
+        try {
+            expected = toCodePage(utf8, codePage);
+        } catch (...) {
+            if (c == 0x95) {
+                EXPECT_EQ(table(byte), bullet) << codePage << ": the bullet";
+                continue;
+            }
+            EXPECT_LT(table(byte), 0x80) << codePage << ": byte 0x" << std::hex << c << " (" << utf8 << ")";
+            if (cp1251ToCp866(byte) < 0x80) {
+                EXPECT_EQ(table(byte), cp1251ToCp866(byte)) << codePage << ": byte 0x" << std::hex << c;
+            }
+            continue;
+        }
+        ++mapped;
+        EXPECT_EQ(table(byte), static_cast<unsigned char>(expected[0]))
+            << codePage << ": byte 0x" << std::hex << c << " (" << utf8 << ")";
+    }
+    EXPECT_EQ(mapped, expectedMapped) << codePage;
+}
+
+TEST(CyrillicTerminalTables, Koi8RMatchesTheLibraryConversion) {
+    // А..я, Ё ё, the no-break space, ° · ©; the bullet as KOI8-R's bullet operator.
+    checkAgainstLibrary(cp1251ToKoi8R, "KOI8-R", 64 + 6, static_cast<unsigned char>(toCodePage("\u2219", "KOI8-R")[0]));
+}
+
+TEST(CyrillicTerminalTables, Iso88595MatchesTheLibraryConversion) {
+    // А..я, the other 28 letters of 1251 (all but Ґ ґ), the no-break
+    // space, the soft hyphen, № and §; the bullet as "*".
+    checkAgainstLibrary(cp1251ToIso88595, "ISO-8859-5", 64 + 28 + 4, '*');
+}
+
+TEST(CyrillicTerminalTables, WholeTextsConvertInEveryConsoleCodePage) {
+    const std::string message = "\n Пpоцессоp P1 линк 1 <---> Пpоцессоp P2 линк 0:  Ошибок нет. Ёё";
+    const std::string text = toCp1251(message);
+    struct {
+        ConsoleCodePage codePage;
+        const char *name;
+    } cases[] = {{ConsoleCodePage::kCp866, "CP866"},
+                 {ConsoleCodePage::kUtf8, "UTF-8"},
+                 {ConsoleCodePage::kKoi8R, "KOI8-R"},
+                 {ConsoleCodePage::kCp1251, "CP1251"},
+                 {ConsoleCodePage::kIso88595, "ISO-8859-5"}};
+    for (const auto &c : cases)
+        EXPECT_EQ(cp1251ToConsole(text.data(), text.size(), c.codePage), toCodePage(message, c.name)) << c.name;
 }
 
 TEST(Utf8Console, EveryByteMatchesTheLibraryConversion) {
