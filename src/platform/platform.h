@@ -30,13 +30,17 @@ constexpr int kKeyEscape = 27;
 // interrupt key ends the process as it would by default.
 void platformInit();
 
-// Puts the console back as platformInit found it. Safe to call repeatedly
-// and from any thread.
+// Puts the console back as platformInit found it: the keyboard's mode and,
+// on POSIX at a terminal, the cursor at the start of a line (a line break
+// when the program's last text did not end with one). Every end of the
+// process passes here. Safe to call repeatedly and from any thread.
 void platformRestoreConsole();
 
 // Writes text stored in Windows-1251 to the console, converted to the
-// console's code page (866; UTF-8 at a UTF-8 terminal on POSIX), and makes
-// sure it is on the screen when the call returns.
+// console's code page, and makes sure it is on the screen when the call
+// returns. Windows: the OEM code page (866 on a Russian system). POSIX:
+// 866 to a pipe or file; at a terminal the locale's code page when it has
+// Cyrillic (UTF-8, KOI8-R, 1251, 866, ISO-8859-5), else UTF-8.
 void platformConsoleWrite(const char *cp1251, std::size_t length);
 
 // True when a key press is waiting to be read. Never true once the input

@@ -1,4 +1,12 @@
 // platform_posix.cpp - the platform layer on Linux and other POSIX systems.
+//
+// The console: piped or redirected output gets code page 866, byte for
+// byte what a Windows console would be sent. A terminal gets the texts in
+// its locale's code page when that one has Cyrillic, else in UTF-8: a
+// minimal system runs in the C locale, yet its terminal shows UTF-8 (see
+// terminalCodePage). At a terminal the cursor is also put on a line of its
+// own when the program ends, so that the shell's prompt does not stand on
+// the last line the program wrote; pipes and files keep their bytes.
 #include "platform/platform.h"
 
 #if ZT_PLATFORM_POSIX /* This file is used on POSIX systems only. */
@@ -10,7 +18,6 @@
 #include <chrono>
 #include <clocale>
 #include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <langinfo.h>
 #include <poll.h>
@@ -21,10 +28,12 @@
 
 namespace {
 
-bool gConsoleUtf8 = false;                          // stdout is a UTF-8 terminal: write UTF-8, else 866
-bool gTerminalSaved = false;                        // gSavedTerminal holds the mode to restore
-struct termios gSavedTerminal;                      // keyboard mode before platformInit
-std::atomic<void (*)()> gInterruptHandler{nullptr}; // onCtrlC once installed
+ConsoleCodePage gConsoleCodePage = ConsoleCodePage::kCp866; // what stdout is written in
+bool gConsoleTerminal = false;                              // stdout is a terminal
+std::atomic<int> gLastConsoleByte{-1};                      // last byte sent to stdout; -1 before any
+bool gTerminalSaved = false;                                // gSavedTerminal holds the mode to restore
+struct termios gSavedTerminal;                              // keyboard mode before platformInit
+std::atomic<void (*)()> gInterruptHandler{nullptr};         // onCtrlC once installed
 
 constexpr int kEscapeSequenceGapMs = 25; // a sequence's bytes follow Escape closer than this
 constexpr int kKeySequence = 0x1B00;     // an arrow or function key: not Escape
@@ -83,7 +92,9 @@ bool fetchKey(bool wait) {
 
 void platformInit() {
     std::setlocale(LC_CTYPE, "");
-    gConsoleUtf8 = isatty(STDOUT_FILENO) && std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+    gConsoleTerminal = isatty(STDOUT_FILENO);
+    if (gConsoleTerminal)
+        gConsoleCodePage = terminalCodePage(nl_langinfo(CODESET));
 
     if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &gSavedTerminal) == 0) {
         struct termios raw = gSavedTerminal;
@@ -107,17 +118,22 @@ void platformInit() {
 void platformRestoreConsole() {
     if (gTerminalSaved)
         tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+    // Verdicts, prompts and progress lines end without a line break. The
+    // exchange makes a second call (another thread's, or a later exit's)
+    // find "\n" and add nothing.
+    if (gConsoleTerminal) {
+        int last = gLastConsoleByte.exchange('\n');
+        if (last >= 0 && last != '\n') {
+            ssize_t written = write(STDOUT_FILENO, "\n", 1);
+            (void)written; // a console that is gone needs no line break
+        }
+    }
 }
 
 void platformConsoleWrite(const char *cp1251, std::size_t length) {
-    std::string text;
-    if (gConsoleUtf8) {
-        text = cp1251ToUtf8(cp1251, length);
-    } else {
-        text.resize(length);
-        for (std::size_t i = 0; i < length; ++i)
-            text[i] = static_cast<char>(cp1251ToCp866(static_cast<unsigned char>(cp1251[i])));
-    }
+    std::string text = cp1251ToConsole(cp1251, length, gConsoleCodePage);
+    if (!text.empty())
+        gLastConsoleByte.store(static_cast<unsigned char>(text.back()));
     const char *p = text.data();
     std::size_t left = text.size();
     while (left > 0) {
