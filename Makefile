@@ -5,16 +5,33 @@
 # and, for CI and porting:
 #   make bench     the benchmarks (unpaced virtual board against memcpy)
 #   make asan      the test suite built with AddressSanitizer and UBSan
-#   make windows   cross-compile for Windows with MinGW-w64
+#   make windows   cross-compile for Windows with MinGW-w64 (build-windows/);
+#                  QAL_LIBRARY=... links a real board's adapter instead of
+#                  the virtual board
 #   make install   install into PREFIX (default /usr/local)
+# and, for a test bench with a real board, against its adapter library:
+#   make bench-build QAL_LIBRARY=/path/to/libqal-adapter.so   (build-bench/)
+#   make bench-install QAL_LIBRARY=/path/to/libqal-adapter.so PREFIX=...
 
 BUILD    ?= build
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX   ?= /usr/local
 ARGS     ?=
+QAL_LIBRARY   ?=
+BENCH_BUILD   ?= build-bench
+WINDOWS_BUILD ?= build-windows
 
-.PHONY: all build run test bench asan windows install clean
+# The board-access library as CMake options: the virtual board, or the
+# adapter QAL_LIBRARY names. Both are always passed, so a build directory
+# never keeps the other choice from an earlier configure.
+ifeq ($(strip $(QAL_LIBRARY)),)
+QAL_OPTIONS := -DZT_BUILD_SIM=ON -DZT_QAL_LIBRARY=
+else
+QAL_OPTIONS := -DZT_BUILD_SIM=OFF -DZT_QAL_LIBRARY=$(abspath $(QAL_LIBRARY))
+endif
+
+.PHONY: all build run test bench asan windows install bench-build bench-install need-qal-library clean
 
 all: build
 
@@ -39,12 +56,25 @@ asan:
 	$(MAKE) test BUILD=build-asan CMAKE_ARGS="-DZT_SANITIZE=ON -DZT_BUILD_BENCH=OFF"
 
 windows:
-	cmake -S . -B build-windows -G "$(GENERATOR)" \
-	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DZT_BUILD_TESTS=OFF -DZT_BUILD_BENCH=OFF
-	cmake --build build-windows -j $(JOBS)
+	cmake -S . -B $(WINDOWS_BUILD) -G "$(GENERATOR)" \
+	    -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake -DZT_BUILD_TESTS=OFF -DZT_BUILD_BENCH=OFF \
+	    $(QAL_OPTIONS) $(CMAKE_ARGS)
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
+need-qal-library:
+	@test -n "$(strip $(QAL_LIBRARY))" || { \
+	    echo "QAL_LIBRARY is not set: make $(firstword $(MAKECMDGOALS)) QAL_LIBRARY=/path/to/libqal-adapter.so" >&2; \
+	    exit 2; }
+
+bench-build: need-qal-library
+	cmake -S . -B $(BENCH_BUILD) -G "$(GENERATOR)" $(QAL_OPTIONS) $(CMAKE_ARGS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+
+bench-install: bench-build
+	cmake --install $(BENCH_BUILD) --prefix $(PREFIX)
+
 clean:
-	rm -rf build build-asan build-windows
+	rm -rf build build-asan build-windows build-bench
