@@ -1,0 +1,191 @@
+// --help and --version: the usage text and the version, and a station left
+// exactly as it was (no log created or touched, no call into the board
+// library). Every other argument keeps its meaning.
+#include "run/usage.h"
+#include "support/process.h"
+#include "support/station.h"
+#include "support/terminal.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <sys/stat.h>
+#include <utime.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kUsage = "Использование: zorvantik-test [-B<n>] [-C] [-V]\n"
+                           "Приемочный тест модуля ZORVANTIK. Рабочий каталог - текущий.\n"
+                           "\n"
+                           "Параметры (только первые три; большие и малые буквы равны):\n"
+                           "  -B<n>        номер модуля n, по умолчанию 1\n"
+                           "  -C           непрерывный режим: тест обмена данными повторяется до Ctrl-C\n"
+                           "  -V           библиотека модуля выводит каждый свой вызов в stderr\n"
+                           "  --help       эта справка\n"
+                           "  --version    версия программы\n"
+                           "\n"
+                           "Читает из текущего каталога:\n"
+                           "  checkN.cfg          выбор тестов модуля N = 1..8 (прочие номера - check1.cfg)\n"
+                           "  dsp_app/            программы процессоров\n"
+                           "  virtual-board.ini   описание виртуального модуля (только для него)\n"
+                           "\n"
+                           "Пишет в текущий каталог, заново при каждом запуске:\n"
+                           "  protocN.log, screenN.log   протокол и мониторинг испытаний модуля N = 2..8\n"
+                           "  protoc1.log, screen1.log   то же для модулей 0 и 1\n"
+                           "  protocol.log, screen.log   то же для прочих номеров\n"
+                           "\n"
+                           "Код завершения:\n"
+                           "  0     тестирование проведено до конца, с ошибками или без\n"
+                           "  255   аварийный останов, аварийный выход из теста или Ctrl-C\n";
+
+const std::string kSuccess = "\n+++++ ТЕСТИРОВАНИЕ ЗАВЕРШЕНО УСПЕШНО +++++";
+
+// The version the build was given: the project version in the top
+// CMakeLists.txt, beside the station template.
+std::string projectVersion() {
+    std::ifstream in(std::string(ZT_STATION_TEMPLATE) + "/../CMakeLists.txt");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::smatch m;
+    if (!std::regex_search(text, m, std::regex(R"(project\s*\(\s*zorvantik-test\s+VERSION\s+([0-9.]+))")))
+        return "(no project version in CMakeLists.txt)";
+    return m[1];
+}
+
+// Everything of a directory that a run could change: every entry's
+// kind, size, modification time and content, and the directory's own.
+std::map<std::string, std::string> snapshot(const std::string &dir) {
+    std::map<std::string, std::string> entries;
+    auto record = [&](const fs::path &path) {
+        struct stat st {};
+        lstat(path.c_str(), &st);
+        std::string what = std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
+                           std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+        if (S_ISREG(st.st_mode)) {
+            std::ifstream in(path, std::ios::binary);
+            what += "\n" + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        entries[path.string()] = what;
+    };
+    record(dir);
+    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(dir))
+        record(entry.path());
+    return entries;
+}
+
+// A station whose logs are those of an earlier run, dated in the past, so
+// that a rewrite or a touch shows.
+class InfoOptions : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char *log : {"protoc1.log", "screen1.log", "protoc3.log", "screen3.log"})
+            station_.write(log, asLog("\n         Дата: 01.02.2003\nТекущее время: 10:00:00" + kSuccess));
+        station_.write("virtual-board.ini", "[board 1]\n[board 3]\n");
+        struct utimbuf past = {1000000000, 1000000000};
+        for (const fs::directory_entry &entry : fs::recursive_directory_iterator(station_.path()))
+            utime(entry.path().c_str(), &past);
+        utime(station_.path().c_str(), &past);
+        before_ = snapshot(station_.path());
+    }
+    void expectStationUntouched(const std::vector<std::string> &args) {
+        EXPECT_EQ(snapshot(station_.path()), before_) << ::testing::PrintToString(args);
+    }
+
+    TempStation station_;
+    std::map<std::string, std::string> before_;
+};
+
+TEST_F(InfoOptions, HelpInAnyOfTheFirstThreePlacesPrintsTheUsageAlone) {
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"--help"}, {"-V", "--help"}, {"-B3", "-V", "--help"}, {"--help", "-V", "-C"}, {"x", "--help", "-B9"}}) {
+        RunResult r = runProgram(station_.path(), args);
+        std::string where = ::testing::PrintToString(args);
+        EXPECT_EQ(r.status, 0) << where;
+        EXPECT_EQ(r.out, toCp866(kUsage)) << where << "\n" << consoleText(r.out);
+        EXPECT_EQ(r.err, "") << where << ": the board library was called";
+        expectStationUntouched(args);
+    }
+}
+
+TEST_F(InfoOptions, VersionInAnyOfTheFirstThreePlacesPrintsTheProjectVersion) {
+    const std::string version = "zorvantik-test " + projectVersion() + "\n";
+    for (const std::vector<std::string> &args :
+         std::vector<std::vector<std::string>>{{"--version"}, {"-v", "--version"}, {"-B3", "-V", "--version"}}) {
+        RunResult r = runProgram(station_.path(), args);
+        std::string where = ::testing::PrintToString(args);
+        EXPECT_EQ(r.status, 0) << where;
+        EXPECT_EQ(r.out, version) << where;
+        EXPECT_EQ(r.err, "") << where << ": the board library was called";
+        expectStationUntouched(args);
+    }
+}
+
+TEST_F(InfoOptions, TheFirstOfTheTwoWins) {
+    RunResult r = runProgram(station_.path(), {"--version", "--help"});
+    EXPECT_EQ(r.out, "zorvantik-test " + projectVersion() + "\n");
+    r = runProgram(station_.path(), {"-C", "--help", "--version"});
+    EXPECT_EQ(r.out, toCp866(kUsage));
+    expectStationUntouched({});
+}
+
+// Even in a directory that is no station at all, and at a C-locale
+// terminal, where the text is UTF-8 and already ends its line.
+TEST_F(InfoOptions, HelpAtATerminalIsUtf8AndAddsNoLineBreak) {
+    TempStation empty(false);
+    TerminalSetup setup;
+    setup.keyboard = false;
+    TerminalProcess terminal(empty.path(), {"--help"}, setup);
+    RunResult r = terminal.finish();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kUsage);
+    EXPECT_TRUE(fs::is_empty(empty.path()));
+
+    TerminalProcess version(station_.path(), {"--version"}, setup);
+    r = version.finish();
+    EXPECT_EQ(r.out, "zorvantik-test " + projectVersion() + "\n");
+    expectStationUntouched({"--version"});
+}
+
+// Only the whole argument counts, as written, and only in the first three
+// places: anything else is what it always was, ignored or an option by its
+// second letter ("-help" is 'h', ignored).
+TEST_F(InfoOptions, OtherSpellingsAndPlacesRunTheTest) {
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"--helpx"}, {"-h"}, {"-help"}, {"--HELP"}, {"--versionx"}, {"x", "y", "z", "--help"}}) {
+        TempStation station;
+        station.write("check1.cfg", "[HOST START]\nCHECK=0\n[HOST END]\n");
+        RunResult r = runProgram(station.path(), args);
+        std::string where = ::testing::PrintToString(args);
+        EXPECT_EQ(r.status, 0) << where;
+        EXPECT_TRUE(endsWith(consoleText(r.out), kSuccess)) << where;
+        EXPECT_EQ(consoleText(r.out).find("Использование"), std::string::npos) << where;
+        EXPECT_TRUE(station.exists("protoc1.log") && station.exists("screen1.log")) << where;
+    }
+    // "-V" after a look-alike still traces: the options act as before.
+    TempStation station;
+    RunResult r = runProgram(station.path(), {"--helpx", "-V"});
+    EXPECT_EQ(r.err.rfind("QAL_displayMode(0x8F)", 0), 0u) << r.err;
+}
+
+TEST(FindInfoOption, LooksAtTheFirstThreeArgumentsWhole) {
+    auto find = [](std::vector<std::string> args) {
+        args.insert(args.begin(), "zorvantik-test");
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        return findInfoOption(static_cast<int>(args.size()), argv.data());
+    };
+    EXPECT_EQ(find({}), InfoOption::kNone);
+    EXPECT_EQ(find({"-B2", "-C", "--help"}), InfoOption::kHelp);
+    EXPECT_EQ(find({"-B2", "--version", "--help"}), InfoOption::kVersion);
+    EXPECT_EQ(find({"-B2", "-C", "-V", "--help"}), InfoOption::kNone);
+    EXPECT_EQ(find({"--help=1", "--Help", "-help", "--", ""}), InfoOption::kNone);
+}
+
+} // namespace
