@@ -63,7 +63,7 @@ protected:
             written[i] = read[i] = static_cast<std::uint32_t>(i);
         for (int i : bad)
             read[i] = 0xEDCBA987;
-        listMismatches(written.data(), read.data(), words);
+        listMismatches("array exchange", written.data(), read.data(), words);
         return ::testing::internal::GetCapturedStdout();
     }
     static std::string line(int i) {

@@ -4,6 +4,7 @@
 #include "board/dspload.h"
 #include "board/qal.h"
 #include "run/output.h"
+#include "run/record.h"
 #include "run/runstate.h"
 
 #include <cstdio>
@@ -25,6 +26,7 @@ void probeDpram(std::int32_t hBoard) {
     QAL_writeDPRAM(hBoard, 0, kProbeOffset, &pattern, 4);
     QAL_writeDPRAM(hBoard, 0, kProbeOffset + 4, &complement, 4);
     QAL_readDPRAM(hBoard, 0, kProbeOffset, &readBack, 4);
+    recordDpram(readBack == kProbePattern);
     if (readBack != kProbePattern)
         return;
     report("\nОбнаружена двухпортовая память:");
@@ -155,6 +157,7 @@ int moduleConfigCheck(std::int32_t hBoard) {
         report("\nДинамическая память на P1 не обнаpужена");
     else
         printDram(msg, overhead);
+    recordDram(msg.chipSize, overhead, msg.sdrcon, dramSpeed(msg.cycles, runState.cpuFreqMHz));
     runState.sdramSize = msg.chipSize[0];
     conPrintf("\n------------------------------------------------");
     return 0;

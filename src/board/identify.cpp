@@ -3,6 +3,7 @@
 
 #include "board/qal.h"
 #include "run/output.h"
+#include "run/record.h"
 #include "run/runstate.h"
 
 #include <cstdio>
@@ -120,6 +121,7 @@ int identifyBoard(std::int32_t handle) {
         runState.x5Type = e[kEntryX5];
         runState.x6Type = e[kEntryX6];
     }
+    recordBoard(info, fpga, title, entry >= 0);
 
     long processors = 0;
     for (int i = 0; i < 16; ++i)

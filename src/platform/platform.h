@@ -65,6 +65,22 @@ void platformSleepMs(unsigned milliseconds);
 
 // The calendar time now, broken down as local time.
 std::tm platformLocalTime();
+// The calendar time `t` broken down as local time, and how far that local
+// time is ahead of UTC, in minutes.
+std::tm platformLocalTimeAt(std::time_t t);
+int platformUtcOffsetMinutes(std::time_t t);
+
+// This machine's name; an empty string when it has none.
+std::string platformHostName();
+
+// Puts the file `from` in the place of `to` in one step, so `to` is always
+// either its old or its new whole content. False, with the reason in
+// `why`, when it cannot.
+bool platformReplaceFile(const std::string &from, const std::string &to, std::string &why);
+
+// Writes a warning stored in Windows-1251 to stderr, converted as the
+// console's texts are (to stderr's terminal, or 866).
+void platformWarn(const char *cp1251, std::size_t length);
 
 // Runs `handler` when the operator presses the interrupt key (Ctrl-C). The
 // handler runs on a thread of its own, never inside a signal handler, so it

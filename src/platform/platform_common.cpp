@@ -16,6 +16,8 @@ std::string platformCurrentDir() {
     return error ? std::string() : dir.string();
 }
 
+std::tm platformLocalTime() { return platformLocalTimeAt(std::time(nullptr)); }
+
 std::uint32_t platformMillis() {
     auto elapsed = std::chrono::steady_clock::now() - kProgramStart;
     return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());

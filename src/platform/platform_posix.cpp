@@ -18,6 +18,8 @@
 #include <chrono>
 #include <clocale>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <langinfo.h>
 #include <poll.h>
@@ -177,11 +179,33 @@ const char *platformDspProgramDir() { return "dsp_app"; }
 
 void platformSleepMs(unsigned milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
-std::tm platformLocalTime() {
-    std::time_t now = std::time(nullptr);
+std::tm platformLocalTimeAt(std::time_t t) {
     std::tm local{};
-    localtime_r(&now, &local);
+    localtime_r(&t, &local);
     return local;
+}
+
+int platformUtcOffsetMinutes(std::time_t t) { return static_cast<int>(platformLocalTimeAt(t).tm_gmtoff / 60); }
+
+std::string platformHostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return std::string();
+    return name;
+}
+
+bool platformReplaceFile(const std::string &from, const std::string &to, std::string &why) {
+    if (std::rename(from.c_str(), to.c_str()) == 0)
+        return true;
+    why = std::strerror(errno);
+    return false;
+}
+
+void platformWarn(const char *cp1251, std::size_t length) {
+    ConsoleCodePage codePage = isatty(STDERR_FILENO) ? terminalCodePage(nl_langinfo(CODESET)) : ConsoleCodePage::kCp866;
+    std::string text = cp1251ToConsole(cp1251, length, codePage);
+    ssize_t written = write(STDERR_FILENO, text.data(), text.size());
+    (void)written; // nowhere left to tell
 }
 
 void platformSetInterruptHandler(void (*handler)()) { gInterruptHandler.store(handler); }

@@ -100,11 +100,36 @@ const char *platformDspProgramDir() { return ".\\dsp_app"; }
 
 void platformSleepMs(unsigned milliseconds) { Sleep(milliseconds); }
 
-std::tm platformLocalTime() {
-    std::time_t now = std::time(nullptr);
+std::tm platformLocalTimeAt(std::time_t t) {
     std::tm local{};
-    localtime_s(&local, &now);
+    localtime_s(&local, &t);
     return local;
+}
+
+int platformUtcOffsetMinutes(std::time_t t) {
+    std::tm local = platformLocalTimeAt(t);
+    return static_cast<int>((_mkgmtime(&local) - t) / 60);
+}
+
+std::string platformHostName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
+}
+
+bool platformReplaceFile(const std::string &from, const std::string &to, std::string &why) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    why = "error " + std::to_string(GetLastError());
+    return false;
+}
+
+void platformWarn(const char *cp1251, std::size_t length) {
+    std::string text(cp1251, length);
+    if (!text.empty())
+        CharToOemBuffA(text.data(), &text[0], static_cast<DWORD>(text.size()));
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
 }
 
 void platformSetInterruptHandler(void (*handler)()) { gInterruptHandler.store(handler); }

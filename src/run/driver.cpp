@@ -12,6 +12,7 @@
 #include "board/qal.h"
 #include "platform/platform.h"
 #include "run/output.h"
+#include "run/record.h"
 #include "run/runstate.h"
 #include "run/selection.h"
 #include "tests/cpu/fft.h"
@@ -24,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -55,26 +57,60 @@ bool isSelected(const TestStep &step) {
     return step.key == nullptr || isTestSkipped(step.key, static_cast<int>(std::strlen(step.key))) == 0;
 }
 
-void runStep(const TestStep &step) {
-    if (step.run)
+// The step's name in the result record: its key, or "memory".
+const char *recordKey(const TestStep &step) { return step.key ? step.key : "memory"; }
+
+bool present(int cpu) { return (runState.cpuMask >> cpu) & 1; }
+
+// Asks for the step and runs it or reports its skip line. A test run per
+// processor is a step of the record for each processor.
+void askAndRun(const TestStep &step) {
+    recordStepBegin(recordKey(step), kNoCpu);
+    if (!isSelected(step)) {
+        report("%s", step.skipMessage);
+        recordStepSkipped();
+        recordStepEnd();
+        return;
+    }
+    if (step.run) {
         step.run(runState.hBoard);
-    if (step.runPerCpu)
-        for (int cpu = 0; cpu < kCpuCount; ++cpu)
-            if ((runState.cpuMask >> cpu) & 1)
-                step.runPerCpu(runState.hBoard, cpu);
+        recordStepEnd();
+        return;
+    }
+    recordStepDrop();
+    for (int cpu = 0; cpu < kCpuCount; ++cpu) {
+        if (!present(cpu))
+            continue;
+        recordStepBegin(recordKey(step), cpu);
+        step.runPerCpu(runState.hBoard, cpu);
+        recordStepEnd();
+    }
 }
 
-void askAndRun(const TestStep &step) {
-    if (isSelected(step))
-        runStep(step);
-    else
-        report("%s", step.skipMessage);
+// What the run means to take, for the record: every step of the sequence,
+// those per processor once for each processor known to be present (once
+// in all while the processors are not known yet).
+std::vector<PlannedStep> plannedSteps(bool processorsKnown) {
+    std::vector<PlannedStep> plan = {{"identification", kNoCpu}, {"configuration", kNoCpu}, {"HOST", kNoCpu}};
+    if (!runState.continuous)
+        plan.push_back({"HSTREAM", kNoCpu});
+    for (const TestStep &step : kLaterSteps) {
+        if (!step.runPerCpu || !processorsKnown) {
+            plan.push_back({recordKey(step), kNoCpu});
+            continue;
+        }
+        for (int cpu = 0; cpu < kCpuCount; ++cpu)
+            if (present(cpu))
+                plan.push_back({recordKey(step), cpu});
+    }
+    return plan;
 }
 
 // Fatal stop 1 and 2 print to the console only (no log to write to);
 // fatal stop 3 reports to all three sinks. Then a key, then out.
-[[noreturn]] void fatalStop(const char *message, bool toLogs) {
-    if (toLogs)
+[[noreturn]] void fatalStop(int stop, const char *message) {
+    recordFatalStop(stop, message);
+    if (stop == 3)
         report("%s", message);
     else
         conPrintf("%s", message);
@@ -100,9 +136,9 @@ void startLogs() {
                   "\nТекущее время: %2d:%02d:%02d",
                   now.tm_mday, now.tm_mon + 1, now.tm_year + 1900, now.tm_hour, now.tm_min, now.tm_sec);
     if (!startLog(runState.protocolLogName, text))
-        fatalStop("\n### ОШИБКА: НЕ МОГУ ОТКРЫТЬ ФАЙЛ ПРОТОКОЛА ИСПЫТАНИЙ.", false);
+        fatalStop(1, "\n### ОШИБКА: НЕ МОГУ ОТКРЫТЬ ФАЙЛ ПРОТОКОЛА ИСПЫТАНИЙ.");
     if (!startLog(runState.screenLogName, text))
-        fatalStop("\n### ОШИБКА: НЕ МОГУ ОТКРЫТЬ ФАЙЛ МОНИТОРИНГА ИСПЫТАНИЙ.", false);
+        fatalStop(2, "\n### ОШИБКА: НЕ МОГУ ОТКРЫТЬ ФАЙЛ МОНИТОРИНГА ИСПЫТАНИЙ.");
 }
 
 void allocateBuffers() {
@@ -110,16 +146,24 @@ void allocateBuffers() {
     runState.buf1 = static_cast<std::uint32_t *>(std::calloc(kTestBufferWords, sizeof(std::uint32_t)));
     runState.buf2 = static_cast<std::uint32_t *>(std::calloc(kTestBufferWords, sizeof(std::uint32_t)));
     if (!runState.buf0 || !runState.buf1 || !runState.buf2)
-        fatalStop("\n### ОШИБКА: Не могу выделить память для тестовых массивов", true);
+        fatalStop(3, "\n### ОШИБКА: Не могу выделить память для тестовых массивов");
 }
 
 void runSequence() {
     if (runState.continuous) {
         // The host exchange test repeats until the operator breaks off the
-        // run; when HOST is skipped, so is the stream test, silently.
-        if (isSelected(kHostStep))
-            for (;;)
-                runStep(kHostStep);
+        // run, each time a step of the record; when HOST is skipped, so is
+        // the stream test, silently.
+        recordStepBegin("HOST", kNoCpu);
+        if (isSelected(kHostStep)) {
+            for (;;) {
+                hostExchangeTest(runState.hBoard);
+                recordStepEnd();
+                recordStepBegin("HOST", kNoCpu);
+            }
+        }
+        recordStepSkipped();
+        recordStepEnd();
     } else {
         askAndRun(kHostStep);
         askAndRun(kStreamStep);
@@ -144,6 +188,7 @@ void parseOptions(int argc, char **argv) {
             break;
         case 'V':
             QAL_displayMode(QAL_DISPLAY_TRACE);
+            runState.trace = 1;
             break;
         default:
             break;
@@ -167,31 +212,43 @@ void chooseLogNames(std::int32_t boardLid) {
 
 void onCtrlC() {
     freezeOutput();
+    recordFinish(false);
     QAL_close(runState.hBoard);
     QAL_cleanup();
     platformExit(-1);
 }
 
-void abortRun() { platformExit(-1); }
+void abortRun(const char *program) {
+    recordAbort(program);
+    recordFinish(false);
+    platformExit(-1);
+}
 
 int runDriver(int argc, char **argv) {
+    recordStart(argc, argv);
     parseOptions(argc, argv);
     chooseLogNames(runState.boardLid);
+    recordPlan(plannedSteps(false));
     startLogs();
     platformSetInterruptHandler(onCtrlC);
 
     if (QAL_init(0, 0) < 0)
-        fatalStop("\n### ОШИБКА: Не могу инициализировать модуль.", true);
+        fatalStop(3, "\n### ОШИБКА: Не могу инициализировать модуль.");
     runState.hBoard = QAL_open(runState.boardLid, 0, 0);
     if (runState.hBoard <= 0)
-        fatalStop("\n### ОШИБКА: Не могу открыть модуль.", true);
+        fatalStop(3, "\n### ОШИБКА: Не могу открыть модуль.");
+    recordStepBegin("identification", kNoCpu);
     if (identifyBoard(runState.hBoard) == kNotThisBoard)
-        fatalStop("\n### ОШИБКА: Это не модуль ZORVANTIK.", true);
+        fatalStop(3, "\n### ОШИБКА: Это не модуль ZORVANTIK.");
+    recordStepEnd();
+    recordPlan(plannedSteps(true));
     allocateBuffers();
+    recordStepBegin("configuration", kNoCpu);
     if (moduleConfigCheck(runState.hBoard) != 0) {
         report("\n### ОШИБКА: Не могу проверить конфигурацию.");
         countError();
     }
+    recordStepEnd();
 
     runSequence();
 
@@ -201,5 +258,6 @@ int runDriver(int argc, char **argv) {
         report("\n----- ТЕСТИРОВАНИЕ ЗАВЕРШЕНО С ОШИБКАМИ - %ld ", static_cast<long>(runState.errorCount));
     QAL_close(runState.hBoard);
     QAL_cleanup();
+    recordFinish(true);
     return 0;
 }

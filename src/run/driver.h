@@ -13,14 +13,16 @@ void parseOptions(int argc, char **argv);
 void chooseLogNames(std::int32_t boardLid);
 
 // The interrupt handler: closes the board, cleans up the library and ends
-// the process with status -1, writing nothing. Also the last step of every
-// fatal stop.
+// the process with status -1, writing nothing more to the console or the
+// logs (the result record is written). Also the last step of every fatal
+// stop.
 [[noreturn]] void onCtrlC();
 
 // Ends the program at once with status -1, without verdict and without
-// closing the board: the way out of a test whose DSP program is missing
-// and without which the run cannot go on.
-[[noreturn]] void abortRun();
+// closing the board: the way out of a test whose DSP program `program` is
+// missing and without which the run cannot go on. The result record says
+// which.
+[[noreturn]] void abortRun(const char *program);
 
 // Runs the whole acceptance run and returns the exit status of a complete
 // run (0). Fatal stops end the process inside.

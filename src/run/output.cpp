@@ -2,6 +2,7 @@
 #include "run/output.h"
 
 #include "platform/platform.h"
+#include "run/record.h"
 #include "run/runstate.h"
 
 #include <cstdarg>
@@ -38,6 +39,7 @@ void consoleWrite(const char *format, va_list args) {
         return;
     if (length > kConsoleTextMax)
         length = kConsoleTextMax;
+    recordConsoleText(buffer, static_cast<std::size_t>(length));
     platformConsoleWrite(buffer, static_cast<std::size_t>(length));
 }
 

@@ -15,6 +15,7 @@ struct RunState {
     // Options
     std::int32_t boardLid = 1; // board number from -B, 1 by default
     std::int32_t continuous;   // -C: repeat the host exchange test without end
+    std::int32_t trace;        // -V: the board library traces every call
 
     // Board
     std::int32_t hBoard;     // handle from QAL_open, valid when > 0

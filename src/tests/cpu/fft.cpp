@@ -5,8 +5,10 @@
 #include "board/identify.h"
 #include "board/qal.h"
 #include "run/output.h"
+#include "run/record.h"
 #include "run/runstate.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -81,15 +83,23 @@ int fftTest(std::int32_t hBoard, int cpu) {
     }
     std::uint32_t cycles = timing.word[0] - timing.word[2];
     long shown = static_cast<long>(static_cast<std::int32_t>(cycles)); // as the board's 32-bit counter reads
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld", shown);
+    recordMeasurement("cycles", cycles, "cycles", text);
     if (cycles > kFftCycleLimit) {
         report("\n### ОШИБКА: слишком большое время выполнения:");
         report("\n### %ld тактов > 11737 тактов пpоцессоpа.", shown);
         countError();
         return 0;
     }
+    double us = runState.cpuFreqMHz == 250 ? cycles * 0.004 : cycles * 0.00333;
     if (runState.cpuFreqMHz == 250)
-        report("\nТест выполнен (%ld тактов пpоцессоpа - %f мкс для 250 МГц).", shown, cycles * 0.004);
+        report("\nТест выполнен (%ld тактов пpоцессоpа - %f мкс для 250 МГц).", shown, us);
     else if (runState.cpuFreqMHz == 300)
-        report("\nТест выполнен (%ld тактов пpоцессоpа - %f мкс для 300 МГц).", shown, cycles * 0.00333);
+        report("\nТест выполнен (%ld тактов пpоцессоpа - %f мкс для 300 МГц).", shown, us);
+    else
+        return 0;
+    std::snprintf(text, sizeof text, "%f", us);
+    recordMeasurement("time", us, "us", text);
     return 0;
 }

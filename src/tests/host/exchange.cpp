@@ -6,6 +6,7 @@
 
 #include "board/qal.h"
 #include "run/output.h"
+#include "run/record.h"
 #include "run/runstate.h"
 
 #include <cstring>
@@ -34,6 +35,7 @@ void wordExchange(std::int32_t hBoard) {
     if (read != kTestWord) {
         report("\n### ОШИБКА интерфейса:");
         report("\n### записано 0x12345678 != прочитано %08lX", static_cast<unsigned long>(read));
+        recordMismatch("word exchange", kWordAddress, kTestWord, read);
     }
 }
 
@@ -45,7 +47,7 @@ void arrayExchange(std::int32_t hBoard) {
     QAL_readRAM(hBoard, 0, kWordAddress, read, kTestBufferBytes, 1);
     if (std::memcmp(written, read, kTestBufferBytes) != 0) {
         report("\n### ОШИБКА интерфейса:");
-        listMismatches(written, read, kTestBufferWords);
+        listMismatches("array exchange", written, read, kTestBufferWords);
     }
 }
 
@@ -66,19 +68,20 @@ void dpramExchange(std::int32_t hBoard) {
                 failed = true;
         if (failed) {
             report("\n### ОШИБКА интерфейса DPRAM:");
-            listMismatches(written, read, kDpramWords);
+            listMismatches("DPRAM exchange", written, read, kDpramWords);
         }
     }
 }
 
 } // namespace
 
-void listMismatches(const std::uint32_t *written, const std::uint32_t *read, int words) {
+void listMismatches(const char *test, const std::uint32_t *written, const std::uint32_t *read, int words) {
     for (int i = 0; i < words; ++i) {
         if (written[i] == read[i])
             continue;
         report("\n%ld. записано %08lX != прочитано %08lX", static_cast<long>(i), static_cast<unsigned long>(written[i]),
                static_cast<unsigned long>(read[i]));
+        recordMismatch(test, static_cast<std::uint32_t>(i), written[i], read[i]);
         if (i > kListLast)
             break;
     }

@@ -10,8 +10,9 @@
 int hostExchangeTest(std::int32_t hBoard);
 
 // Lists the words where `written` and `read` differ, as "i. записано ...
-// != прочитано ...", stopping after the first listed index above 16.
-void listMismatches(const std::uint32_t *written, const std::uint32_t *read, int words);
+// != прочитано ...", stopping after the first listed index above 16; each
+// listed word is a finding of `test` in the result record.
+void listMismatches(const char *test, const std::uint32_t *written, const std::uint32_t *read, int words);
 
 // The ten speed measurements. -1 when a FIFO program did not load, which
 // counts one error.

@@ -20,7 +20,7 @@ void loadInterruptProgram(std::int32_t hBoard, const char *file, const char *loa
     if (loadDspProgram(hBoard, 0, file) < 0) {
         reportScreen("%s", loadError);
         logProtocol("### ОШИБКА.\n");
-        abortRun();
+        abortRun(file);
     }
     QAL_start(hBoard, -1);
     conPrintf("\n");

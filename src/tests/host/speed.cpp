@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "run/driver.h"
 #include "run/output.h"
+#include "run/record.h"
 #include "run/runstate.h"
 
 namespace {
@@ -34,13 +35,19 @@ template <class Call> std::uint32_t timedCalls(int count, int markEvery, const c
     return platformMillis() - start;
 }
 
-void reportRate(double megabytes, std::uint32_t elapsedMs) { report("  %f MB/c", transferRate(megabytes, elapsedMs)); }
+// The rate line's figure, the last one with the section's line break;
+// `name` is the measurement's in the result record.
+void reportRate(const char *name, double megabytes, std::uint32_t elapsedMs, bool last = false) {
+    double rate = transferRate(megabytes, elapsedMs);
+    report(last ? "  %f MB/c\n" : "  %f MB/c", rate);
+    recordRate(name, rate);
+}
 
 // Loads a FIFO program onto P1 (each over the one before), starts it and
 // times 1024 FIFO calls. False, with the load error reported and counted,
 // when the program did not load.
 template <class Call>
-bool fifoMeasurement(std::int32_t hBoard, const char *file, const char *loadError, Call fifoCall) {
+bool fifoMeasurement(std::int32_t hBoard, const char *name, const char *file, const char *loadError, Call fifoCall) {
     if (loadDspProgram(hBoard, 0, file) < 0) {
         reportScreen("%s", loadError);
         logProtocol("\n### ОШИБКА.");
@@ -48,7 +55,7 @@ bool fifoMeasurement(std::int32_t hBoard, const char *file, const char *loadErro
         return false;
     }
     QAL_start(hBoard, 0);
-    reportRate(k16MB, timedCalls(1024, 256, "-", fifoCall));
+    reportRate(name, k16MB, timedCalls(1024, 256, "-", fifoCall));
     return true;
 }
 
@@ -58,7 +65,7 @@ void loadMessageProgram(std::int32_t hBoard, const char *file, const char *loadE
     if (loadDspProgram(hBoard, 0, file) < 0) {
         reportScreen("%s", loadError);
         logProtocol("\n### ОШИБКА.");
-        abortRun();
+        abortRun(file);
     }
     QAL_start(hBoard, -1);
 }
@@ -74,43 +81,43 @@ int exchangeSpeedTests(std::int32_t hBoard) {
     report("\n4. ТЕСТЫ СКОРОСТИ ОБМЕНА."
            "\nHOST --> внутренняя память DSP (HOST-port): ");
     ms = timedCalls(256, 16, "-", [&] { QAL_writeRAM(hBoard, 0, kRamAddress, buf0, kBlock, 1); });
-    reportRate(k4MB, ms);
+    reportRate("hostPortWrite", k4MB, ms);
     platformSleepMs(kPauseMs);
 
     report("\nВнутренняя память DSP --> HOST (HOST-port): ");
     ms = timedCalls(256, 16, "-", [&] { QAL_readRAM(hBoard, 0, kRamAddress, buf0, kBlock, 1); });
-    reportRate(k4MB, ms);
+    reportRate("hostPortRead", k4MB, ms);
     platformSleepMs(kPauseMs);
 
     report("\nЗапись HOST в двухпортовую память : ");
     ms = timedCalls(16384, 1024, "=", [&] { QAL_writeDPRAM(hBoard, 0, kDpramOffset, buf0, kDpramBlock); });
-    reportRate(k16MB, ms);
+    reportRate("dpramWrite", k16MB, ms);
     platformSleepMs(kPauseMs);
 
     report("\nЧтение HOST из двухпортовой памяти: ");
     ms = timedCalls(16384, 1024, "=", [&] { QAL_readDPRAM(hBoard, 0, kDpramOffset, buf0, kDpramBlock); });
-    reportRate(k16MB, ms);
+    reportRate("dpramRead", k16MB, ms);
     platformSleepMs(kPauseMs);
 
     auto fifoRead = [&] { QAL_readFIFO(hBoard, 0, kFifoPort, buf0, kBlock, QAL_WAIT_FOREVER); };
     auto fifoWrite = [&] { QAL_writeFIFO(hBoard, 0, kFifoPort, buf0, kBlock, QAL_WAIT_FOREVER); };
 
     report("\nЧтение HOST из FIFO  (интеpфейс шины): ");
-    if (!fifoMeasurement(hBoard, "rfifo.ldr", "\n### ОШИБКА: Не могу загpузить пpогpамму 'rfifo'.", fifoRead))
+    if (!fifoMeasurement(hBoard, "fifoBusRead", "rfifo.ldr", "\n### ОШИБКА: Не могу загpузить пpогpамму 'rfifo'.", fifoRead))
         return -1;
 
     // The console's title of this one has always been laid out differently.
     conPrintf("\nЗапись HOST в FIFO (интеpфейс шины):   ");
     logBoth("\nЗапись HOST в  FIFO (интеpфейс шины): ");
-    if (!fifoMeasurement(hBoard, "wfifo.ldr", "\n### ОШИБКА: Не могу загpузить пpогpамму 'wfifo'.", fifoWrite))
+    if (!fifoMeasurement(hBoard, "fifoBusWrite", "wfifo.ldr", "\n### ОШИБКА: Не могу загpузить пpогpамму 'wfifo'.", fifoWrite))
         return -1;
 
     report("\nЧтение HOST из FIFO (интеpфейс линка): ");
-    if (!fifoMeasurement(hBoard, "rfifol.ldr", "\n### ОШИБКА: Не могу загpузить пpогpамму 'rfifol'.", fifoRead))
+    if (!fifoMeasurement(hBoard, "fifoLinkRead", "rfifol.ldr", "\n### ОШИБКА: Не могу загpузить пpогpамму 'rfifol'.", fifoRead))
         return -1;
 
     report("\nЗапись HOST в  FIFO (интеpфейс линка): ");
-    if (!fifoMeasurement(hBoard, "wfifol.ldr", "\n### ОШИБКА: Не могу загpузить пpогpамму 'wfifol'.", fifoWrite))
+    if (!fifoMeasurement(hBoard, "fifoLinkWrite", "wfifol.ldr", "\n### ОШИБКА: Не могу загpузить пpогpамму 'wfifol'.", fifoWrite))
         return -1;
 
     return messageSpeedTests(hBoard);
@@ -127,7 +134,7 @@ int messageSpeedTests(std::int32_t hBoard) {
         size = kBlock;
         QAL_putMsg(hBoard, 0, buf0, &size, QAL_WAIT_FOREVER);
     });
-    reportRate(k16MB, ms);
+    reportRate("putMsg", k16MB, ms);
     platformSleepMs(kPauseMs);
 
     loadMessageProgram(hBoard, "drvwrite.ldr", "\n### ОШИБКА: Не могу загрузить файл drvwrite.ldr");
@@ -136,7 +143,7 @@ int messageSpeedTests(std::int32_t hBoard) {
         size = kBlock;
         QAL_getMsg(hBoard, 0, buf1, &size, QAL_WAIT_FOREVER);
     });
-    report("  %f MB/c\n", transferRate(k16MB, ms));
+    reportRate("getMsg", k16MB, ms, true);
     platformSleepMs(kPauseMs);
     QAL_reset(hBoard, 0);
     return 0;

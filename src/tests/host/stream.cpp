@@ -8,7 +8,10 @@
 #include "board/qal.h"
 #include "platform/platform.h"
 #include "run/output.h"
+#include "run/record.h"
 #include "run/runstate.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -96,8 +99,11 @@ int dmaStreamTest(std::int32_t hBoard) {
         state.timeoutMs = kQueryTimeoutMs;
         std::int32_t status = QAL_ctrl(hService, kUnit, QALctrl_STREAM_CBUF_STATE, &state);
         if (status < 0) {
-            conPrintf("\n### ERROR:  QALctrl_STREAM_CBUF_STATE error code %lX",
-                      static_cast<unsigned long>(static_cast<std::uint32_t>(status)));
+            char text[80];
+            std::snprintf(text, sizeof text, "QALctrl_STREAM_CBUF_STATE error code %lX",
+                          static_cast<unsigned long>(static_cast<std::uint32_t>(status)));
+            conPrintf("\n### ERROR:  %s", text);
+            recordFinding("stream", text);
             break;
         }
         std::uint32_t words[3];
@@ -115,7 +121,9 @@ int dmaStreamTest(std::int32_t hBoard) {
 
     if (!observer)
         QAL_ctrl(hService, kUnit, QALctrl_STREAM_CBUF_STOP, nullptr);
-    report("Скорость обмена - %f MB/c", streamRate(firstCount, lastCount, setup.blockSize, startMs, endMs));
+    double rate = streamRate(firstCount, lastCount, setup.blockSize, startMs, endMs);
+    report("Скорость обмена - %f MB/c", rate);
+    recordRate("streamRate", rate);
     QAL_ctrl(hService, kUnit, QALctrl_STREAM_CBUF_FREE, &setup);
     QAL_release(hService, kUnit);
     return 0;

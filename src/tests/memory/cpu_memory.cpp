@@ -6,6 +6,7 @@
 #include "board/identify.h"
 #include "board/qal.h"
 #include "run/output.h"
+#include "run/record.h"
 #include "run/runstate.h"
 #include "run/selection.h"
 
@@ -49,6 +50,12 @@ std::uint32_t receiveWord(std::int32_t hBoard, int node) {
 }
 
 bool chipSizesMatch(const std::uint32_t sizes[4], std::uint32_t expected) {
+    static const char *const kChips[4] = {"chip1", "chip2", "chip3", "chip4"};
+    for (int i = 0; i < 4; ++i) {
+        char shown[16];
+        std::snprintf(shown, sizeof shown, "0x%08lX", static_cast<unsigned long>(sizes[i]));
+        recordMeasurement(kChips[i], sizes[i], "words", shown);
+    }
     if (sizes[0] == expected && sizes[1] == expected && sizes[2] == expected && sizes[3] == expected)
         return true;
     countError();

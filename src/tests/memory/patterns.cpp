@@ -9,6 +9,7 @@
 #include "board/qal.h"
 #include "platform/platform.h"
 #include "run/output.h"
+#include "run/record.h"
 #include "run/runstate.h"
 
 #include <cstring>
@@ -88,6 +89,7 @@ void listBlock(std::uint32_t address, std::uint32_t words) {
             continue;
         reportScreen("\n%08lX: Записано %08lX != прочитано %08lX", static_cast<unsigned long>(address + l),
                      static_cast<unsigned long>(written[l]), static_cast<unsigned long>(read[l]));
+        recordMismatch("pattern test", address + l, written[l], read[l]);
         if (l % kListStop == 0)
             break;
     }

@@ -1,0 +1,698 @@
+// record.cpp - collects the result record of a run and writes it as a JSON
+// record and a JUnit XML report.
+//
+// The collection is one structure behind one lock: the main thread adds
+// to it at the points record.h lists, and whichever thread ends the run
+// (the main thread after the verdict, or the interrupt thread) writes it.
+// The lock is never held across a board call or console output, so the
+// interrupt thread never waits long for it.
+#include "run/record.h"
+
+#include "platform/codepage.h"
+#include "platform/platform.h"
+#include "run/runstate.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <new>
+
+#ifndef ZT_VERSION
+#define ZT_VERSION "unknown"
+#endif
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+struct Measurement {
+    std::string name, unit, shown; // shown: as printed, UTF-8
+    double value;
+};
+
+struct Finding {
+    std::string test;
+    std::string text; // UTF-8; empty for a mismatch of words
+    bool words;       // a mismatch: where, written, read hold it
+    std::uint32_t where, written, read;
+};
+
+struct Step {
+    std::string key;
+    int cpu;
+    bool skipped = false;
+    bool ended = false;
+    int errors = 0;
+    std::vector<Finding> findings;
+    std::vector<Measurement> measurements;
+    std::vector<std::string> errorLines; // UTF-8, as shown on the console
+    std::uint32_t startMs = 0, endMs = 0;
+};
+
+enum class End { Running, Complete, Fatal, Aborted };
+
+struct Record {
+    std::mutex lock;
+    bool written = false;   // the files are out: the first end wins
+    std::time_t start = 0;  // calendar time of the start
+    std::uint32_t startMs = 0;
+    std::vector<std::string> args;  // the arguments as given
+    std::vector<PlannedStep> plan;  // what the run means to take, in order
+    std::vector<Step> steps;        // what it took, in order
+    bool stepOpen = false;          // steps.back() has begun and not ended
+    int errorCount = 0;             // as the verdict counts them
+    bool identified = false;        // board holds identification's findings
+    Json board = Json::object();    // the board's description
+    bool configured = false;        // configuration holds the check's findings
+    Json configuration = Json::object();
+    End end = End::Running;
+    int fatalStop = 0;
+    std::string fatalMessage;           // UTF-8
+    std::string abortProgram;           // the program a test could not go on without
+    std::vector<std::string> runLines;  // error lines outside any step
+    Json logFailures = Json::array();   // logs that could not be appended to
+};
+
+// Never destroyed: the interrupt thread may write the record while the
+// main thread runs the exit-time destructors.
+Record &rec() {
+    static Record *r = new Record;
+    return *r;
+}
+
+struct StepName {
+    const char *key, *name;
+};
+const StepName kStepNames[] = {
+    {"identification", "Board identification"},
+    {"configuration", "Module configuration check"},
+    {"HOST", "Host data exchange"},
+    {"HSTREAM", "DMA stream"},
+    {"INTERRUPTS", "Interrupts"},
+    {"INTLINKS", "Internal links"},
+    {"memory", "Memory"},
+    {"CLASTER", "Cluster memory"},
+    {"FFTTIME", "FFT"},
+    {"EXTLINKS", "External links"},
+};
+
+std::string cpuName(int cpu) { return "P" + std::to_string(cpu + 1); }
+
+std::string stepName(const std::string &key, int cpu) {
+    std::string name = key;
+    for (const StepName &n : kStepNames)
+        if (key == n.key)
+            name = n.name;
+    return cpu == kNoCpu ? name : name + " " + cpuName(cpu);
+}
+
+std::string utf8(const char *cp1251) { return cp1251ToUtf8(cp1251, std::strlen(cp1251)); }
+
+std::string hex(std::uint32_t value, int digits = 8) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, static_cast<unsigned>(value));
+    return text;
+}
+
+// "2026-12-08T03:42:08+01:00", or without the offset for JUnit's
+// timestamp, which consumers read as the bench's local time.
+std::string isoTime(std::time_t t, bool offset) {
+    std::tm local = platformLocalTimeAt(t);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    std::string out = text;
+    if (offset) {
+        int minutes = platformUtcOffsetMinutes(t);
+        char zone[16];
+        std::snprintf(zone, sizeof zone, "%c%02d:%02d", minutes < 0 ? '-' : '+', std::abs(minutes) / 60,
+                      std::abs(minutes) % 60);
+        out += zone;
+    }
+    return out;
+}
+
+Step *current() {
+    Record &r = rec();
+    return r.stepOpen ? &r.steps.back() : nullptr;
+}
+
+int findingCount(const Record &r) {
+    int n = 0;
+    for (const Step &s : r.steps)
+        n += static_cast<int>(s.findings.size());
+    return n;
+}
+
+// A step's status as the run ended.
+const char *status(const Record &r, const Step &s) {
+    if (s.skipped)
+        return "skipped";
+    if (!s.ended)
+        return r.end == End::Running ? "interrupted" : "failed";
+    return s.errors > 0 || !s.findings.empty() ? "failed" : "passed";
+}
+
+const char *outcome(const Record &r) {
+    switch (r.end) {
+    case End::Complete:
+        return r.errorCount == 0 && findingCount(r) == 0 ? "passed" : "failed";
+    case End::Fatal:
+        return "fatal";
+    case End::Aborted:
+        return "aborted";
+    case End::Running:
+        break;
+    }
+    return "interrupted";
+}
+
+// A step skipped as a whole covers its processors; a step planned before
+// the processors were known is covered by any of its processors' steps.
+bool taken(const Record &r, const PlannedStep &p) {
+    for (const Step &s : r.steps)
+        if (s.key == p.key && (s.cpu == p.cpu || s.cpu == kNoCpu || p.cpu == kNoCpu))
+            return true;
+    return false;
+}
+
+// A step as the documents show it: taken, or planned and never reached.
+struct Row {
+    const Step *step;
+    std::string status;
+    std::uint32_t ms;
+};
+
+// The steps taken, then those planned and never reached.
+std::vector<Row> rows(const Record &r, std::uint32_t nowMs, std::vector<Step> &unreached) {
+    unreached.clear();
+    for (const PlannedStep &p : r.plan)
+        if (!taken(r, p)) {
+            Step s;
+            s.key = p.key;
+            s.cpu = p.cpu;
+            unreached.push_back(s);
+        }
+    std::vector<Row> all;
+    for (const Step &s : r.steps)
+        all.push_back({&s, status(r, s), (s.ended ? s.endMs : nowMs) - s.startMs});
+    for (const Step &s : unreached)
+        all.push_back({&s, "not run", 0});
+    return all;
+}
+
+Json measurementJson(const Measurement &m) {
+    Json j;
+    j["name"] = m.name;
+    j["value"] = std::isfinite(m.value) ? Json(m.value) : Json(nullptr);
+    j["unit"] = m.unit;
+    j["shown"] = m.shown;
+    return j;
+}
+
+Json findingJson(const Finding &f) {
+    Json j;
+    j["test"] = f.test;
+    if (f.words) {
+        j["where"] = hex(f.where);
+        j["written"] = hex(f.written);
+        j["read"] = hex(f.read);
+    } else {
+        j["text"] = f.text;
+    }
+    return j;
+}
+
+Json buildJson(const Record &r, std::time_t endTime, std::uint32_t nowMs) {
+    Json j;
+    j["schema"] = kRecordSchema;
+    j["program"] = {{"name", "zorvantik-test"}, {"version", ZT_VERSION}};
+    j["boardNumber"] = runState.boardLid;
+    j["options"] = {{"arguments", r.args},
+                    {"boardNumber", runState.boardLid},
+                    {"continuous", runState.continuous != 0},
+                    {"trace", runState.trace != 0}};
+    j["start"] = isoTime(r.start, true);
+    j["end"] = isoTime(endTime, true);
+    j["durationMs"] = nowMs - r.startMs;
+    j["outcome"] = outcome(r);
+    if (r.end == End::Fatal)
+        j["fatal"] = {{"stop", r.fatalStop}, {"message", r.fatalMessage}};
+    if (r.end == End::Aborted)
+        j["aborted"] = {{"program", r.abortProgram}};
+    j["errorCount"] = r.errorCount;
+    j["findingCount"] = findingCount(r);
+    j["logs"] = {{"protocol", runState.protocolLogName},
+                 {"screen", runState.screenLogName},
+                 {"writeFailures", r.logFailures}};
+    j["board"] = r.identified ? r.board : Json(nullptr);
+    j["configuration"] = r.configured ? r.configuration : Json(nullptr);
+    Json steps = Json::array();
+    std::vector<Step> unreached;
+    for (const Row &row : rows(r, nowMs, unreached)) {
+        const Step &s = *row.step;
+        Json step;
+        step["key"] = s.key;
+        step["processor"] = s.cpu == kNoCpu ? Json(nullptr) : Json(cpuName(s.cpu));
+        step["name"] = stepName(s.key, s.cpu);
+        step["status"] = row.status;
+        step["errors"] = s.errors;
+        Json findings = Json::array();
+        for (const Finding &f : s.findings)
+            findings.push_back(findingJson(f));
+        step["findings"] = findings;
+        step["durationMs"] = row.ms;
+        Json measurements = Json::array();
+        for (const Measurement &m : s.measurements)
+            measurements.push_back(measurementJson(m));
+        step["measurements"] = measurements;
+        step["errorLines"] = s.errorLines;
+        steps.push_back(step);
+    }
+    j["steps"] = steps;
+    j["errorLines"] = r.runLines;
+    return j;
+}
+
+// Text for XML: the five special characters escaped, and the control
+// characters XML 1.0 has no place for replaced.
+std::string xmlText(const std::string &s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        case '\n':
+            out += "&#10;";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20 && c != '\t')
+                out += '?';
+            else
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string seconds(std::uint32_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", ms / 1000.0);
+    return text;
+}
+
+std::string joinLines(const std::vector<std::string> &lines) {
+    std::string text;
+    for (const std::string &line : lines)
+        text += (text.empty() ? "" : "\n") + line;
+    return text;
+}
+
+// One testsuite for the run, a testcase per step.
+std::string buildJunit(const Record &r, std::uint32_t nowMs) {
+    std::vector<Step> unreached;
+    std::vector<Row> steps = rows(r, nowMs, unreached);
+    int failures = 0, errors = 0, skipped = 0;
+    for (const Row &row : steps) {
+        failures += row.status == "failed";
+        errors += row.status == "interrupted";
+        skipped += row.status == "skipped" || row.status == "not run";
+    }
+    std::string serial, model = "ZORVANTIK", version, fpga;
+    if (r.identified) {
+        serial = r.board.value("serialShown", "");
+        version = r.board.value("version", "");
+        fpga = r.board.value("fpgaVersion", "");
+    }
+    std::string name = "zorvantik-test board " + std::to_string(runState.boardLid);
+    std::string suite = "name=\"" + xmlText(name) + "\" tests=\"" + std::to_string(steps.size()) + "\" failures=\"" +
+                        std::to_string(failures) + "\" errors=\"" + std::to_string(errors) + "\" skipped=\"" +
+                        std::to_string(skipped) + "\" time=\"" + seconds(nowMs - r.startMs) + "\"";
+    std::string x = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    x += "<testsuites " + suite + ">\n";
+    x += "  <testsuite " + suite + " timestamp=\"" + isoTime(r.start, false) + "\" hostname=\"" +
+         xmlText(platformHostName()) + "\">\n";
+    x += "    <properties>\n";
+    auto property = [&](const char *key, const std::string &value) {
+        x += "      <property name=\"" + std::string(key) + "\" value=\"" + xmlText(value) + "\"/>\n";
+    };
+    property("outcome", outcome(r));
+    property("errorCount", std::to_string(r.errorCount));
+    property("serial", serial);
+    property("model", model);
+    property("version", version);
+    property("fpgaVersion", fpga);
+    x += "    </properties>\n";
+    for (const Row &row : steps) {
+        const Step &s = *row.step;
+        const std::string &st = row.status;
+        x += "    <testcase classname=\"" + xmlText(s.key) + "\" name=\"" + xmlText(stepName(s.key, s.cpu)) +
+             "\" time=\"" + seconds(row.ms) + "\"";
+        if (st == "passed") {
+            x += "/>\n";
+            continue;
+        }
+        x += ">\n";
+        if (st == "skipped" || st == "not run") {
+            x += "      <skipped message=\"" + st + "\"/>\n";
+        } else if (st == "interrupted") {
+            x += "      <error message=\"interrupted\" type=\"interrupted\"/>\n";
+        } else {
+            std::vector<std::string> lines = s.errorLines;
+            for (const Finding &f : s.findings)
+                lines.push_back(f.words ? f.test + " " + hex(f.where) + ": " + hex(f.written) + " != " + hex(f.read)
+                                        : f.test + ": " + f.text);
+            std::string message = std::to_string(s.errors) + " errors, " + std::to_string(s.findings.size()) +
+                                  " findings" + (lines.empty() ? "" : ": " + lines.front());
+            x += "      <failure message=\"" + xmlText(message) + "\" type=\"" +
+                 (s.errors > 0 ? "errors" : "findings") + "\">" + xmlText(joinLines(lines)) + "</failure>\n";
+        }
+        x += "    </testcase>\n";
+    }
+    x += "  </testsuite>\n</testsuites>\n";
+    return x;
+}
+
+// To `name`.tmp, then over `name`: the old record stays whole until the
+// new one is.
+bool writeWhole(const std::string &name, const std::string &text, std::string &why) {
+    std::string temporary = name + ".tmp";
+    std::FILE *file = std::fopen(temporary.c_str(), "wb");
+    if (!file) {
+        why = std::strerror(errno);
+        return false;
+    }
+    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    if (!ok)
+        why = std::strerror(errno);
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        why = std::strerror(errno);
+    }
+    if (ok && !platformReplaceFile(temporary, name, why))
+        ok = false;
+    if (!ok)
+        std::remove(temporary.c_str());
+    return ok;
+}
+
+void warnUnwritten(const std::string &name, const std::string &why) {
+    std::string text = "### ПРЕДУПРЕЖДЕНИЕ: Не могу записать файл '" + name + "' (" + why + ")\n";
+    platformWarn(text.c_str(), text.size());
+}
+
+} // namespace
+
+std::string recordBaseName(std::int32_t boardLid) {
+    std::uint32_t board = static_cast<std::uint32_t>(boardLid);
+    if (board <= 1)
+        return "result1";
+    if (board <= 8)
+        return "result" + std::to_string(board);
+    return "result";
+}
+
+void recordStart(int argc, char **argv) {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    r.start = std::time(nullptr);
+    r.startMs = platformMillis();
+    for (int i = 1; i < argc; ++i)
+        r.args.push_back(argv[i]);
+}
+
+void recordPlan(const std::vector<PlannedStep> &plan) {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    r.plan = plan;
+}
+
+void recordStepBegin(const char *key, int cpu) {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    if (r.stepOpen) {
+        r.steps.back().ended = true;
+        r.steps.back().endMs = platformMillis();
+    }
+    Step s;
+    s.key = key;
+    s.cpu = cpu;
+    s.startMs = platformMillis();
+    r.steps.push_back(s);
+    r.stepOpen = true;
+}
+
+void recordStepSkipped() {
+    std::lock_guard<std::mutex> hold(rec().lock);
+    if (Step *s = current())
+        s->skipped = true;
+}
+
+void recordStepDrop() {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    if (r.stepOpen) {
+        r.steps.pop_back();
+        r.stepOpen = false;
+    }
+}
+
+void recordStepEnd() {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    if (Step *s = current()) {
+        s->ended = true;
+        s->endMs = platformMillis();
+        r.stepOpen = false;
+    }
+}
+
+void recordError() {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    ++r.errorCount;
+    if (Step *s = current())
+        ++s->errors;
+}
+
+void recordMismatch(const char *test, std::uint32_t where, std::uint32_t written, std::uint32_t read) {
+    std::lock_guard<std::mutex> hold(rec().lock);
+    if (Step *s = current())
+        s->findings.push_back({test, "", true, where, written, read});
+}
+
+void recordFinding(const char *test, const char *text) {
+    std::lock_guard<std::mutex> hold(rec().lock);
+    if (Step *s = current())
+        s->findings.push_back({test, utf8(text), false, 0, 0, 0});
+}
+
+void recordMeasurement(const char *name, double value, const char *unit, const char *shown) {
+    std::lock_guard<std::mutex> hold(rec().lock);
+    if (Step *s = current())
+        s->measurements.push_back({name, unit, utf8(shown), value});
+}
+
+void recordRate(const char *name, double mbps) {
+    char shown[64];
+    std::snprintf(shown, sizeof shown, "%f", mbps);
+    recordMeasurement(name, mbps, "MB/s", shown);
+}
+
+void recordBoard(const BoardInfo &info, std::uint32_t fpgaWord, const std::string &title, bool entryFound) {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    char text[64];
+    Json b;
+    b["model"] = "ZORVANTIK";
+    b["modelCode"] = hex(info.boardType >> 16, 4);
+    std::snprintf(text, sizeof text, "%X.%X", static_cast<unsigned>((info.boardType >> 4) & 0xFFF),
+                  static_cast<unsigned>(info.boardType & 0xF));
+    b["version"] = text;
+    b["title"] = utf8(title.c_str());
+    b["serial"] = static_cast<std::int32_t>(info.serialNumber);
+    std::snprintf(text, sizeof text, "%05ld", static_cast<long>(static_cast<std::int32_t>(info.serialNumber)));
+    b["serialShown"] = text;
+    std::snprintf(text, sizeof text, "%u.%u.%u", static_cast<unsigned>(fpgaWord >> 24),
+                  static_cast<unsigned>((fpgaWord >> 16) & 0xFF), static_cast<unsigned>((fpgaWord >> 8) & 0xFF));
+    b["fpgaVersion"] = text;
+    b["pci"] = {{"bus", static_cast<std::int32_t>(info.pciBus)},
+                {"device", static_cast<std::int32_t>(info.pciDevice)},
+                {"controllerMemory", hex(info.pciCtrlMemAddr)},
+                {"controllerIo", hex(info.pciCtrlIoAddr & 0xFFFE)},
+                {"deviceMemory", hex(info.devMemAddr)},
+                {"deviceIo", hex(info.devIoAddr & 0xFFFE)}};
+    b["irq"] = static_cast<std::int32_t>(info.irq);
+    b["identificationEntry"] = entryFound;
+    b["presenceMask"] = hex(runState.cpuMask, 4);
+    Json present = Json::array();
+    for (int cpu = 0; cpu < 7; ++cpu)
+        if ((runState.cpuMask >> cpu) & 1)
+            present.push_back(cpuName(cpu));
+    b["processors"] = present;
+    b["clockMHz"] = runState.cpuFreqMHz;
+    Json submodules = Json::array();
+    if (runState.qdx1Present)
+        submodules.push_back("QDX1");
+    if (runState.qdx2Present)
+        submodules.push_back("QDX2");
+    b["submodules"] = submodules;
+    b["x5"] = runState.x5Type == 0 ? "LINK" : "SYNX";
+    b["x6"] = runState.x6Type == 0 ? "LINK" : "PIOX";
+    r.board = b;
+    r.identified = true;
+}
+
+void recordDpram(bool found) {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    r.configuration["dpram"] = found;
+    r.configuration["dynamicMemory"] = nullptr;
+    r.configuration["sdramSize"] = 0;
+    r.configured = true;
+}
+
+void recordDram(const std::uint32_t chipWords[4], const bool overhead[4], std::uint32_t sdrcon, double speed) {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    Json chips = Json::array();
+    for (int i = 0; i < 4; ++i)
+        chips.push_back({{"words", chipWords[i]}, {"overhead", overhead[i]}});
+    char shown[64];
+    std::snprintf(shown, sizeof shown, "%4f", speed);
+    Json dram;
+    dram["chips"] = chips;
+    if (chipWords[0] != 0) {
+        dram["sdrcon"] = hex(sdrcon, 4);
+        dram["speedMBps"] = std::isfinite(speed) ? Json(speed) : Json(nullptr);
+        dram["speedShown"] = shown;
+    }
+    r.configuration["dynamicMemory"] = dram;
+    r.configuration["sdramSize"] = chipWords[0];
+    r.configured = true;
+}
+
+void recordConsoleText(const char *text, std::size_t length) {
+    if (!std::memchr(text, '#', length))
+        return; // the common case: progress, figures, headers
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    std::string all(text, length);
+    for (std::size_t at = 0; at <= all.size();) {
+        std::size_t end = all.find('\n', at);
+        std::string line = all.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        std::size_t first = line.find_first_not_of('\r');
+        if (first != std::string::npos && line.compare(first, 3, "###") == 0) {
+            std::string shown = cp1251ToUtf8(line.data() + first, line.size() - first);
+            if (Step *s = current())
+                s->errorLines.push_back(shown);
+            else
+                r.runLines.push_back(shown);
+        }
+        if (end == std::string::npos)
+            break;
+        at = end + 1;
+    }
+}
+
+void recordLogFailure(const char *file, const char *reason) {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    r.logFailures.push_back({{"file", file}, {"reason", reason}});
+}
+
+void recordFatalStop(int stop, const char *message) {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    r.end = End::Fatal;
+    r.fatalStop = stop;
+    std::string text = utf8(message);
+    std::size_t first = text.find_first_not_of("\r\n");
+    r.fatalMessage = first == std::string::npos ? text : text.substr(first);
+}
+
+void recordAbort(const char *program) {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    r.end = End::Aborted;
+    r.abortProgram = program;
+}
+
+void recordFinish(bool complete) {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    if (r.written)
+        return;
+    r.written = true;
+    if (complete)
+        r.end = End::Complete;
+    std::string base = recordBaseName(runState.boardLid);
+    std::string json, xml, why;
+    try {
+        std::time_t now = std::time(nullptr);
+        std::uint32_t nowMs = platformMillis();
+        json = buildJson(r, now, nowMs).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+        xml = buildJunit(r, nowMs);
+    } catch (const std::exception &e) {
+        warnUnwritten(base + ".json", e.what());
+        return;
+    }
+    if (!writeWhole(base + ".json", json, why))
+        warnUnwritten(base + ".json", why);
+    if (!writeWhole(base + ".xml", xml, why))
+        warnUnwritten(base + ".xml", why);
+}
+
+std::string recordJson() {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    return buildJson(r, std::time(nullptr), platformMillis()).dump(2, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string recordJunit() {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    return buildJunit(r, platformMillis());
+}
+
+void resetRecord() {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    r.written = false;
+    r.start = 0;
+    r.startMs = 0;
+    r.args.clear();
+    r.plan.clear();
+    r.steps.clear();
+    r.stepOpen = false;
+    r.errorCount = 0;
+    r.identified = false;
+    r.board = Json::object();
+    r.configured = false;
+    r.configuration = Json::object();
+    r.end = End::Running;
+    r.fatalStop = 0;
+    r.fatalMessage.clear();
+    r.abortProgram.clear();
+    r.runLines.clear();
+    r.logFailures = Json::array();
+}

@@ -1,0 +1,386 @@
+// The result record of whole runs: the JSON record and the JUnit report
+// that every run leaves beside its logs, read back with real parsers and
+// held against what the console showed.
+#include "support/scenario.h"
+
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <regex>
+
+namespace {
+
+using Json = nlohmann::json;
+
+// The JUnit report as a consumer reads it: the suite's attributes and
+// properties, and each testcase with what it holds.
+struct Junit {
+    std::map<std::string, std::string> suite, properties;
+    struct Case {
+        std::string classname, name, outcome, message, text; // outcome: passed, failure, error, skipped
+    };
+    std::vector<Case> cases;
+    bool parsed = false;
+};
+
+std::string attribute(xmlNode *node, const char *name) {
+    xmlChar *value = xmlGetProp(node, reinterpret_cast<const xmlChar *>(name));
+    std::string text = value ? reinterpret_cast<const char *>(value) : "";
+    xmlFree(value);
+    return text;
+}
+
+bool named(xmlNode *node, const char *name) {
+    return node->type == XML_ELEMENT_NODE && xmlStrcmp(node->name, reinterpret_cast<const xmlChar *>(name)) == 0;
+}
+
+Junit parseJunit(const std::string &xml) {
+    Junit j;
+    xmlDoc *doc = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "result.xml", "UTF-8", XML_PARSE_NONET);
+    if (!doc)
+        return j;
+    xmlNode *root = xmlDocGetRootElement(doc);
+    xmlNode *suite = nullptr;
+    for (xmlNode *n = root ? root->children : nullptr; n; n = n->next)
+        if (named(n, "testsuite"))
+            suite = n;
+    if (suite && named(root, "testsuites")) {
+        j.parsed = true;
+        for (const char *a : {"name", "tests", "failures", "errors", "skipped", "time", "timestamp", "hostname"})
+            j.suite[a] = attribute(suite, a);
+        for (xmlNode *n = suite->children; n; n = n->next) {
+            if (named(n, "properties"))
+                for (xmlNode *p = n->children; p; p = p->next)
+                    if (named(p, "property"))
+                        j.properties[attribute(p, "name")] = attribute(p, "value");
+            if (!named(n, "testcase"))
+                continue;
+            Junit::Case c{attribute(n, "classname"), attribute(n, "name"), "passed", "", ""};
+            for (xmlNode *e = n->children; e; e = e->next)
+                for (const char *kind : {"failure", "error", "skipped"})
+                    if (named(e, kind)) {
+                        c.outcome = kind;
+                        c.message = attribute(e, "message");
+                        xmlChar *text = xmlNodeGetContent(e);
+                        c.text = text ? reinterpret_cast<const char *>(text) : "";
+                        xmlFree(text);
+                    }
+            j.cases.push_back(c);
+        }
+    }
+    xmlFreeDoc(doc);
+    return j;
+}
+
+class Record : public ScenarioTest {
+protected:
+    RunResult run(const std::string &cfg, const std::string &board, const std::string &keys = "",
+                  const std::vector<std::string> &args = {}) {
+        RunResult r = runStation(cfg, board, keys, args);
+        load();
+        return r;
+    }
+    void load(const std::string &base = "result1") {
+        std::string text = station_.read(base + ".json");
+        json_ = Json::parse(text, nullptr, false);
+        ASSERT_FALSE(json_.is_discarded()) << text;
+        junit_ = parseJunit(station_.read(base + ".xml"));
+        ASSERT_TRUE(junit_.parsed) << station_.read(base + ".xml");
+        EXPECT_FALSE(station_.exists(base + ".json.tmp"));
+        EXPECT_FALSE(station_.exists(base + ".xml.tmp"));
+    }
+    const Json &step(const std::string &key, const Json &processor = nullptr) const {
+        for (const Json &s : json_["steps"])
+            if (s["key"] == key && s["processor"] == processor)
+                return s;
+        static const Json none;
+        ADD_FAILURE() << "no step " << key;
+        return none;
+    }
+    std::vector<std::string> statuses() const {
+        std::vector<std::string> all;
+        for (const Json &s : json_["steps"])
+            all.push_back(s["key"].get<std::string>() + (s["processor"].is_null() ? "" : " " + s["processor"].get<std::string>()) +
+                          ": " + s["status"].get<std::string>());
+        return all;
+    }
+    const Junit::Case *testcase(const std::string &classname, const std::string &name) const {
+        for (const Junit::Case &c : junit_.cases)
+            if (c.classname == classname && c.name == name)
+                return &c;
+        ADD_FAILURE() << "no testcase " << classname << " " << name;
+        return nullptr;
+    }
+    // The suite's counts agree with its testcases.
+    void expectJunitCounts() const {
+        int failures = 0, errors = 0, skipped = 0;
+        for (const Junit::Case &c : junit_.cases) {
+            failures += c.outcome == "failure";
+            errors += c.outcome == "error";
+            skipped += c.outcome == "skipped";
+        }
+        EXPECT_EQ(junit_.suite.at("tests"), std::to_string(junit_.cases.size()));
+        EXPECT_EQ(junit_.suite.at("failures"), std::to_string(failures));
+        EXPECT_EQ(junit_.suite.at("errors"), std::to_string(errors));
+        EXPECT_EQ(junit_.suite.at("skipped"), std::to_string(skipped));
+        EXPECT_EQ(junit_.cases.size(), json_["steps"].size());
+    }
+
+    Json json_;
+    Junit junit_;
+};
+
+const std::string kFull = "[HOST START]\nCHECK=1\n[HOST END]\n[HSTREAM START]\nCHECK=1\n[HSTREAM END]\n"
+                          "[INTERRUPTS START]\nCHECK=1\n[INTERRUPTS END]\n[INTLINKS START]\nCHECK=1\n[INTLINKS END]\n"
+                          "[SDRAM START]\nCHECK=1\n[SDRAM END]\n[CLASTER START]\nCHECK=1\n[CLASTER END]\n"
+                          "[FFTTIME START]\nCHECK=1\n[FFTTIME END]\n[EXTLINKS START]\nCHECK=1\n[EXTLINKS END]\n";
+
+// Every figure the console printed before " MB/c", in order.
+std::vector<std::string> consoleRates(const std::string &console) {
+    std::vector<std::string> rates;
+    std::regex rate("(?:  |- )([0-9.]+|inf) MB/c");
+    for (auto it = std::sregex_iterator(console.begin(), console.end(), rate); it != std::sregex_iterator(); ++it)
+        rates.push_back((*it)[1]);
+    return rates;
+}
+
+TEST_F(Record, HealthyRunMatchesWhatTheConsoleShowed) {
+    RunResult r = run(kFull, "cpu_clock = 250\n", "x");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(json_["schema"], 1);
+    EXPECT_EQ(json_["program"]["name"], "zorvantik-test");
+    EXPECT_FALSE(json_["program"]["version"].get<std::string>().empty());
+    EXPECT_EQ(json_["outcome"], "passed");
+    EXPECT_EQ(json_["errorCount"], 0);
+    EXPECT_EQ(json_["findingCount"], 0);
+    EXPECT_TRUE(std::regex_match(json_["start"].get<std::string>(),
+                                 std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d")));
+    EXPECT_GE(json_["durationMs"].get<long>(), 0);
+
+    // The board as the description printed it.
+    const Json &b = json_["board"];
+    EXPECT_TRUE(consoleHas("Т Е С Т   М О Д У Л Я   " + b["title"].get<std::string>() + "  "));
+    EXPECT_EQ(b["version"], "1.0");
+    EXPECT_TRUE(consoleHas("Серийный номер - " + b["serialShown"].get<std::string>() + " "));
+    EXPECT_TRUE(consoleHas("Версия ПЛИС HOST - " + b["fpgaVersion"].get<std::string>() + " "));
+    EXPECT_TRUE(consoleHas("Шина = " + std::to_string(b["pci"]["bus"].get<int>()) +
+                           ", Устройство = " + std::to_string(b["pci"]["device"].get<int>())));
+    EXPECT_TRUE(consoleHas("память = " + b["pci"]["controllerMemory"].get<std::string>() +
+                           ", в/в = " + b["pci"]["controllerIo"].get<std::string>()));
+    EXPECT_TRUE(consoleHas("Номер прерывания = " + std::to_string(b["irq"].get<int>())));
+    EXPECT_TRUE(consoleHas("Всего процессоров = " + std::to_string(b["processors"].size()) +
+                           ", Частота процессоров = " + std::to_string(b["clockMHz"].get<int>()) + " MHz"));
+    EXPECT_EQ(b["presenceMask"], "0x007F");
+    EXPECT_EQ(b["x5"], "LINK");
+
+    // The configuration check's findings and speed.
+    const Json &c = json_["configuration"];
+    EXPECT_EQ(c["dpram"], true);
+    EXPECT_EQ(c["sdramSize"], 0x100000);
+    EXPECT_EQ(c["dynamicMemory"]["sdrcon"], "0x3A49");
+    EXPECT_TRUE(consoleHas("Быстродействие = " + c["dynamicMemory"]["speedShown"].get<std::string>() + " Mбайт/сек"));
+
+    // The ten exchange rates and the stream's, as printed.
+    std::vector<std::string> shown;
+    for (const char *key : {"HOST", "HSTREAM"})
+        for (const Json &m : step(key)["measurements"]) {
+            shown.push_back(m["shown"]);
+            EXPECT_EQ(m["unit"], "MB/s");
+            if (m["shown"] != "inf") {
+                EXPECT_NEAR(m["value"].get<double>(), std::stod(m["shown"].get<std::string>()), 1e-6);
+            }
+        }
+    EXPECT_EQ(shown, consoleRates(console_));
+    EXPECT_EQ(shown.size(), 11u);
+
+    // FFT figures of each processor, as printed.
+    for (int cpu = 1; cpu <= 7; ++cpu) {
+        const Json &fft = step("FFTTIME", "P" + std::to_string(cpu));
+        ASSERT_EQ(fft["measurements"].size(), 2u);
+        EXPECT_TRUE(consoleHas("\nТест выполнен (" + fft["measurements"][0]["shown"].get<std::string>() +
+                               " тактов пpоцессоpа - " + fft["measurements"][1]["shown"].get<std::string>() + " мкс"));
+    }
+
+    // Every step, in run order, passed.
+    std::vector<std::string> expected = {"identification: passed", "configuration: passed", "HOST: passed",
+                                         "HSTREAM: passed", "INTERRUPTS: passed", "INTLINKS: passed"};
+    for (int cpu = 1; cpu <= 7; ++cpu)
+        expected.push_back("memory P" + std::to_string(cpu) + ": passed");
+    expected.push_back("CLASTER: passed");
+    for (int cpu = 1; cpu <= 7; ++cpu)
+        expected.push_back("FFTTIME P" + std::to_string(cpu) + ": passed");
+    expected.push_back("EXTLINKS: passed");
+    EXPECT_EQ(statuses(), expected);
+
+    // The JUnit report says the same.
+    expectJunitCounts();
+    EXPECT_EQ(junit_.suite.at("failures"), "0");
+    EXPECT_EQ(junit_.properties.at("serial"), "01042");
+    EXPECT_EQ(junit_.properties.at("model"), "ZORVANTIK");
+    EXPECT_EQ(junit_.properties.at("version"), "1.0");
+    EXPECT_EQ(junit_.properties.at("fpgaVersion"), "1.4.2");
+    EXPECT_TRUE(std::regex_match(junit_.suite.at("timestamp"), std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d")));
+    ASSERT_NE(testcase("FFTTIME", "FFT P3"), nullptr);
+    EXPECT_EQ(testcase("FFTTIME", "FFT P3")->outcome, "passed");
+}
+
+// Counted errors fail the step and the run; the verdict line is the
+// program's own, unchanged.
+TEST_F(Record, LinkErrorsFailTheStepWithTheirLines) {
+    run(selecting({"INTLINKS"}), "cpu_mask = 0x03\np1_sdram_chips = 0, 0, 0, 0\nlink_fault = P1.1:stuck:0:1\n");
+    EXPECT_EQ(json_["outcome"], "failed");
+    int errors = json_["errorCount"];
+    EXPECT_GT(errors, 0);
+    EXPECT_TRUE(endsWith(console_, "\n----- ТЕСТИРОВАНИЕ ЗАВЕРШЕНО С ОШИБКАМИ - " + std::to_string(errors) + " "));
+    const Json &links = step("INTLINKS");
+    EXPECT_EQ(links["status"], "failed");
+    EXPECT_EQ(links["errors"], errors);
+    ASSERT_EQ(links["errorLines"].size(), static_cast<std::size_t>(errors));
+    EXPECT_EQ(links["errorLines"][0], "### ОШИБКА: записано FFFFFFFE != прочитано FFFFFFFF");
+    const Junit::Case *c = testcase("INTLINKS", "Internal links");
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->outcome, "failure");
+    EXPECT_NE(c->text.find("### ОШИБКА: записано FFFFFFFE != прочитано FFFFFFFF"), std::string::npos) << c->text;
+    expectJunitCounts();
+}
+
+// The host port tests count nothing, so the verdict passes the board;
+// the record keeps what they found and fails the run.
+TEST_F(Record, HostPortMismatchesAreFindingsOfAPassingVerdict) {
+    run(selecting({"HOST"}), "p1_sdram_chips = 0, 0, 0, 0\nram_stuck_bit = P1:0x80000:0:1\n");
+    EXPECT_TRUE(endsWith(console_, "\n+++++ ТЕСТИРОВАНИЕ ЗАВЕРШЕНО УСПЕШНО +++++"));
+    EXPECT_EQ(json_["outcome"], "failed");
+    EXPECT_EQ(json_["errorCount"], 0);
+    const Json &host = step("HOST");
+    EXPECT_EQ(host["status"], "failed");
+    EXPECT_EQ(host["errors"], 0);
+    ASSERT_EQ(host["findings"].size(), 2u); // the word exchange and array word 0
+    EXPECT_EQ(host["findings"][0], Json({{"test", "word exchange"}, {"where", "0x00080000"},
+                                         {"written", "0x12345678"}, {"read", "0x12345679"}}));
+    EXPECT_EQ(host["findings"][1],
+              Json({{"test", "array exchange"}, {"where", "0x00000000"}, {"written", "0x00000000"}, {"read", "0x00000001"}}));
+    // The host-side pattern tests of P1's memory find the bit as well.
+    const Json &memory = step("memory", "P1");
+    EXPECT_EQ(memory["status"], "failed");
+    ASSERT_EQ(memory["findings"].size(), 2u); // running 0 and the 0xAAAAAAAA fill
+    EXPECT_EQ(memory["findings"][0], Json({{"test", "pattern test"}, {"where", "0x00080000"},
+                                           {"written", "0xFFFFFFFE"}, {"read", "0xFFFFFFFF"}}));
+    EXPECT_EQ(json_["findingCount"], 4);
+    const Junit::Case *c = testcase("HOST", "Host data exchange");
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->outcome, "failure");
+    EXPECT_NE(c->text.find("### ОШИБКА интерфейса:"), std::string::npos);
+}
+
+TEST_F(Record, SkippedAndMissingSelections) {
+    run(selecting({"FFTTIME"}), "cpu_mask = 0x03\np1_sdram_chips = 0, 0, 0, 0\n");
+    EXPECT_EQ(json_["outcome"], "passed");
+    EXPECT_EQ(step("HOST")["status"], "skipped");
+    EXPECT_EQ(step("FFTTIME", "P2")["status"], "passed");
+    const Junit::Case *c = testcase("HOST", "Host data exchange");
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->outcome, "skipped");
+    expectJunitCounts();
+
+    station_.remove("check1.cfg");
+    runWithKeyFile(station_.path(), {}, "", &keysRead_);
+    load();
+    EXPECT_EQ(json_["outcome"], "failed");
+    EXPECT_EQ(json_["errorCount"], 7 + 0); // no dynamic memory, so no SDRAM question
+    for (const char *key : {"HOST", "HSTREAM", "INTERRUPTS", "INTLINKS", "CLASTER", "FFTTIME", "EXTLINKS"}) {
+        EXPECT_EQ(step(key)["status"], "skipped") << key;
+        EXPECT_EQ(step(key)["errors"], 1) << key;
+        EXPECT_EQ(step(key)["errorLines"][0], "### ПРЕДУПРЕЖДЕНИЕ: Не могу открыть файл 'check1.cfg'") << key;
+    }
+}
+
+TEST_F(Record, FatalStopNamesItsStopAndLeavesTheRestNotRun) {
+    RunResult r = run(selecting({"HOST"}), "present = no\n");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(json_["outcome"], "fatal");
+    EXPECT_EQ(json_["fatal"], Json({{"stop", 3}, {"message", "### ОШИБКА: Не могу открыть модуль."}}));
+    EXPECT_TRUE(json_["board"].is_null());
+    for (const Json &s : json_["steps"])
+        EXPECT_EQ(s["status"], "not run") << s["key"];
+    EXPECT_EQ(json_["steps"].size(), 10u); // the processors were never known
+    expectJunitCounts();
+    EXPECT_EQ(junit_.suite.at("skipped"), "10");
+}
+
+TEST_F(Record, FatalExitInsideATestNamesTheProgram) {
+    station_.remove("dsp_app/drvwrite.ldr");
+    RunResult r = run(kFull, "cpu_mask = 0x01\n");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(json_["outcome"], "aborted");
+    EXPECT_EQ(json_["aborted"]["program"], "drvwrite.ldr");
+    EXPECT_EQ(step("HOST")["status"], "failed");
+    EXPECT_EQ(step("HOST")["errorLines"].back(), "### ОШИБКА: Не могу загрузить файл drvwrite.ldr");
+    EXPECT_EQ(step("HOST")["measurements"].size(), 9u);
+    EXPECT_EQ(step("HSTREAM")["status"], "not run");
+    EXPECT_EQ(step("FFTTIME", "P1")["status"], "not run");
+    expectJunitCounts();
+}
+
+// Ctrl-C while the external links test waits for the operator's cable:
+// the run is interrupted, and both files are whole.
+TEST_F(Record, InterruptInTheMiddleOfATest) {
+    station_.write("check1.cfg", kFull);
+    station_.write("virtual-board.ini", "[board 1]\ncpu_mask = 0x61\np1_sdram_chips = 0, 0, 0, 0\n");
+    Process program(station_.path(), {});
+    ASSERT_TRUE(program.waitForOutput(toCp866("\nи нажмите любую клавишу . . .")));
+    program.signal(SIGINT);
+    RunResult r = program.finish(20, false);
+    EXPECT_EQ(r.status, 255);
+    load();
+    EXPECT_EQ(json_["outcome"], "interrupted");
+    EXPECT_EQ(step("EXTLINKS")["status"], "interrupted");
+    EXPECT_EQ(step("FFTTIME", "P6")["status"], "passed");
+    const Junit::Case *c = testcase("EXTLINKS", "External links");
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->outcome, "error");
+    expectJunitCounts();
+}
+
+TEST_F(Record, SecondRunReplacesBothFiles) {
+    run(selecting({"INTLINKS"}), "cpu_mask = 0x03\np1_sdram_chips = 0, 0, 0, 0\nlink_fault = P1.1:dead\n");
+    EXPECT_EQ(json_["outcome"], "failed");
+    run(selecting({"INTLINKS"}), "cpu_mask = 0x03\np1_sdram_chips = 0, 0, 0, 0\n");
+    EXPECT_EQ(json_["outcome"], "passed");
+    EXPECT_EQ(junit_.suite.at("failures"), "0");
+}
+
+TEST_F(Record, NamesFollowTheBoardNumber) {
+    station_.write("virtual-board.ini", "[board 3]\np1_sdram_chips = 0, 0, 0, 0\n");
+    station_.write("check3.cfg", "");
+    station_.write("check1.cfg", "");
+    runWithKeyFile(station_.path(), {"-B3"}, "", &keysRead_);
+    load("result3");
+    EXPECT_EQ(json_["boardNumber"], 3);
+    EXPECT_EQ(json_["logs"]["protocol"], "protoc3.log");
+    runWithKeyFile(station_.path(), {"-B12", "-V"}, "", &keysRead_);
+    load("result");
+    EXPECT_EQ(json_["options"]["arguments"], Json({"-B12", "-V"}));
+    EXPECT_EQ(json_["options"]["trace"], true);
+    EXPECT_FALSE(station_.exists("result1.json"));
+}
+
+// A record that cannot be written is a warning on stderr and changes
+// nothing else of the run.
+TEST_F(Record, RecordThatCannotBeWrittenIsAWarningOnly) {
+    RunResult before = runStation(selecting({}), "p1_sdram_chips = 0, 0, 0, 0\n");
+    std::filesystem::remove(station_.file("result1.json"));
+    std::filesystem::create_directory(station_.file("result1.json"));
+    RunResult after = runStation(selecting({}), "p1_sdram_chips = 0, 0, 0, 0\n");
+    EXPECT_EQ(after.status, 0);
+    EXPECT_EQ(after.out, before.out);
+    EXPECT_EQ(consoleText(after.err), "### ПРЕДУПРЕЖДЕНИЕ: Не могу записать файл 'result1.json' (Is a directory)\n");
+    EXPECT_FALSE(station_.exists("result1.json.tmp"));
+    EXPECT_TRUE(parseJunit(station_.read("result1.xml")).parsed); // the other one is written all the same
+}
+
+} // namespace
