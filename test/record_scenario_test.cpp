@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlschemas.h>
 #include <nlohmann/json.hpp>
 
 #include <csignal>
@@ -39,11 +40,28 @@ bool named(xmlNode *node, const char *name) {
     return node->type == XML_ELEMENT_NODE && xmlStrcmp(node->name, reinterpret_cast<const xmlChar *>(name)) == 0;
 }
 
+// Whether `doc` holds to test/junit.xsd, the shape the consumers read.
+bool validates(xmlDoc *doc) {
+    xmlSchemaParserCtxt *parser = xmlSchemaNewParserCtxt(ZT_JUNIT_XSD);
+    xmlSchema *schema = parser ? xmlSchemaParse(parser) : nullptr;
+    xmlSchemaValidCtxt *check = schema ? xmlSchemaNewValidCtxt(schema) : nullptr;
+    bool ok = check && xmlSchemaValidateDoc(check, doc) == 0;
+    xmlSchemaFreeValidCtxt(check);
+    xmlSchemaFree(schema);
+    xmlSchemaFreeParserCtxt(parser);
+    return ok;
+}
+
+// Parsed only when it is well formed and valid.
 Junit parseJunit(const std::string &xml) {
     Junit j;
     xmlDoc *doc = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "result.xml", "UTF-8", XML_PARSE_NONET);
     if (!doc)
         return j;
+    if (!validates(doc)) {
+        xmlFreeDoc(doc);
+        return j;
+    }
     xmlNode *root = xmlDocGetRootElement(doc);
     xmlNode *suite = nullptr;
     for (xmlNode *n = root ? root->children : nullptr; n; n = n->next)

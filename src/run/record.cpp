@@ -279,9 +279,10 @@ Json buildJson(const Record &r, std::time_t endTime, std::uint32_t nowMs) {
     return j;
 }
 
-// Text for XML: the five special characters escaped, and the control
-// characters XML 1.0 has no place for replaced.
-std::string xmlText(const std::string &s) {
+// Text for XML: the five special characters escaped, line breaks too in
+// an attribute (where a parser would fold them into blanks), and the
+// control characters XML 1.0 has no place for replaced.
+std::string xmlText(const std::string &s, bool attribute = true) {
     std::string out;
     out.reserve(s.size());
     for (char c : s) {
@@ -302,7 +303,7 @@ std::string xmlText(const std::string &s) {
             out += "&apos;";
             break;
         case '\n':
-            out += "&#10;";
+            out += attribute ? "&#10;" : "\n";
             break;
         default:
             if (static_cast<unsigned char>(c) < 0x20 && c != '\t')
@@ -384,7 +385,7 @@ std::string buildJunit(const Record &r, std::uint32_t nowMs) {
             std::string message = std::to_string(s.errors) + " errors, " + std::to_string(s.findings.size()) +
                                   " findings" + (lines.empty() ? "" : ": " + lines.front());
             x += "      <failure message=\"" + xmlText(message) + "\" type=\"" +
-                 (s.errors > 0 ? "errors" : "findings") + "\">" + xmlText(joinLines(lines)) + "</failure>\n";
+                 (s.errors > 0 ? "errors" : "findings") + "\">" + xmlText(joinLines(lines), false) + "</failure>\n";
         }
         x += "    </testcase>\n";
     }
