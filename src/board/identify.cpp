@@ -1,6 +1,7 @@
 // identify.cpp - identifyBoard and the walk over the identification area.
 #include "board/identify.h"
 
+#include "board/processors.h"
 #include "board/qal.h"
 #include "run/output.h"
 #include "run/record.h"
@@ -33,7 +34,7 @@ void printPresenceTable() {
     // The console gets the whole table first, then each log.
     char table[64];
     int length = 0;
-    for (int i = 0; i < 7; ++i)
+    for (int i = 0; i < kCpuCount; ++i)
         length += std::snprintf(table + length, sizeof table - static_cast<std::size_t>(length), "%s",
                                 (runState.cpuMask >> i) & 1 ? "XX\t" : "--\t");
     report("\nНаличие процессоров:");
@@ -52,9 +53,11 @@ std::string boardTitle(std::uint32_t boardType) {
 
 // The entries are packed one after the other: tag, data size, data. An
 // entry 0x0610 whose size is not 18 carries one data byte more than its
-// size says. The walk ends at offset 256, and also where an entry's size
-// would take it back or nowhere (a size that wraps the 16-bit offset),
-// which would otherwise walk in a circle for ever.
+// size says. Offsets are 16-bit, as the board's own reader has them, so a
+// size near 0xFFFF wraps: one that wraps to a later offset (0xFFFD..0xFFFF
+// from offset 0) steps on by a few bytes and the walk goes on; one that
+// wraps back to the same or an earlier offset ends the walk, which would
+// otherwise go round in a circle for ever. It also ends at offset 256.
 int findIdTag(const std::uint8_t *area, std::uint16_t tag) {
     std::uint16_t offset = 0;
     if (read16(area) == tag)
@@ -70,14 +73,6 @@ int findIdTag(const std::uint8_t *area, std::uint16_t tag) {
         if (read16(area + offset) == tag)
             return offset;
     }
-}
-
-int programCpu(int cpu, std::uint32_t cpuMask) {
-    if (cpu == 5 && (cpuMask & 0x23) == 0x21)
-        return 1;
-    if (cpu == 6 && (cpuMask & 0x45) == 0x41)
-        return 2;
-    return cpu;
 }
 
 int identifyBoard(std::int32_t handle) {

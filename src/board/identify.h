@@ -19,11 +19,6 @@ std::string boardTitle(std::uint32_t boardType);
 // `area` holds kIdAreaBufferBytes bytes.
 int findIdTag(const std::uint8_t *area, std::uint16_t tag);
 
-// Whose programs processor `cpu` runs: P6 runs P2's when P1 and P6 are
-// present and P2 is absent, P7 runs P3's when P1 and P7 are present and P3
-// is absent; every other processor its own.
-int programCpu(int cpu, std::uint32_t cpuMask);
-
 // Identifies the board behind `handle`, prints its description and fills
 // the board description of runState. Returns 0, or kNotThisBoard (nothing
 // printed) when the board is not a ZORVANTIK. An area without the board's

@@ -9,6 +9,7 @@
 
 #include "board/config_check.h"
 #include "board/identify.h"
+#include "board/processors.h"
 #include "board/qal.h"
 #include "platform/platform.h"
 #include "run/output.h"
@@ -51,7 +52,6 @@ const TestStep kLaterSteps[] = {
     {"EXTLINKS", "\n!ТЕСТ ВНЕШНИХ ЛИНКОВ ПРОПУЩЕН", externalLinksTest, nullptr},
 };
 
-constexpr int kCpuCount = 7;
 
 bool isSelected(const TestStep &step) {
     return step.key == nullptr || isTestSkipped(step.key, static_cast<int>(std::strlen(step.key))) == 0;

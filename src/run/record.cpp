@@ -8,6 +8,7 @@
 // interrupt thread never waits long for it.
 #include "run/record.h"
 
+#include "board/processors.h"
 #include "platform/codepage.h"
 #include "platform/platform.h"
 #include "run/runstate.h"
@@ -101,7 +102,7 @@ const StepName kStepNames[] = {
     {"EXTLINKS", "External links"},
 };
 
-std::string cpuName(int cpu) { return "P" + std::to_string(cpu + 1); }
+std::string cpuName(int cpu) { return kCpuNames[cpu]; }
 
 std::string stepName(const std::string &key, int cpu) {
     std::string name = key;
@@ -546,7 +547,7 @@ void recordBoard(const BoardInfo &info, std::uint32_t fpgaWord, const std::strin
     b["identificationEntry"] = entryFound;
     b["presenceMask"] = hex(runState.cpuMask, 4);
     Json present = Json::array();
-    for (int cpu = 0; cpu < 7; ++cpu)
+    for (int cpu = 0; cpu < kCpuCount; ++cpu)
         if ((runState.cpuMask >> cpu) & 1)
             present.push_back(cpuName(cpu));
     b["processors"] = present;

@@ -2,7 +2,7 @@
 #include "tests/cpu/fft.h"
 
 #include "board/dspload.h"
-#include "board/identify.h"
+#include "board/processors.h"
 #include "board/qal.h"
 #include "run/output.h"
 #include "run/record.h"
@@ -13,7 +13,6 @@
 
 namespace {
 
-const char *const kCpuNames[7] = {"P1", "P2", "P3", "P4", "P5", "P6", "P7"};
 const char *const kFftPrograms[7] = {"cfft_p1.tsx", "cfft_p2.tsx", "cfft_p3.tsx", "cfft_p4.tsx",
                                      "cfft_p5.tsx", "cfft_p6.tsx", "cfft_p7.tsx"};
 

@@ -13,7 +13,6 @@ namespace {
 
 constexpr std::uint32_t kClusterMask = 0x1E; // P2..P5
 constexpr int kCycles = 10;
-constexpr int kShownErrorLimit = 16; // for the whole test, never reset
 
 struct ClusterProgram {
     std::uint32_t present; // cpuMask & 0x1E
@@ -118,7 +117,7 @@ int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expect
                         unsigned long read = receiveWord(hBoard, 0);
                         printError(pass, members[i], address, written, read);
                         countError();
-                        if (++shown == kShownErrorLimit) {
+                        if (++shown == kShownErrorLimit) { // in the whole test, never reset
                             QAL_reset(hBoard, 0);
                             return 0;
                         }
@@ -133,10 +132,8 @@ int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expect
                 conPrintf("\r      ");
         }
     }
-    if (runState.errorCount == errorsBefore) {
-        conPrintf("\r  Тест выполнен.                           ");
-        logBoth("\n  Тест выполнен.                           ");
-    }
+    if (runState.errorCount == errorsBefore)
+        memoryTestDone();
     QAL_reset(hBoard, 0);
     return 0;
 }

@@ -3,7 +3,7 @@
 #include "tests/memory/memory_tests.h"
 
 #include "board/dspload.h"
-#include "board/identify.h"
+#include "board/processors.h"
 #include "board/qal.h"
 #include "run/output.h"
 #include "run/record.h"
@@ -12,18 +12,10 @@
 
 namespace {
 
-const char *const kCpuNames[7] = {"P1", "P2", "P3", "P4", "P5", "P6", "P7"};
 const char *const kSdramPrograms[7] = {"sdramtst.ldr", "sdr_p2.tsx", "sdr_p3.tsx", "sdr_p4.tsx",
                                        "sdr_p5.tsx",   "sdr_p6.tsx", "sdr_p7.tsx"};
 constexpr std::uint32_t kBankWords = 65536;
 constexpr std::uint32_t kBanks[3] = {0x00000, 0x80000, 0x100000};
-constexpr int kShownErrorLimit = 16; // one pass stops at this many error reports
-
-void completionLines() {
-    conPrintf("\r  Тест выполнен.                           ");
-    logBoth("\n  Тест выполнен.                           ");
-}
-
 struct PassHeader {
     const char *console;
     const char *log;
@@ -40,6 +32,11 @@ void internalMemoryTests(std::int32_t hBoard) {
         for (std::uint32_t bank : kBanks)
             patternTestFill(hBoard, 0, bank, kBankWords, fill);
     patternTestRandom(hBoard, 0, 0x100000, kBankWords);
+}
+
+void memoryTestDone() {
+    conPrintf("\r  Тест выполнен.                           ");
+    logBoth("\n  Тест выполнен.                           ");
 }
 
 std::uint32_t receiveWord(std::int32_t hBoard, int node) {
@@ -108,7 +105,7 @@ int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t exp
                 reportScreen("\n### ОШИБКА:  адрес 0x%08lX: записано 0x%08lX != прочитано 0x%08lX", address, written,
                              read);
                 countError();
-                if (++shown == kShownErrorLimit) {
+                if (++shown == kShownErrorLimit) { // in this pass
                     QAL_reset(hBoard, 0);
                     return 0;
                 }
@@ -118,7 +115,7 @@ int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t exp
         conPrintf("\r      ");
     }
     if (runState.errorCount == errorsBefore)
-        completionLines();
+        memoryTestDone();
     QAL_reset(hBoard, 0);
     return 0;
 }
@@ -131,7 +128,7 @@ int cpuMemoryTest(std::int32_t hBoard, int cpu) {
         report("\n Тест внутренней памяти               \n");
         QAL_reset(hBoard, 0);
         internalMemoryTests(hBoard);
-        completionLines(); // the pattern tests count nothing
+        memoryTestDone(); // the pattern tests count nothing
     }
     if (runState.sdramSize == 0)
         return 0;

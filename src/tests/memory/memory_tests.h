@@ -46,4 +46,13 @@ std::uint32_t receiveWord(std::int32_t hBoard, int node);
 constexpr std::uint32_t kMemProgressWord = 0x12345678;
 constexpr std::uint32_t kMemErrorWord = 0x87654321;
 
+// Error reports shown before a dynamic-memory test stops: in one pass of
+// the per-processor test, in the whole cluster test.
+constexpr int kShownErrorLimit = 16;
+
+// The completion lines of a memory test that found nothing to count:
+// "Тест выполнен." on the console over the progress line, and on a line of
+// its own in both logs.
+void memoryTestDone();
+
 #endif // ZORVANTIK_MEMORY_TESTS_H
