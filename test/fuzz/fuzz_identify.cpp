@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // identifyBoard over the board's first kIdAreaReadBytes bytes.
     gArea = data;
     gAreaSize = size;
-    resetRunForBoard1();
+    resetRunForBoard1WithoutLogs();
     if (identifyBoard(kHandle) != 0)
         std::abort();
 
@@ -100,6 +100,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::uint32_t mask = entry >= 0 ? read16(seen.get() + entry + kEntryCpuMask) : 0;
     if (runState.cpuMask != mask)
         std::abort();
-    removeLogs();
+    forgetRecord();
     return 0;
 }

@@ -58,5 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::size_t end = std::min<std::size_t>({file.find('\n'), file.find('\0'), 32});
     std::string own = file.substr(0, end);
     ask(file, own.c_str(), static_cast<int>(own.size()));
+    forgetRecord();
     return 0;
 }

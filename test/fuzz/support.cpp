@@ -1,6 +1,7 @@
 // support.cpp - the scratch station of the program-side fuzzing targets.
 #include "support.h"
 
+#include "run/record.h"
 #include "run/runstate.h"
 
 #include <cstdio>
@@ -37,10 +38,19 @@ void enterScratchStation(const char *target) {
 
 void resetRunForBoard1() {
     resetRunState();
+    resetRecord();
     runState.boardLid = 1;
     std::strcpy(runState.protocolLogName, kProtocolLog);
     std::strcpy(runState.screenLogName, kScreenLog);
 }
+
+void resetRunForBoard1WithoutLogs() {
+    resetRunForBoard1();
+    std::strcpy(runState.protocolLogName, "gone/p.log");
+    std::strcpy(runState.screenLogName, "gone/s.log");
+}
+
+void forgetRecord() { resetRecord(); }
 
 void removeLogs() {
     std::remove(kProtocolLog);

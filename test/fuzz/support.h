@@ -12,9 +12,19 @@
 // readable. Call once, from LLVMFuzzerInitialize.
 void enterScratchStation(const char *target);
 
-// Puts runState back to its start and names the two logs of board 1 in the
-// scratch station.
+// Puts runState and the result record back to their start and names the
+// two logs of board 1 in the scratch station.
 void resetRunForBoard1();
+
+// The same, but with logs that cannot be opened (in a directory that does
+// not exist): every message is still formatted for them, and then lost, as
+// when a log is removed during a run. For targets that report a lot.
+void resetRunForBoard1WithoutLogs();
+
+// Forgets what the input left in the result record, so that everything an
+// input allocates is freed within it: libFuzzer then has no reason to run
+// a leak check after it.
+void forgetRecord();
 
 // Removes both logs, so appends across many inputs do not pile up.
 void removeLogs();
