@@ -58,7 +58,7 @@ asan:
 windows:
 	cmake -S . -B $(WINDOWS_BUILD) -G "$(GENERATOR)" \
 	    -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake -DZT_BUILD_TESTS=OFF -DZT_BUILD_BENCH=OFF \
-	    $(QAL_OPTIONS) $(CMAKE_ARGS)
+	    $(QAL_OPTIONS) -DZT_QAL_DLL= $(CMAKE_ARGS)
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 
 install: build

@@ -29,8 +29,6 @@ set_target_properties(qal PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${PROJECT_SOURCE_DIR}/src/board")
 
 if(WIN32)
-  set(ZT_QAL_DLL "" CACHE FILEPATH
-      "The adapter's DLL, installed next to the program, when ZT_QAL_LIBRARY is its import library")
   set(_zt_qal_dll "${ZT_QAL_DLL}")
   if(NOT _zt_qal_dll AND ZT_QAL_LIBRARY MATCHES "\\.[dD][lL][lL]$")
     set(_zt_qal_dll "${_zt_qal_file}")
