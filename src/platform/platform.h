@@ -27,7 +27,10 @@ constexpr int kKeyEscape = 27;
 // Prepares the console for the run: the keyboard without echo and line
 // buffering, the interrupt key routed to platformSetInterruptHandler's
 // handler. Call once, first thing in main. Until a handler is set, the
-// interrupt key ends the process as it would by default.
+// interrupt key ends the process as it would by default. On POSIX the
+// signals that end a process from outside (SIGTERM, SIGHUP, SIGQUIT) go
+// the interrupt key's way, and a console or a file that is gone or full
+// (SIGPIPE, SIGXFSZ) is a failed write, never the end of the run.
 void platformInit();
 
 // Puts the console back as platformInit found it: the keyboard's mode and,
@@ -70,6 +73,30 @@ std::tm platformLocalTime();
 std::tm platformLocalTimeAt(std::time_t t);
 int platformUtcOffsetMinutes(std::time_t t);
 
+// Which file a name led to when it was last written: a file removed or
+// replaced under the same name shows as another identity. All zero before
+// the first write.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+};
+
+// Creates (truncates) the file `name` and writes `data` into it. False,
+// with the reason in `why`, when it cannot be created or written.
+bool platformCreateFile(const char *name, const std::string &data, FileIdentity &identity, std::string &why);
+
+enum class AppendResult {
+    kAppended, // all of `data` is in the file
+    kFailed,   // none of it: the file cannot be opened or written (`why` says why)
+    kReplaced, // all of it, but the name led to another file than the one last written
+};
+
+// Appends `data` to the file `name` (created when missing, as mode "a"
+// does), whole or not at all: a write cut short by a full disk is taken
+// back, so the file never ends in half a message. `identity` is the file
+// last written (all zero: none yet) and becomes this one.
+AppendResult platformAppendFile(const char *name, const std::string &data, FileIdentity &identity, std::string &why);
+
 // This machine's name; an empty string when it has none.
 std::string platformHostName();
 
@@ -82,9 +109,11 @@ bool platformReplaceFile(const std::string &from, const std::string &to, std::st
 // console's texts are (to stderr's terminal, or 866).
 void platformWarn(const char *cp1251, std::size_t length);
 
-// Runs `handler` when the operator presses the interrupt key (Ctrl-C). The
-// handler runs on a thread of its own, never inside a signal handler, so it
-// may call the board-access library and take locks; it must not return.
+// Runs `handler` when the operator presses the interrupt key (Ctrl-C), or
+// the process is told to end (POSIX: SIGTERM, SIGHUP, SIGQUIT; Windows: the
+// console window closed). The handler runs on a thread of its own, never
+// inside a signal handler, so it may call the board-access library and
+// take locks; it must not return.
 void platformSetInterruptHandler(void (*handler)());
 
 // Restores the console and ends the process at once with `status`

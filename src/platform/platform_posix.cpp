@@ -20,10 +20,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <langinfo.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -44,25 +46,61 @@ constexpr int kKeySequence = 0x1B00;     // an arrow or function key: not Escape
 int gPendingKey = -1;
 bool gInputEnded = false; // read() reported the end of stdin
 
-// Waits for SIGINT, which every other thread keeps blocked, and runs the
-// handler here, outside any signal context.
-void interruptThread() {
+// The signals that end the run through the interrupt handler.
+sigset_t endingSignals() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaddset(&set, s);
+    return set;
+}
+
+// Waits for the ending signals, which every other thread keeps blocked,
+// and runs the handler here, outside any signal context.
+void interruptThread() {
+    sigset_t set = endingSignals();
     for (;;) {
         int signal = 0;
         if (sigwait(&set, &signal) != 0)
             continue;
         if (void (*handler)() = gInterruptHandler.load())
             handler();
-        // No handler yet: end the process as the key would by default.
+        // No handler yet: end the process as the signal would by default.
         platformRestoreConsole();
-        std::signal(SIGINT, SIG_DFL);
-        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-        raise(SIGINT);
-        _exit(130);
+        std::signal(signal, SIG_DFL);
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, signal);
+        pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+        raise(signal);
+        _exit(128 + signal);
     }
+}
+
+FileIdentity identityOf(const struct stat &st) {
+    FileIdentity id;
+    id.device = static_cast<std::uint64_t>(st.st_dev);
+    id.file = static_cast<std::uint64_t>(st.st_ino);
+    return id;
+}
+
+// Writes all of `data` to `fd`; false with errno set on the first failure.
+bool writeAll(int fd, const std::string &data) {
+    const char *p = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        ssize_t n = write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 // Makes gPendingKey hold the next key. Without `wait`, only when a byte is
@@ -107,12 +145,15 @@ void platformInit() {
             gTerminalSaved = true;
     }
 
-    // Block SIGINT here, before any other thread exists, so that every
-    // thread (the board library's included) inherits the mask and only the
-    // interrupt thread ever receives it.
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
+    // A reader that went away or a file at its size limit: the write fails
+    // and the run goes on, its logs complete.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    // Block the ending signals here, before any other thread exists, so
+    // that every thread (the board library's included) inherits the mask
+    // and only the interrupt thread ever receives them.
+    sigset_t set = endingSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::thread(interruptThread).detach();
 }
@@ -186,6 +227,51 @@ std::tm platformLocalTimeAt(std::time_t t) {
 }
 
 int platformUtcOffsetMinutes(std::time_t t) { return static_cast<int>(platformLocalTimeAt(t).tm_gmtoff / 60); }
+
+bool platformCreateFile(const char *name, const std::string &data, FileIdentity &identity, std::string &why) {
+    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0 && writeAll(fd, data);
+    if (!ok)
+        why = std::strerror(errno);
+    if (close(fd) != 0 && ok) {
+        why = std::strerror(errno);
+        ok = false;
+    }
+    identity = identityOf(st);
+    return ok;
+}
+
+AppendResult platformAppendFile(const char *name, const std::string &data, FileIdentity &identity, std::string &why) {
+    int fd = open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        why = std::strerror(errno);
+        if (fd >= 0)
+            close(fd);
+        return AppendResult::kFailed;
+    }
+    if (!writeAll(fd, data)) {
+        why = std::strerror(errno);
+        int truncated = ftruncate(fd, st.st_size); // what did get in comes out again
+        (void)truncated;
+        close(fd);
+        return AppendResult::kFailed;
+    }
+    if (close(fd) != 0) {
+        why = std::strerror(errno);
+        return AppendResult::kFailed;
+    }
+    FileIdentity now = identityOf(st);
+    bool known = identity.device != 0 || identity.file != 0;
+    bool same = now.device == identity.device && now.file == identity.file;
+    identity = now;
+    return !known || same ? AppendResult::kAppended : AppendResult::kReplaced;
+}
 
 std::string platformHostName() {
     char name[256] = {};

@@ -6,8 +6,12 @@
 #include <atomic>
 #include <conio.h>
 #include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <string>
 #include <thread>
 #include <windows.h>
@@ -19,9 +23,10 @@ bool gKeyboardIsConsole = false;                    // stdin is the console keyb
 int gPendingKey = -1;                               // byte read ahead from a redirected stdin
 bool gInputEnded = false;                           // redirected stdin has ended
 
-// The system calls this on a thread of its own for Ctrl-C and Ctrl-Break.
+// The system calls this on a thread of its own for Ctrl-C and Ctrl-Break,
+// and when the console window is closed.
 BOOL WINAPI consoleControl(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
         return FALSE;
     if (void (*handler)() = gInterruptHandler.load())
         handler();
@@ -56,7 +61,75 @@ bool fetchRedirectedKey(bool wait) {
     return false;
 }
 
+FileIdentity identityOf(int fd) {
+    FileIdentity id;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &info)) {
+        id.device = info.dwVolumeSerialNumber;
+        id.file = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    }
+    return id;
+}
+
+bool writeAll(int fd, const std::string &data) {
+    const char *p = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        int n = _write(fd, p, static_cast<unsigned>(left));
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 } // namespace
+
+bool platformCreateFile(const char *name, const std::string &data, FileIdentity &identity, std::string &why) {
+    int fd = _open(name, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    bool ok = writeAll(fd, data);
+    if (!ok)
+        why = std::strerror(errno);
+    identity = identityOf(fd);
+    if (_close(fd) != 0 && ok) {
+        why = std::strerror(errno);
+        ok = false;
+    }
+    return ok;
+}
+
+AppendResult platformAppendFile(const char *name, const std::string &data, FileIdentity &identity, std::string &why) {
+    int fd = _open(name, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return AppendResult::kFailed;
+    }
+    long long size = _lseeki64(fd, 0, SEEK_END);
+    if (!writeAll(fd, data)) {
+        why = std::strerror(errno);
+        if (size >= 0)
+            _chsize_s(fd, size); // what did get in comes out again
+        _close(fd);
+        return AppendResult::kFailed;
+    }
+    FileIdentity now = identityOf(fd);
+    if (_close(fd) != 0) {
+        why = std::strerror(errno);
+        return AppendResult::kFailed;
+    }
+    bool known = identity.device != 0 || identity.file != 0;
+    bool same = now.device == identity.device && now.file == identity.file;
+    identity = now;
+    return !known || same ? AppendResult::kAppended : AppendResult::kReplaced;
+}
 
 void platformInit() {
     DWORD mode = 0;

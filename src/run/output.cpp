@@ -5,17 +5,33 @@
 #include "run/record.h"
 #include "run/runstate.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 
 namespace {
 
-// Held by every console or log write. The interrupt handler takes it for
-// good (freezeOutput), which also makes each report() whole: its console
-// text and both log appends happen entirely or, after the freeze, not at all.
-std::mutex gOutputLock;
+// Set once by the interrupt handler (freezeOutput): no message starts after
+// it, on the console or in a log.
+std::atomic<bool> gFrozen{false};
+
+// Held by every log append, which the handler waits out and then keeps for
+// good, so no append is cut in the middle. The console has no lock: a
+// console that cannot be written (a pipe nobody reads) must not keep the
+// handler from ending the run.
+std::mutex gLogLock;
+
+// Each log as last written, and whether its first failure was told.
+struct LogFile {
+    FileIdentity identity;
+    bool failureTold = false;
+};
+LogFile gScreenLog, gProtocolLog;
+
+LogFile &logFile(const char *name) { return std::strcmp(name, runState.screenLogName) == 0 ? gScreenLog : gProtocolLog; }
 
 std::string formatText(const char *format, va_list args) {
     va_list measure;
@@ -43,8 +59,8 @@ void consoleWrite(const char *format, va_list args) {
     platformConsoleWrite(buffer, static_cast<std::size_t>(length));
 }
 
-// Writes `text` to `file` with every "\n" as CR LF, in one write.
-bool writeLogText(std::FILE *file, const std::string &text) {
+// `text` as a log holds it: every "\n" as CR LF.
+std::string logBytes(const std::string &text) {
     std::string out;
     out.reserve(text.size() + text.size() / 8 + 2);
     for (char c : text) {
@@ -52,40 +68,68 @@ bool writeLogText(std::FILE *file, const std::string &text) {
             out += '\r';
         out += c;
     }
-    return std::fwrite(out.data(), 1, out.size(), file) == out.size();
+    return out;
 }
 
-// One self-contained append. A log that cannot be reopened during the run
-// (removed or locked meanwhile) loses this message; the run goes on.
-void appendLog(const char *name, const char *format, va_list args) {
-    std::string text = formatText(format, args);
-    std::FILE *file = std::fopen(name, "ab");
-    if (!file)
+// The first time an append to a log fails, or finds the log removed or
+// replaced, it is told once: in the result record, and by the warning
+// added to `warnings` for stderr. The run goes on.
+void noteLogTrouble(const char *name, AppendResult result, const std::string &why, std::string &warnings) {
+    LogFile &log = logFile(name);
+    if (log.failureTold)
         return;
-    writeLogText(file, text);
-    std::fclose(file);
+    log.failureTold = true;
+    char text[256];
+    if (result == AppendResult::kReplaced)
+        std::snprintf(text, sizeof text, "### ПРЕДУПРЕЖДЕНИЕ: Файл '%s' удален или заменен во время испытаний\n", name);
+    else
+        std::snprintf(text, sizeof text, "### ПРЕДУПРЕЖДЕНИЕ: Не могу дописать файл '%s' (%s)\n", name, why.c_str());
+    warnings += text;
+    recordLogFailure(name, result == AppendResult::kReplaced ? "removed or replaced meanwhile" : why.c_str());
+}
+
+// One self-contained append, whole or not at all. A log that cannot be
+// written (a full disk, the file made read-only) loses this message, and
+// one that was removed or replaced gets it in the new file.
+void appendLog(const char *name, const char *format, va_list args, std::string &warnings) {
+    std::string why;
+    AppendResult result = platformAppendFile(name, logBytes(formatText(format, args)), logFile(name).identity, why);
+    if (result != AppendResult::kAppended)
+        noteLogTrouble(name, result, why, warnings);
 }
 
 enum Sinks { kConsole = 1, kScreen = 2, kProtocol = 4 };
 
+// The console first, then the logs, as the program has always written.
 void emit(int sinks, const char *format, va_list args) {
-    std::lock_guard<std::mutex> hold(gOutputLock);
+    if (gFrozen.load())
+        return;
     va_list copy;
     if (sinks & kConsole) {
         va_copy(copy, args);
         consoleWrite(format, copy);
         va_end(copy);
     }
-    if (sinks & kScreen) {
-        va_copy(copy, args);
-        appendLog(runState.screenLogName, format, copy);
-        va_end(copy);
+    if (!(sinks & (kScreen | kProtocol)))
+        return;
+    std::string warnings; // told once the logs are let go: stderr may block
+    {
+        std::lock_guard<std::mutex> hold(gLogLock);
+        if (gFrozen.load())
+            return;
+        if (sinks & kScreen) {
+            va_copy(copy, args);
+            appendLog(runState.screenLogName, format, copy, warnings);
+            va_end(copy);
+        }
+        if (sinks & kProtocol) {
+            va_copy(copy, args);
+            appendLog(runState.protocolLogName, format, copy, warnings);
+            va_end(copy);
+        }
     }
-    if (sinks & kProtocol) {
-        va_copy(copy, args);
-        appendLog(runState.protocolLogName, format, copy);
-        va_end(copy);
-    }
+    if (!warnings.empty())
+        platformWarn(warnings.data(), warnings.size());
 }
 
 } // namespace
@@ -106,12 +150,11 @@ void logProtocol(const char *format, ...) { ZT_EMIT(kProtocol); }
 void logBoth(const char *format, ...) { ZT_EMIT(kScreen | kProtocol); }
 
 bool startLog(const char *name, const char *text) {
-    std::lock_guard<std::mutex> hold(gOutputLock);
-    std::FILE *file = std::fopen(name, "wb");
-    if (!file)
-        return false;
-    bool written = writeLogText(file, text);
-    return std::fclose(file) == 0 && written;
+    std::lock_guard<std::mutex> hold(gLogLock);
+    LogFile &log = logFile(name);
+    log.failureTold = false;
+    std::string why;
+    return platformCreateFile(name, logBytes(text), log.identity, why);
 }
 
 void waitAnyKey() {
@@ -121,5 +164,6 @@ void waitAnyKey() {
 }
 
 void freezeOutput() {
-    gOutputLock.lock(); // never released: the process is about to end
+    gFrozen.store(true);
+    gLogLock.lock(); // never released: the process is about to end
 }

@@ -32,10 +32,11 @@ bool startLog(const char *name, const char *text);
 // Console only.
 void waitAnyKey();
 
-// Stops all output for good: every later console or log write waits
-// forever. The interrupt handler calls it first, so that nothing is
-// written after the operator broke off the run and no append is cut in
-// the middle.
+// Stops all output for good: no console or log write starts after it, and
+// a log append under way is waited out. The interrupt handler calls it
+// first, so that nothing is written after the operator broke off the run
+// and no append is cut in the middle, even while the console cannot be
+// written (a pipe nobody reads).
 void freezeOutput();
 
 #endif // ZORVANTIK_OUTPUT_H

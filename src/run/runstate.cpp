@@ -3,9 +3,15 @@
 
 #include "run/record.h"
 
+#include <new>
+
 RunState runState;
 
-void resetRunState() { runState = RunState{}; }
+// A fresh record in place: the handle's atomic cannot be assigned over.
+void resetRunState() {
+    runState.~RunState();
+    new (&runState) RunState();
+}
 
 void countError() {
     ++runState.errorCount;

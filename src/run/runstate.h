@@ -6,6 +6,7 @@
 #ifndef ZORVANTIK_RUNSTATE_H
 #define ZORVANTIK_RUNSTATE_H
 
+#include <atomic>
 #include <cstdint>
 
 constexpr std::uint32_t kTestBufferBytes = 0x4000; // each of buf0..buf2: 16 KB
@@ -18,7 +19,7 @@ struct RunState {
     std::int32_t trace;        // -V: the board library traces every call
 
     // Board
-    std::int32_t hBoard;     // handle from QAL_open, valid when > 0
+    std::atomic<std::int32_t> hBoard{0}; // handle from QAL_open, valid when > 0; the interrupt thread reads it
     std::int32_t errorCount; // errors counted towards the verdict
 
     // Board description, set once by identification and the configuration check

@@ -121,6 +121,9 @@ public:
     TerminalProcess(const TerminalProcess &) = delete;
     TerminalProcess &operator=(const TerminalProcess &) = delete;
 
+    // A signal from outside, as a shell's kill or a closed terminal sends.
+    void signal(int sig) { kill(pid_, sig); }
+
     // Keys typed at the terminal ("\x03" is Ctrl-C).
     void type(const std::string &keys) { writeAll(master_, keys); }
     // Bytes for the stdin pipe (keyboard = false).
