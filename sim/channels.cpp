@@ -3,8 +3,6 @@
  */
 #include "channels.h"
 
-#include "links.h"
-
 #include <algorithm>
 #include <cstring>
 #include <thread>
@@ -176,7 +174,12 @@ void wakeAll(VirtualBoard &b) {
             ch->cv.notify_all();
         }
     }
-    wakeLinks(b);
+    for (int c = 0; c < b.links; ++c) {
+        for (LinkLane &lane : b.link[c].lane) {
+            lane.changes.fetch_add(1);
+            lane.cv.notify_all();
+        }
+    }
 }
 
 void spinOn(const Channel &ch, uint32_t seen, const Deadline &d) {
@@ -462,5 +465,4 @@ void clearNodeChannels(VirtualBoard &b, int32_t node) {
         }
         touch(b.reportBell);
     }
-    clearNodeLinks(b, node);
 }

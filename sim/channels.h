@@ -116,9 +116,9 @@ int32_t dspTakeReport(VirtualBoard &b, int32_t node, int32_t from, uint32_t *wor
 /* Sleeps until `until` (paceNow time) or the node's stop. */
 int32_t dspPauseUntil(VirtualBoard &b, int32_t node, int64_t until);
 
-/* Empties the node's message queues, signals and links, and for P1 the
- * FIFOs and the report mailbox: what a reset or a new load leaves. Under
- * the board lock. */
+/* Empties the node's message queues and signals, and for P1 the FIFOs
+ * and the report mailbox: what a reset or a new load leaves of them (its
+ * links: links.h). Under the board lock. */
 void clearNodeChannels(VirtualBoard &b, int32_t node);
 
 #endif /* ZORVANTIK_SIM_CHANNELS_H */

@@ -144,8 +144,5 @@ void clastrelay(FirmwareContext &ctx);
 
 /* DMA stream (fw_stream.cpp). */
 void tstStrm(FirmwareContext &ctx);
-/* tst_strm's data: a running count of 32-bit words over the whole
- * stream, so block n of b bytes starts with n * b / 4. */
-void streamWordCount(uint32_t *words, size_t count, uint64_t wordsBefore);
 
 #endif /* ZORVANTIK_SIM_FIRMWARE_H */

@@ -148,12 +148,3 @@ void clearNodeLinks(VirtualBoard &b, int32_t node) {
         l.passed = 0;
     }
 }
-
-void wakeLinks(VirtualBoard &b) {
-    for (int c = 0; c < b.links; ++c) {
-        for (LinkLane &lane : b.link[c].lane) {
-            lane.changes.fetch_add(1);
-            lane.cv.notify_all();
-        }
-    }
-}

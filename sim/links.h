@@ -44,7 +44,4 @@ int32_t dspLinkReceive(VirtualBoard &b, int32_t node, int32_t port, uint32_t &wo
  * what a stop of the node leaves. Under the board lock. */
 void clearNodeLinks(VirtualBoard &b, int32_t node);
 
-/* Wakes every wait on a link; under the board lock. */
-void wakeLinks(VirtualBoard &b);
-
 #endif /* ZORVANTIK_SIM_LINKS_H */

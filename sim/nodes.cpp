@@ -5,6 +5,7 @@
 
 #include "channels.h"
 #include "firmware.h"
+#include "links.h"
 #include "program.h"
 
 #include <cstdio>
@@ -29,6 +30,13 @@ void runFirmware(VirtualBoard *b, int32_t node, const Firmware *fw, ProgramParam
     touch(b->wake);
 }
 
+/* What a stop leaves of the node's channels and links: nothing in
+ * flight. Under the board lock. */
+void clearNode(VirtualBoard &b, int32_t node) {
+    clearNodeChannels(b, node);
+    clearNodeLinks(b, node);
+}
+
 /* Stops and joins the node's firmware and empties its channels. The
  * caller holds the node's control lock. */
 void stopNode(VirtualBoard &b, int32_t node) {
@@ -37,7 +45,7 @@ void stopNode(VirtualBoard &b, int32_t node) {
         std::lock_guard<std::mutex> guard(b.lock);
         n.stop = true;
         ++n.epoch;
-        clearNodeChannels(b, node);
+        clearNode(b, node);
         wakeAll(b);
     }
     if (n.thread.joinable())
@@ -45,7 +53,7 @@ void stopNode(VirtualBoard &b, int32_t node) {
     std::lock_guard<std::mutex> guard(b.lock);
     n.stop = b.closing;
     n.running = false;
-    clearNodeChannels(b, node);
+    clearNode(b, node);
 }
 
 int32_t startNode(VirtualBoard &b, int32_t node) {

@@ -17,6 +17,7 @@
  * closing a board ends its services' handles too.
  */
 #include "board_config.h"
+#include "board_lifecycle.h"
 #include "channels.h"
 #include "nodes.h"
 #include "qal.h"

@@ -4,7 +4,6 @@
 #include "stream.h"
 
 #include "channels.h"
-#include "firmware.h"
 
 #include <cstring>
 #include <system_error>
@@ -222,6 +221,11 @@ int32_t streamProduce(VirtualBoard &b, const std::atomic<bool> &stop, StreamFill
         if (until && (status = pauseProducer(b, lk, stop, until)) != kQalOk)
             return status;
     }
+}
+
+void streamWordCount(uint32_t *words, size_t count, uint64_t wordsBefore) {
+    for (size_t i = 0; i < count; ++i)
+        words[i] = uint32_t(wordsBefore + i);
 }
 
 void shutdownStream(VirtualBoard &b) {

@@ -23,6 +23,11 @@
 
 using StreamFill = void (*)(uint32_t *words, size_t count, uint64_t wordsBefore);
 
+/* What tst_strm and the other client of an observer stream: a running
+ * count of 32-bit words over the whole stream, so block n of b bytes
+ * starts with n * b / 4. */
+void streamWordCount(uint32_t *words, size_t count, uint64_t wordsBefore);
+
 /* Grants the service `name` to `handle`; `mode` in: requested, out:
  * granted. */
 int32_t streamCapture(VirtualBoard &b, const char *name, int32_t handle, int32_t &mode);

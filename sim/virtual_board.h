@@ -202,13 +202,6 @@ struct VirtualBoard {
     Channel reportBell;                  /* rings at every report left in the mailbox */
 };
 
-/* A board as `cfg` describes it, nothing running. */
-std::shared_ptr<VirtualBoard> makeBoard(int32_t number, const BoardConfig &cfg);
-
-/* Marks the board closing, wakes every call blocked on it, and stops and
- * joins every thread it runs: the firmware and the stream's. */
-void shutdownBoard(VirtualBoard &b);
-
 /* kQalOk when `node` is a fitted processor, else kQalNoCpu. */
 int32_t checkNode(const VirtualBoard &b, int32_t node);
 

@@ -1,6 +1,7 @@
 // The virtual board's dynamic memory and its test firmware through the C
 // API, with the station's own dsp_app files: the conversations the host's
 // per-processor and cluster memory tests hold, and the faults they find.
+#include "board_lifecycle.h"
 #include "qal.h"
 #include "sdram.h"
 
