@@ -70,6 +70,28 @@ healthy_selection() {
         '[INTLINKS START]' 'CHECK=1' '[INTLINKS END]' >"$1/check1.cfg"
 }
 
+# Where an install puts the station template, under its prefix.
+template=share/zorvantik-test/station
+
+# expect_template PREFIX: the installed station template holds the files of
+# station/ in git, placeholders left out, and nothing else.
+expect_template() {
+    local want got
+    want=$(git ls-files station | sed 's|^station/||' | grep -v -e '^\.keep$' -e '/\.keep$' | sort)
+    got=$(cd "$1/$template" && find . -type f | sed 's|^\./||' | sort)
+    [ "$want" = "$got" ] || {
+        diff <(echo "$want") <(echo "$got") >&2 || true
+        fail "the installed station template differs from station/"
+    }
+}
+
+# expect_healthy_run STATION: the run's status and both logs' verdict.
+expect_healthy_run() {
+    expect_status "healthy run" "$status" 0
+    expect_end "$1/protoc1.log" CP1251 "$VERDICT_OK" crlf
+    expect_end "$1/screen1.log" CP1251 "$VERDICT_OK" crlf
+}
+
 # The texts the checks look for.
 VERDICT_OK='\n+++++ ТЕСТИРОВАНИЕ ЗАВЕРШЕНО УСПЕШНО +++++'
 INIT_FAILED='\n### ОШИБКА: Не могу инициализировать модуль.'
