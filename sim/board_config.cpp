@@ -606,11 +606,19 @@ bool parseBoardFile(const std::string &text, const std::string &path, BoardFileS
     return applyFile(ini, path, scope, out, error);
 }
 
-/* Missing file: the built-in configuration, no complaint. */
+/* Missing file: the built-in configuration, no complaint. One that is
+ * there but cannot be read is refused as a malformed one is. */
 bool readBoardFile(const std::string &path, BoardFileScope scope, BoardFile &out, std::string &error) {
     out = BoardFile();
     IniFile ini;
-    return !readIni(path, ini) || applyFile(ini, path, scope, out, error);
+    switch (readIni(path, ini, error)) {
+    case FileRead::Missing:
+        return true;
+    case FileRead::Ok:
+        return applyFile(ini, path, scope, out, error);
+    default:
+        return false;
+    }
 }
 
 BoardConfig boardConfig(const BoardFile &file, int32_t boardNumber) {

@@ -184,7 +184,9 @@ bool parseBoardFile(const std::string &text, const std::string &path, BoardFileS
                     std::string &error);
 
 /* Reads the board file at `path` the same way. A missing file is no
- * error: it gives the built-in configuration. */
+ * error: it gives the built-in configuration. A file that is there but
+ * cannot be read (a directory of that name) fails with "path: cannot be
+ * read (why)". */
 bool readBoardFile(const std::string &path, BoardFileScope scope, BoardFile &out, std::string &error);
 
 /* Board N of the file, or the healthy board when it has no section. */

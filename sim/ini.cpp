@@ -5,8 +5,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <system_error>
 
 namespace {
 
@@ -134,14 +138,68 @@ void parseIni(const std::string &text, const std::string &path, IniFile &out) {
     }
 }
 
-/* Reads the whole file in binary mode so CR LF files parse the same on
- * every host. */
-bool readIni(const std::string &path, IniFile &out) {
+std::string unreadableError(const std::string &path, const std::string &why) {
+    return path + ": cannot be read (" + why + ")";
+}
+
+/* The file's type and size come first, so that a directory is named as
+ * one on every host (a Windows fopen calls it a permission problem) and
+ * a huge file costs nothing; then C stdio reads it in chunks, so a file
+ * that grew meanwhile still stops at the limit. */
+FileRead readTextFile(const std::string &path, std::size_t limit, std::string &text, std::string &error) {
+    namespace fs = std::filesystem;
+    text.clear();
+    error.clear();
+    std::error_code code;
+    fs::file_status st = fs::status(fs::path(path), code);
+    if (st.type() == fs::file_type::not_found)
+        return FileRead::Missing;
+    std::uintmax_t size = 0;
+    if (!code && st.type() == fs::file_type::regular)
+        size = fs::file_size(fs::path(path), code);
+    std::string why;
+    if (code)
+        why = code.message();
+    else if (st.type() == fs::file_type::directory)
+        why = std::make_error_code(std::errc::is_a_directory).message();
+    else if (st.type() != fs::file_type::regular)
+        why = "not a regular file";
+    if (!why.empty()) {
+        error = unreadableError(path, why);
+        return FileRead::Unreadable;
+    }
+    if (size > limit)
+        return FileRead::TooLong;
+
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!in) {
+        error = unreadableError(path, std::generic_category().message(errno));
+        return FileRead::Unreadable;
+    }
+    text.reserve(std::size_t(size));
+    char chunk[8192];
+    for (std::size_t n = sizeof chunk; n == sizeof chunk;) {
+        n = std::fread(chunk, 1, sizeof chunk, in.get());
+        int readError = errno;
+        if (n > limit - text.size()) {
+            text.clear();
+            return FileRead::TooLong;
+        }
+        text.append(chunk, n);
+        if (n < sizeof chunk && std::ferror(in.get())) {
+            text.clear();
+            error = unreadableError(path, std::generic_category().message(readError));
+            return FileRead::Unreadable;
+        }
+    }
+    return FileRead::Ok;
+}
+
+FileRead readIni(const std::string &path, IniFile &out, std::string &error) {
     out.sections.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    parseIni(text, path, out);
-    return true;
+    std::string text;
+    FileRead result = readTextFile(path, std::string::npos, text, error);
+    if (result == FileRead::Ok)
+        parseIni(text, path, out);
+    return result;
 }

@@ -15,6 +15,7 @@
 #ifndef ZORVANTIK_SIM_INI_H
 #define ZORVANTIK_SIM_INI_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,29 @@ std::string iniError(const std::string &path, int line, const std::string &why);
 /* Parses `text` to its end; `path` only names the file in complaints. */
 void parseIni(const std::string &text, const std::string &path, IniFile &out);
 
-/* Reads and parses the file at `path`; false when it cannot be opened,
- * which callers treat as "nothing configured". */
-bool readIni(const std::string &path, IniFile &out);
+/* How reading a whole file ended. */
+enum class FileRead {
+    Ok,         /* the text is there */
+    Missing,    /* nothing of that name */
+    Unreadable, /* a directory or another thing that is no file, or opening
+                   or reading it failed; the complaint says which */
+    TooLong,    /* larger than the limit, told from its size: nothing read */
+};
+
+/* "path: cannot be read (why)", the complaint about a file that is there
+ * but gives no text. */
+std::string unreadableError(const std::string &path, const std::string &why);
+
+/* Reads the file at `path` whole, in binary mode so CR LF files parse the
+ * same on every host. Only error codes, never an exception, tell what the
+ * host's file system did (memory aside): a directory where the file
+ * should be is a complaint like any other. A file larger than `limit`
+ * bytes is refused from its size before any of it is read. On Unreadable
+ * `error` holds the complaint. */
+FileRead readTextFile(const std::string &path, std::size_t limit, std::string &text, std::string &error);
+
+/* Reads and parses the file at `path`. Missing is for callers "nothing
+ * configured"; Unreadable leaves the complaint in `error`. */
+FileRead readIni(const std::string &path, IniFile &out, std::string &error);
 
 #endif /* ZORVANTIK_SIM_INI_H */

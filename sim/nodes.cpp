@@ -5,17 +5,22 @@
 
 #include "channels.h"
 #include "firmware.h"
+#include "ini.h"
 #include "links.h"
 #include "program.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <system_error>
 #include <vector>
 
 namespace {
+
+void complain(std::string line) {
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
 
 /* The node's thread: runs the firmware to its end, then tells anyone
  * waiting for a signal that nothing will raise one any more. */
@@ -79,12 +84,24 @@ int32_t startNode(VirtualBoard &b, int32_t node) {
     return kQalOk;
 }
 
+/* The text of a program file. A missing file fails quietly; one that
+ * cannot be read, or is too long to be a program (told from its size,
+ * before anything is read), fails with its complaint. */
 bool readProgramFile(const char *fileName, std::string &text) {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in)
-        return false;
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
+    std::string error;
+    switch (readTextFile(fileName, kMaxProgramFileBytes, text, error)) {
+    case FileRead::Ok:
+        return true;
+    case FileRead::Missing:
+        break;
+    case FileRead::TooLong:
+        complain(std::string(fileName) + ":1: too long for a program file");
+        break;
+    case FileRead::Unreadable:
+        complain(error);
+        break;
+    }
+    return false;
 }
 
 /* The processor that runs programs made for `named` on this board: the
@@ -116,12 +133,6 @@ int32_t placeSet(const VirtualBoard &b, int32_t through, std::vector<Placement> 
     return kQalOk;
 }
 
-void complain(std::string line) {
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
-}
-
 } // namespace
 
 int32_t loadProgram(VirtualBoard &b, int32_t node, const char *fileName) {
@@ -131,15 +142,13 @@ int32_t loadProgram(VirtualBoard &b, int32_t node, const char *fileName) {
     if (!fileName)
         return kQalBadArgument;
 
+    // A file refused for any reason places nothing: the load fails as
+    // for a missing file, whatever parts of it were sound.
     std::string text, error;
     std::vector<Placement> placements;
-    bool found = readProgramFile(fileName, text), isSet = false;
-    if (found && text.size() > kMaxProgramFileBytes) {
-        complain(std::string(fileName) + ":1: too long for a program file");
-        found = false;
-    } else if (found && !parseProgram(text, fileName, node, placements, isSet, error)) {
+    bool isSet = false;
+    if (readProgramFile(fileName, text) && !parseProgram(text, fileName, node, placements, isSet, error))
         complain(error);
-    }
     if (isSet && !placements.empty()) {
         status = placeSet(b, node, placements);
         if (status != kQalOk)

@@ -123,5 +123,8 @@ bool parseProgram(const std::string &text, const std::string &name, int32_t node
                              header + "'");
         return false;
     }
-    return isSet ? readSet(rest, name, out, error) : readProgram(rest, name, node, out, error);
+    bool ok = isSet ? readSet(rest, name, out, error) : readProgram(rest, name, node, out, error);
+    if (!ok)
+        out.clear();
+    return ok;
 }

@@ -51,7 +51,8 @@ struct Placement {
 };
 
 /* Parses the text of a program file named `name`, loaded onto `node`.
- * On a malformed file returns false with one line "name:line: why".
+ * On a malformed file returns false with one line "name:line: why" and
+ * no placement, however many sections before the bad one were sound.
  * `isSet` tells which format the file had. */
 bool parseProgram(const std::string &text, const std::string &name, int32_t node, std::vector<Placement> &out,
                   bool &isSet, std::string &error);
