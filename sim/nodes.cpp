@@ -10,8 +10,9 @@
 #include "program.h"
 
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <string>
-#include <system_error>
 #include <vector>
 
 namespace {
@@ -22,11 +23,27 @@ void complain(std::string line) {
     std::fflush(stderr);
 }
 
+void firmwareFault(int32_t node, const Firmware &fw, const char *why) {
+    std::fprintf(stderr, "P%d: firmware '%s' stopped: %s\n", int(node) + 1, fw.name, why);
+    std::fflush(stderr);
+}
+
 /* The node's thread: runs the firmware to its end, then tells anyone
- * waiting for a signal that nothing will raise one any more. */
+ * waiting for a signal that nothing will raise one any more. A firmware
+ * the host machine cannot serve (no memory left when it first touches its
+ * dynamic memory, say) ends there, as a processor that stopped: an
+ * exception must not leave the thread, which would end the program. */
 void runFirmware(VirtualBoard *b, int32_t node, const Firmware *fw, ProgramParams params) {
-    FirmwareContext ctx(*b, node, params, silentAllowance(b->config, node, *fw));
-    fw->run(ctx);
+    try {
+        FirmwareContext ctx(*b, node, params, silentAllowance(b->config, node, *fw));
+        fw->run(ctx);
+    } catch (const std::bad_alloc &) {
+        firmwareFault(node, *fw, "out of memory");
+    } catch (const std::exception &e) {
+        firmwareFault(node, *fw, e.what());
+    } catch (...) {
+        firmwareFault(node, *fw, "unknown failure");
+    }
     std::lock_guard<std::mutex> guard(b->lock);
     b->node[node].running = false;
     touch(b->node[node].signals);
@@ -74,9 +91,11 @@ int32_t startNode(VirtualBoard &b, int32_t node) {
             return kQalBadHandle;
         n.running = true;
     }
+    // No thread, or no memory for its copy of the parameters: the node
+    // does not start.
     try {
         n.thread = std::thread(runFirmware, &b, node, n.firmware, n.params);
-    } catch (const std::system_error &) {
+    } catch (const std::exception &) {
         std::lock_guard<std::mutex> guard(b.lock);
         n.running = false;
         return kQalFailed;
@@ -164,15 +183,15 @@ int32_t loadProgram(VirtualBoard &b, int32_t node, const char *fileName) {
     for (int32_t i = 0; i < kNodes; ++i) {
         if (i != node && !(boot && checkNode(b, i) == kQalOk))
             continue;
-        const Placement *p = nullptr;
-        for (const Placement &q : placements)
+        Placement *p = nullptr;
+        for (Placement &q : placements)
             if (q.node == i)
                 p = &q;
         Node &n = b.node[i];
         std::lock_guard<std::mutex> control(n.control);
         stopNode(b, i);
         n.firmware = p ? p->firmware : nullptr;
-        n.params = p ? p->params : ProgramParams();
+        n.params = p ? std::move(p->params) : ProgramParams(); /* a move: nothing to allocate once stopped */
     }
     std::lock_guard<std::mutex> guard(b.lock);
     if (b.closing)

@@ -15,6 +15,10 @@
  *
  * Service handles (QAL_capture) have a table and a count of their own;
  * closing a board ends its services' handles too.
+ *
+ * No C++ exception leaves a C function: each runs its body under one
+ * guard (guarded below), so a host machine that runs out of memory, or
+ * of threads, fails the call, not the program.
  */
 #include "board_config.h"
 #include "board_lifecycle.h"
@@ -28,13 +32,41 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 
 namespace {
+
+void hostFault(const char *function, const char *why) {
+    std::fprintf(stderr, "%s: %s\n", function, why);
+    std::fflush(stderr);
+}
+
+/* The body of C function `function`, and `failure` with one line on
+ * stderr if the host machine lets it down with an exception: memory
+ * exhausted (a board's state, a 64 KB message, the stream's blocks, a
+ * board file read whole), a thread or a lock the system refuses.
+ * Everything a body changes is held by objects that undo themselves as
+ * the exception passes, and the handle tables change only once a call
+ * has all it needs, so QAL_close and QAL_cleanup work after any such
+ * failure. */
+template <class Result, class Body> Result guarded(const char *function, Result failure, Body body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        hostFault(function, "out of memory");
+    } catch (const std::exception &e) {
+        hostFault(function, e.what());
+    } catch (...) {
+        hostFault(function, "unknown failure");
+    }
+    return failure;
+}
 
 struct Library {
     std::mutex lock;
@@ -159,12 +191,16 @@ int32_t captureService(int32_t hBoard, int32_t unit, int32_t *mode, const char *
         return kQalBadArgument;
     Library &lib = library();
     std::lock_guard<std::mutex> guard(lib.lock);
+    // The table's entry first: once the board has granted the service,
+    // nothing may fail before the caller has its handle.
     int32_t handle = lib.lastService + 1;
+    auto entry = lib.services.emplace(handle, board).first;
     int32_t status = streamCapture(*board, name, handle, *mode);
-    if (status != kQalOk)
+    if (status != kQalOk) {
+        lib.services.erase(entry);
         return status;
+    }
     lib.lastService = handle;
-    lib.services[handle] = board;
     return handle;
 }
 
@@ -203,237 +239,294 @@ int32_t listServices(int32_t hBoard, int32_t unit, ServiceEntry *list, int32_t m
 } // namespace
 
 QAL_EXPORT int32_t QAL_init(int32_t reserved1, int32_t reserved2) {
-    BoardFile file;
-    bool ok = loadBoardFile(BoardFileScope::Library, file) && file.library.initOk;
-    int32_t status = ok ? kQalOk : kQalFailed;
-    trace("QAL_init(%d, %d) = %d", reserved1, reserved2, status);
-    return status;
+    return guarded<int32_t>("QAL_init", kQalFailed, [&] {
+        BoardFile file;
+        bool ok = loadBoardFile(BoardFileScope::Library, file) && file.library.initOk;
+        int32_t status = ok ? kQalOk : kQalFailed;
+        trace("QAL_init(%d, %d) = %d", reserved1, reserved2, status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_open(int32_t boardNumber, int32_t reserved1, int32_t reserved2) {
-    int32_t handle = openBoard(boardNumber);
-    trace("QAL_open(%d, %d, %d) = %d", boardNumber, reserved1, reserved2, handle);
-    return handle;
+    return guarded<int32_t>("QAL_open", 0, [&] {
+        int32_t handle = openBoard(boardNumber);
+        trace("QAL_open(%d, %d, %d) = %d", boardNumber, reserved1, reserved2, handle);
+        return handle;
+    });
 }
 
 QAL_EXPORT int32_t QAL_close(int32_t hBoard) {
-    int32_t status = closeBoard(hBoard);
-    trace("QAL_close(%d) = %d", hBoard, status);
-    return status;
+    return guarded<int32_t>("QAL_close", kQalFailed, [&] {
+        int32_t status = closeBoard(hBoard);
+        trace("QAL_close(%d) = %d", hBoard, status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_cleanup(void) {
-    int32_t status = closeAll();
-    trace("QAL_cleanup() = %d", status);
-    return status;
+    return guarded<int32_t>("QAL_cleanup", kQalFailed, [&] {
+        int32_t status = closeAll();
+        trace("QAL_cleanup() = %d", status);
+        return status;
+    });
 }
 
 /* Traced whenever the trace is on before or after the call: switching it
  * off writes its own line first. */
 QAL_EXPORT int32_t QAL_displayMode(int32_t mode) {
-    bool on = mode == QAL_DISPLAY_TRACE;
-    if (!on)
-        trace("QAL_displayMode(0x%X) = %d", unsigned(mode), kQalOk);
-    setTraceMode(mode);
-    if (on)
-        trace("QAL_displayMode(0x%X) = %d", unsigned(mode), kQalOk);
-    return kQalOk;
+    return guarded<int32_t>("QAL_displayMode", kQalFailed, [&] {
+        bool on = mode == QAL_DISPLAY_TRACE;
+        if (!on)
+            trace("QAL_displayMode(0x%X) = %d", unsigned(mode), kQalOk);
+        setTraceMode(mode);
+        if (on)
+            trace("QAL_displayMode(0x%X) = %d", unsigned(mode), kQalOk);
+        return kQalOk;
+    });
 }
 
 QAL_EXPORT int32_t QAL_getInfo(int32_t hBoard, BoardInfo *info) {
-    int32_t status = kQalBadArgument;
-    auto board = findBoard(hBoard);
-    if (!board) {
-        status = kQalBadHandle;
-    } else if (info && info->size >= QAL_BOARD_INFO_SIZE) {
-        fillBoardInfo(*board, *info);
-        status = kQalOk;
-    }
-    trace("QAL_getInfo(%d, %s) = %d", hBoard, traceArg(info, "info"), status);
-    return status;
+    return guarded<int32_t>("QAL_getInfo", kQalFailed, [&] {
+        int32_t status = kQalBadArgument;
+        auto board = findBoard(hBoard);
+        if (!board) {
+            status = kQalBadHandle;
+        } else if (info && info->size >= QAL_BOARD_INFO_SIZE) {
+            fillBoardInfo(*board, *info);
+            status = kQalOk;
+        }
+        trace("QAL_getInfo(%d, %s) = %d", hBoard, traceArg(info, "info"), status);
+        return status;
+    });
 }
 
 /* Unit 1 is the identification area; the board has no other unit. */
 QAL_EXPORT int32_t QAL_puRead(int32_t hBoard, int32_t unit, uint32_t offset, void *buf, uint32_t size) {
-    int32_t status = kQalBadArgument;
-    auto board = findBoard(hBoard);
-    if (!board) {
-        status = kQalBadHandle;
-    } else if (unit == 1 && (buf || !size)) {
-        readIdArea(*board, offset, static_cast<uint8_t *>(buf), size);
-        status = kQalOk;
-    }
-    trace("QAL_puRead(%d, %d, %u, %s, %u) = %d", hBoard, unit, offset, traceArg(buf, "buf"), size, status);
-    return status;
+    return guarded<int32_t>("QAL_puRead", kQalFailed, [&] {
+        int32_t status = kQalBadArgument;
+        auto board = findBoard(hBoard);
+        if (!board) {
+            status = kQalBadHandle;
+        } else if (unit == 1 && (buf || !size)) {
+            readIdArea(*board, offset, static_cast<uint8_t *>(buf), size);
+            status = kQalOk;
+        }
+        trace("QAL_puRead(%d, %d, %u, %s, %u) = %d", hBoard, unit, offset, traceArg(buf, "buf"), size, status);
+        return status;
+    });
 }
 
 QAL_EXPORT uint32_t QAL_peek(int32_t hBoard, int32_t node, uint32_t address) {
-    uint32_t value = kUnmappedWord;
-    if (auto board = findBoard(hBoard))
-        boardPeek(*board, node, address, value);
-    trace("QAL_peek(%d, %d, 0x%08X) = 0x%08X", hBoard, node, address, value);
-    return value;
+    return guarded<uint32_t>("QAL_peek", kUnmappedWord, [&] {
+        uint32_t value = kUnmappedWord;
+        if (auto board = findBoard(hBoard))
+            boardPeek(*board, node, address, value);
+        trace("QAL_peek(%d, %d, 0x%08X) = 0x%08X", hBoard, node, address, value);
+        return value;
+    });
 }
 
 QAL_EXPORT int32_t QAL_poke(int32_t hBoard, int32_t node, uint32_t address, uint32_t value) {
-    auto board = findBoard(hBoard);
-    int32_t status = board ? boardPoke(*board, node, address, value) : kQalBadHandle;
-    trace("QAL_poke(%d, %d, 0x%08X, 0x%08X) = %d", hBoard, node, address, value, status);
-    return status;
+    return guarded<int32_t>("QAL_poke", kQalFailed, [&] {
+        auto board = findBoard(hBoard);
+        int32_t status = board ? boardPoke(*board, node, address, value) : kQalBadHandle;
+        trace("QAL_poke(%d, %d, 0x%08X, 0x%08X) = %d", hBoard, node, address, value, status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_readRAM(int32_t hBoard, int32_t node, uint32_t address, void *buf, uint32_t count,
                                uint32_t elementSize) {
-    uint32_t words = 0;
-    auto board = findBoard(hBoard);
-    int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
-    if (status == kQalOk)
-        status = boardReadWords(*board, node, address, buf, words);
-    trace("QAL_readRAM(%d, %d, 0x%08X, %s, %u, %u) = %d", hBoard, node, address, traceArg(buf, "buf"), count,
-          elementSize, status);
-    return status;
+    return guarded<int32_t>("QAL_readRAM", kQalFailed, [&] {
+        uint32_t words = 0;
+        auto board = findBoard(hBoard);
+        int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
+        if (status == kQalOk)
+            status = boardReadWords(*board, node, address, buf, words);
+        trace("QAL_readRAM(%d, %d, 0x%08X, %s, %u, %u) = %d", hBoard, node, address, traceArg(buf, "buf"), count,
+              elementSize, status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_writeRAM(int32_t hBoard, int32_t node, uint32_t address, const void *buf, uint32_t count,
                                 uint32_t elementSize) {
-    uint32_t words = 0;
-    auto board = findBoard(hBoard);
-    int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
-    if (status == kQalOk)
-        status = boardWriteWords(*board, node, address, buf, words);
-    trace("QAL_writeRAM(%d, %d, 0x%08X, %s, %u, %u) = %d", hBoard, node, address, traceArg(buf, "buf"), count,
-          elementSize, status);
-    return status;
+    return guarded<int32_t>("QAL_writeRAM", kQalFailed, [&] {
+        uint32_t words = 0;
+        auto board = findBoard(hBoard);
+        int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
+        if (status == kQalOk)
+            status = boardWriteWords(*board, node, address, buf, words);
+        trace("QAL_writeRAM(%d, %d, 0x%08X, %s, %u, %u) = %d", hBoard, node, address, traceArg(buf, "buf"), count,
+              elementSize, status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_load(int32_t hBoard, int32_t node, const char *fileName, int32_t argc, char **argv) {
-    auto board = findBoard(hBoard);
-    int32_t status = board ? loadProgram(*board, node, fileName) : kQalBadHandle;
-    trace("QAL_load(%d, %d, %s, %d, %s) = %d", hBoard, node, quoted(fileName).c_str(), argc, traceArg(argv, "argv"),
-          status);
-    return status;
+    return guarded<int32_t>("QAL_load", kQalFailed, [&] {
+        auto board = findBoard(hBoard);
+        int32_t status = board ? loadProgram(*board, node, fileName) : kQalBadHandle;
+        trace("QAL_load(%d, %d, %s, %d, %s) = %d", hBoard, node, quoted(fileName).c_str(), argc, traceArg(argv, "argv"),
+              status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_start(int32_t hBoard, int32_t node) {
-    auto board = findBoard(hBoard);
-    int32_t status = board ? startNodes(*board, node) : kQalBadHandle;
-    trace("QAL_start(%d, %d) = %d", hBoard, node, status);
-    return status;
+    return guarded<int32_t>("QAL_start", kQalFailed, [&] {
+        auto board = findBoard(hBoard);
+        int32_t status = board ? startNodes(*board, node) : kQalBadHandle;
+        trace("QAL_start(%d, %d) = %d", hBoard, node, status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_reset(int32_t hBoard, int32_t node) {
-    auto board = findBoard(hBoard);
-    int32_t status = board ? resetNodes(*board, node) : kQalBadHandle;
-    trace("QAL_reset(%d, %d) = %d", hBoard, node, status);
-    return status;
+    return guarded<int32_t>("QAL_reset", kQalFailed, [&] {
+        auto board = findBoard(hBoard);
+        int32_t status = board ? resetNodes(*board, node) : kQalBadHandle;
+        trace("QAL_reset(%d, %d) = %d", hBoard, node, status);
+        return status;
+    });
 }
 
 /* The message size is in bytes. putMsg leaves it as it was; getMsg sets
  * it to the bytes received, 0 when none came. */
 QAL_EXPORT int32_t QAL_putMsg(int32_t hBoard, int32_t node, const void *buf, uint32_t *size, int32_t timeoutMs) {
-    auto board = findBoard(hBoard);
-    int32_t status = !board ? kQalBadHandle : !size ? kQalBadArgument : hostPutMsg(*board, node, buf, *size, timeoutMs);
-    trace("QAL_putMsg(%d, %d, %s, %u, %d) = %d", hBoard, node, traceArg(buf, "buf"), sizeArg(size), timeoutMs, status);
-    return status;
+    return guarded<int32_t>("QAL_putMsg", kQalFailed, [&] {
+        auto board = findBoard(hBoard);
+        int32_t status = !board  ? kQalBadHandle
+                         : !size ? kQalBadArgument
+                                 : hostPutMsg(*board, node, buf, *size, timeoutMs);
+        trace("QAL_putMsg(%d, %d, %s, %u, %d) = %d", hBoard, node, traceArg(buf, "buf"), sizeArg(size), timeoutMs,
+              status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_getMsg(int32_t hBoard, int32_t node, void *buf, uint32_t *size, int32_t timeoutMs) {
-    uint32_t wanted = sizeArg(size);
-    auto board = findBoard(hBoard);
-    int32_t status = kQalBadArgument;
-    if (!board) {
-        status = kQalBadHandle;
-        if (size)
-            *size = 0;
-    } else if (size) {
-        status = hostGetMsg(*board, node, buf, *size, timeoutMs);
-    }
-    trace("QAL_getMsg(%d, %d, %s, %u, %d) = %d", hBoard, node, traceArg(buf, "buf"), wanted, timeoutMs, status);
-    return status;
+    return guarded<int32_t>("QAL_getMsg", kQalFailed, [&] {
+        uint32_t wanted = sizeArg(size);
+        auto board = findBoard(hBoard);
+        int32_t status = kQalBadArgument;
+        if (!board) {
+            status = kQalBadHandle;
+            if (size)
+                *size = 0;
+        } else if (size) {
+            status = hostGetMsg(*board, node, buf, *size, timeoutMs);
+        }
+        trace("QAL_getMsg(%d, %d, %s, %u, %d) = %d", hBoard, node, traceArg(buf, "buf"), wanted, timeoutMs, status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_readDPRAM(int32_t hBoard, int32_t node, uint32_t offset, void *buf, uint32_t size) {
-    auto board = findBoard(hBoard);
-    int32_t status = board ? dpramRead(*board, node, offset, buf, size) : kQalBadHandle;
-    trace("QAL_readDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, status);
-    return status;
+    return guarded<int32_t>("QAL_readDPRAM", kQalFailed, [&] {
+        auto board = findBoard(hBoard);
+        int32_t status = board ? dpramRead(*board, node, offset, buf, size) : kQalBadHandle;
+        trace("QAL_readDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_writeDPRAM(int32_t hBoard, int32_t node, uint32_t offset, const void *buf, uint32_t size) {
-    auto board = findBoard(hBoard);
-    int32_t status = board ? dpramWrite(*board, node, offset, buf, size) : kQalBadHandle;
-    trace("QAL_writeDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, status);
-    return status;
+    return guarded<int32_t>("QAL_writeDPRAM", kQalFailed, [&] {
+        auto board = findBoard(hBoard);
+        int32_t status = board ? dpramWrite(*board, node, offset, buf, size) : kQalBadHandle;
+        trace("QAL_writeDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_readFIFO(int32_t hBoard, int32_t node, int32_t fifo, void *buf, uint32_t size,
                                 int32_t timeoutMs) {
-    auto board = findBoard(hBoard);
-    int32_t status = board ? hostReadFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
-    trace("QAL_readFIFO(%d, %d, %d, %s, %u, %d) = %d", hBoard, node, fifo, traceArg(buf, "buf"), size, timeoutMs,
-          status);
-    return status;
+    return guarded<int32_t>("QAL_readFIFO", kQalFailed, [&] {
+        auto board = findBoard(hBoard);
+        int32_t status = board ? hostReadFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
+        trace("QAL_readFIFO(%d, %d, %d, %s, %u, %d) = %d", hBoard, node, fifo, traceArg(buf, "buf"), size, timeoutMs,
+              status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_writeFIFO(int32_t hBoard, int32_t node, int32_t fifo, const void *buf, uint32_t size,
                                  int32_t timeoutMs) {
-    auto board = findBoard(hBoard);
-    int32_t status = board ? hostWriteFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
-    trace("QAL_writeFIFO(%d, %d, %d, %s, %u, %d) = %d", hBoard, node, fifo, traceArg(buf, "buf"), size, timeoutMs,
-          status);
-    return status;
+    return guarded<int32_t>("QAL_writeFIFO", kQalFailed, [&] {
+        auto board = findBoard(hBoard);
+        int32_t status = board ? hostWriteFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
+        trace("QAL_writeFIFO(%d, %d, %d, %s, %u, %d) = %d", hBoard, node, fifo, traceArg(buf, "buf"), size, timeoutMs,
+              status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_signalSend(int32_t hBoard, int32_t node, int32_t signal) {
-    auto board = findBoard(hBoard);
-    int32_t status = board ? hostSendSignal(*board, node, signal) : kQalBadHandle;
-    trace("QAL_signalSend(%d, %d, %d) = %d", hBoard, node, signal, status);
-    return status;
+    return guarded<int32_t>("QAL_signalSend", kQalFailed, [&] {
+        auto board = findBoard(hBoard);
+        int32_t status = board ? hostSendSignal(*board, node, signal) : kQalBadHandle;
+        trace("QAL_signalSend(%d, %d, %d) = %d", hBoard, node, signal, status);
+        return status;
+    });
 }
 
 /* flags has no meaning on this board. */
 QAL_EXPORT int32_t QAL_signalGrab(int32_t hBoard, int32_t node, int32_t signal, int32_t flags, int32_t timeoutMs) {
-    auto board = findBoard(hBoard);
-    int32_t status = board ? hostGrabSignal(*board, node, signal, timeoutMs) : kQalBadHandle;
-    trace("QAL_signalGrab(%d, %d, %d, %d, %d) = %d", hBoard, node, signal, flags, timeoutMs, status);
-    return status;
+    return guarded<int32_t>("QAL_signalGrab", kQalFailed, [&] {
+        auto board = findBoard(hBoard);
+        int32_t status = board ? hostGrabSignal(*board, node, signal, timeoutMs) : kQalBadHandle;
+        trace("QAL_signalGrab(%d, %d, %d, %d, %d) = %d", hBoard, node, signal, flags, timeoutMs, status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_signalIack(int32_t hBoard, int32_t node, int32_t signal) {
-    auto board = findBoard(hBoard);
-    int32_t status = board ? hostAckSignal(*board, node, signal) : kQalBadHandle;
-    trace("QAL_signalIack(%d, %d, %d) = %d", hBoard, node, signal, status);
-    return status;
+    return guarded<int32_t>("QAL_signalIack", kQalFailed, [&] {
+        auto board = findBoard(hBoard);
+        int32_t status = board ? hostAckSignal(*board, node, signal) : kQalBadHandle;
+        trace("QAL_signalIack(%d, %d, %d) = %d", hBoard, node, signal, status);
+        return status;
+    });
 }
 
 /* Unit 1 has one service, the DMA stream. */
 QAL_EXPORT int32_t QAL_serviceList(int32_t hBoard, int32_t unit, ServiceEntry *list, int32_t maxEntries,
                                    int32_t *count) {
-    int32_t status = listServices(hBoard, unit, list, maxEntries, count);
-    trace("QAL_serviceList(%d, %d, %s, %d, %s) = %d", hBoard, unit, traceArg(list, "list"), maxEntries,
-          traceArg(count, "count"), status);
-    return status;
+    return guarded<int32_t>("QAL_serviceList", kQalFailed, [&] {
+        int32_t status = listServices(hBoard, unit, list, maxEntries, count);
+        trace("QAL_serviceList(%d, %d, %s, %d, %s) = %d", hBoard, unit, traceArg(list, "list"), maxEntries,
+              traceArg(count, "count"), status);
+        return status;
+    });
 }
 
 /* A second capture while the service is held is refused at once; the
  * timeout is not used. */
 QAL_EXPORT int32_t QAL_capture(int32_t hBoard, int32_t unit, int32_t *mode, const char *serviceName,
                                int32_t timeoutMs) {
-    int32_t status = captureService(hBoard, unit, mode, serviceName);
-    trace("QAL_capture(%d, %d, %s, %s, %d) = %d", hBoard, unit, traceArg(mode, "mode"), quoted(serviceName).c_str(),
-          timeoutMs, status);
-    return status;
+    return guarded<int32_t>("QAL_capture", kQalFailed, [&] {
+        int32_t status = captureService(hBoard, unit, mode, serviceName);
+        trace("QAL_capture(%d, %d, %s, %s, %d) = %d", hBoard, unit, traceArg(mode, "mode"), quoted(serviceName).c_str(),
+              timeoutMs, status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_ctrl(int32_t hService, int32_t unit, int32_t code, void *arg) {
-    auto board = findService(hService);
-    int32_t status = !board ? kQalBadHandle : unit != 1 ? kQalBadArgument : streamCtrl(*board, hService, code, arg);
-    trace("QAL_ctrl(%d, %d, 0x%X, %s) = %d", hService, unit, unsigned(code), traceArg(arg, "arg"), status);
-    return status;
+    return guarded<int32_t>("QAL_ctrl", kQalFailed, [&] {
+        auto board = findService(hService);
+        int32_t status = !board ? kQalBadHandle : unit != 1 ? kQalBadArgument : streamCtrl(*board, hService, code, arg);
+        trace("QAL_ctrl(%d, %d, 0x%X, %s) = %d", hService, unit, unsigned(code), traceArg(arg, "arg"), status);
+        return status;
+    });
 }
 
 QAL_EXPORT int32_t QAL_release(int32_t hService, int32_t unit) {
-    int32_t status = releaseService(hService, unit);
-    trace("QAL_release(%d, %d) = %d", hService, unit, status);
-    return status;
+    return guarded<int32_t>("QAL_release", kQalFailed, [&] {
+        int32_t status = releaseService(hService, unit);
+        trace("QAL_release(%d, %d) = %d", hService, unit, status);
+        return status;
+    });
 }

@@ -6,7 +6,9 @@
 #include "channels.h"
 
 #include <cstring>
-#include <system_error>
+#include <exception>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -44,7 +46,9 @@ void freeBlocks(VirtualBoard &b, std::unique_lock<std::mutex> &lk) {
 }
 
 /* Sets up the blocks; the size is rounded up to whole words. In observer
- * mode the other client's stream begins to fill them at once. */
+ * mode the other client's stream begins to fill them at once. Up to
+ * 16 x 16 MB of host memory: the blocks are made aside first, so a host
+ * that has not that much leaves the service as it was, with none. */
 int32_t allocBlocks(VirtualBoard &b, StreamBufferSetup *setup) {
     StreamService &s = b.stream;
     if (!setup || !setup->blockAddrs || setup->direction != 1 || setup->blockCount < 1 ||
@@ -52,16 +56,19 @@ int32_t allocBlocks(VirtualBoard &b, StreamBufferSetup *setup) {
         return kQalBadArgument;
     if (!s.block.empty())
         return kQalRefused;
-    s.blockBytes = (setup->blockSize + 3) / 4 * 4;
-    s.block.assign(setup->blockCount, std::vector<uint32_t>(s.blockBytes / 4));
+    uint32_t blockBytes = (setup->blockSize + 3) / 4 * 4;
+    std::vector<std::vector<uint32_t>> blocks(setup->blockCount, std::vector<uint32_t>(blockBytes / 4));
+    s.block = std::move(blocks);
+    s.blockBytes = blockBytes;
     for (uint32_t i = 0; i < setup->blockCount; ++i)
         setup->blockAddrs[i] = s.block[i].data();
     setup->blockSize = s.blockBytes;
     if (s.mode == QAL_CAPTURE_SHARED) {
         try {
             s.otherClient = std::thread(runOtherClient, &b);
-        } catch (const std::system_error &) {
+        } catch (const std::exception &) {
             s.block.clear();
+            s.blockBytes = 0;
             return kQalFailed;
         }
         s.running = true;

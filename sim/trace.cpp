@@ -7,8 +7,10 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
-#include <string>
+#include <memory>
+#include <new>
 
 namespace {
 std::atomic<bool> tracing{false};
@@ -17,30 +19,36 @@ std::atomic<bool> tracing{false};
 void setTraceMode(int32_t mode) { tracing = mode == QAL_DISPLAY_TRACE; }
 
 /* The line is formatted first and written with one fwrite, so lines of
- * two threads never interleave (the stream's lock covers one call). */
+ * two threads never interleave (the stream's lock covers one call). A
+ * line too long for the stack buffer that finds no memory for itself is
+ * written cut: the trace never fails the call it traces. */
 void trace(const char *format, ...) {
     if (!tracing)
         return;
     char small[256];
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(small, sizeof small, format, args);
+    int n = std::vsnprintf(small, sizeof small - 1, format, args);
     va_end(args);
     if (n < 0)
         return;
 
-    std::string line;
-    if (size_t(n) < sizeof small) {
-        line.assign(small, size_t(n));
-    } else {
-        line.resize(size_t(n) + 1);
-        va_start(args, format);
-        std::vsnprintf(&line[0], line.size(), format, args);
-        va_end(args);
-        line.resize(size_t(n));
+    size_t length = size_t(n);
+    char *line = small;
+    std::unique_ptr<char[]> large;
+    if (length >= sizeof small - 1) {
+        large.reset(new (std::nothrow) char[length + 2]);
+        if (large) {
+            line = large.get();
+            va_start(args, format);
+            std::vsnprintf(line, length + 1, format, args);
+            va_end(args);
+        } else {
+            length = sizeof small - 2;
+        }
     }
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    line[length] = '\n';
+    std::fwrite(line, 1, length + 1, stderr);
     std::fflush(stderr);
 }
 
