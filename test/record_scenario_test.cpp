@@ -9,10 +9,10 @@
 #include <libxml/xmlschemas.h>
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <csignal>
 #include <filesystem>
 #include <map>
-#include <regex>
 
 namespace {
 
@@ -161,10 +161,22 @@ const std::string kFull = "[HOST START]\nCHECK=1\n[HOST END]\n[HSTREAM START]\nC
 // Every figure the console printed before " MB/c", in order.
 std::vector<std::string> consoleRates(const std::string &console) {
     std::vector<std::string> rates;
-    std::regex rate("(?:  |- )([0-9.]+|inf) MB/c");
-    for (auto it = std::sregex_iterator(console.begin(), console.end(), rate); it != std::sregex_iterator(); ++it)
-        rates.push_back((*it)[1]);
+    for (std::size_t end = console.find(" MB/c"); end != std::string::npos; end = console.find(" MB/c", end + 1)) {
+        std::size_t start = console.find_last_of(' ', end - 1) + 1;
+        rates.push_back(console.substr(start, end - start));
+    }
     return rates;
+}
+
+// Whether `text` has the shape of `pattern`, where 9 stands for any digit
+// and every other character for itself.
+bool shaped(const std::string &text, const std::string &pattern) {
+    if (text.size() != pattern.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (pattern[i] == '9' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != pattern[i])
+            return false;
+    return true;
 }
 
 TEST_F(Record, HealthyRunMatchesWhatTheConsoleShowed) {
@@ -176,8 +188,8 @@ TEST_F(Record, HealthyRunMatchesWhatTheConsoleShowed) {
     EXPECT_EQ(json_["outcome"], "passed");
     EXPECT_EQ(json_["errorCount"], 0);
     EXPECT_EQ(json_["findingCount"], 0);
-    EXPECT_TRUE(std::regex_match(json_["start"].get<std::string>(),
-                                 std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d")));
+    std::string start = json_["start"];
+    EXPECT_TRUE(shaped(start, "9999-99-99T99:99:99+99:99") || shaped(start, "9999-99-99T99:99:99-99:99")) << start;
     EXPECT_GE(json_["durationMs"].get<long>(), 0);
 
     // The board as the description printed it.
@@ -242,7 +254,7 @@ TEST_F(Record, HealthyRunMatchesWhatTheConsoleShowed) {
     EXPECT_EQ(junit_.properties.at("model"), "ZORVANTIK");
     EXPECT_EQ(junit_.properties.at("version"), "1.0");
     EXPECT_EQ(junit_.properties.at("fpgaVersion"), "1.4.2");
-    EXPECT_TRUE(std::regex_match(junit_.suite.at("timestamp"), std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d")));
+    EXPECT_TRUE(shaped(junit_.suite.at("timestamp"), "9999-99-99T99:99:99")) << junit_.suite.at("timestamp");
     ASSERT_NE(testcase("FFTTIME", "FFT P3"), nullptr);
     EXPECT_EQ(testcase("FFTTIME", "FFT P3")->outcome, "passed");
 }
