@@ -12,7 +12,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <regex>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -51,10 +50,14 @@ const std::string kSuccess = "\n+++++ ТЕСТИРОВАНИЕ ЗАВЕРШЕН�
 std::string projectVersion() {
     std::ifstream in(std::string(ZT_STATION_TEMPLATE) + "/../CMakeLists.txt");
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::smatch m;
-    if (!std::regex_search(text, m, std::regex(R"(project\s*\(\s*zorvantik-test\s+VERSION\s+([0-9.]+))")))
+    // project(zorvantik-test VERSION 1.0.0 ...): the word after VERSION.
+    std::size_t project = text.find("project(zorvantik-test");
+    std::size_t version = project == std::string::npos ? project : text.find("VERSION", project);
+    if (version == std::string::npos)
         return "(no project version in CMakeLists.txt)";
-    return m[1];
+    std::size_t start = text.find_first_not_of(" \t", version + 7);
+    std::size_t end = text.find_first_not_of("0123456789.", start);
+    return text.substr(start, end - start);
 }
 
 // Everything of a directory that a run could change: every entry's
