@@ -235,8 +235,23 @@ void streamWordCount(uint32_t *words, size_t count, uint64_t wordsBefore) {
         words[i] = uint32_t(wordsBefore + i);
 }
 
+/* Blocks a close takes away. Their addresses are the host's: a close
+ * from another thread (the program's interrupt key) may come while the
+ * host still reads the newest block, as it does between queries without
+ * any call. So their memory stays until the process ends; only the
+ * holder's own free or release gives blocks back. */
+static void retireBlocks(StreamService &s) {
+    static std::mutex retiredLock;
+    static auto *retired = new std::vector<std::vector<std::vector<uint32_t>>>;
+    std::lock_guard<std::mutex> guard(retiredLock);
+    retired->push_back(std::move(s.block));
+    s.block.clear();
+}
+
 void shutdownStream(VirtualBoard &b) {
     std::unique_lock<std::mutex> lk(b.lock);
+    if (!b.stream.block.empty())
+        retireBlocks(b.stream);
     freeBlocks(b, lk);
     b.stream.holder = 0;
 }

@@ -152,6 +152,25 @@ TEST_F(ProcessEnd, CtrlCWhileTheConsoleCannotBeWritten) {
     EXPECT_TRUE(whole) << log.substr(log.size() > 80 ? log.size() - 80 : 0);
 }
 
+// Ctrl-C while the stream test reads its blocks between queries: the
+// close on the interrupt thread must not take the blocks' memory from
+// under the host (a sanitizer build sees any read of freed memory).
+TEST_F(ProcessEnd, CtrlCDuringTheStreamTestEndsItCleanly) {
+    station_.write("check1.cfg", selecting({"HSTREAM"}));
+    station_.write("virtual-board.ini", "[board 1]\np1_sdram_chips = 0, 0, 0, 0\nstream_mbps = 64\n");
+    for (int delayMs : {50, 300, 700}) {
+        Process program(station_.path(), {});
+        ASSERT_TRUE(program.waitForOutput(toCp866("Состояние: ")));
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        program.signal(SIGINT);
+        RunResult r = program.finish(20, false);
+        EXPECT_EQ(r.status, 255) << delayMs << " ms: " << r.err;
+        EXPECT_EQ(r.err, "") << delayMs << " ms";
+        auto record = nlohmann::json::parse(station_.read("result1.json"), nullptr, false);
+        EXPECT_EQ(record["outcome"], "interrupted") << delayMs << " ms";
+    }
+}
+
 // A console that went away ends no test and loses nothing of the logs.
 TEST_F(ProcessEnd, ConsoleThatGoesAwayLeavesTheRunToItsVerdict) {
     station_.write("check1.cfg", selecting({"HOST", "INTLINKS", "FFTTIME"}));
