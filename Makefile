@@ -5,6 +5,8 @@
 # and, for CI and porting:
 #   make bench     the benchmarks (unpaced virtual board against memcpy)
 #   make asan      the test suite built with AddressSanitizer and UBSan
+#   make tsan      the test suite built with ThreadSanitizer
+#   make fuzz      each fuzzing target of test/fuzz for FUZZ_SECONDS seconds
 #   make windows   cross-compile for Windows with MinGW-w64 (build-windows/);
 #                  QAL_LIBRARY=... links a real board's adapter instead of
 #                  the virtual board
@@ -21,6 +23,9 @@ ARGS     ?=
 QAL_LIBRARY   ?=
 BENCH_BUILD   ?= build-bench
 WINDOWS_BUILD ?= build-windows
+FUZZ_BUILD    ?= build-fuzz
+FUZZ_SECONDS  ?= 60
+TSAN_BUILD    ?= build-tsan
 
 # The board-access library as CMake options: the virtual board, or the
 # adapter QAL_LIBRARY names. Both are always passed, so a build directory
@@ -31,7 +36,7 @@ else
 QAL_OPTIONS := -DZT_BUILD_SIM=OFF -DZT_QAL_LIBRARY=$(abspath $(QAL_LIBRARY))
 endif
 
-.PHONY: all build run test bench asan windows install bench-build bench-install need-qal-library clean
+.PHONY: all build run test bench asan tsan fuzz windows install bench-build bench-install need-qal-library clean
 
 all: build
 
@@ -55,6 +60,23 @@ bench: build
 asan:
 	$(MAKE) test BUILD=build-asan CMAKE_ARGS="-DZT_SANITIZE=ON -DZT_BUILD_BENCH=OFF"
 
+# The suite with g++ -fsanitize=thread: a report ends the binary that sees
+# it with status 66, so its test fails. The program runs several times
+# slower, so the tests' waits for it are stretched.
+TSAN_CMAKE := -DZT_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS=-fsanitize=thread \
+              -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread
+tsan:
+	$(MAKE) build BUILD=$(TSAN_BUILD) CMAKE_ARGS="$(TSAN_CMAKE)"
+	cd $(TSAN_BUILD) && ZT_TEST_TIME_SCALE=4 \
+	    TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 $(TSAN_OPTIONS)" \
+	    ctest --output-on-failure -j $(JOBS)
+
+# Each fuzzing target of test/fuzz (clang++ and libFuzzer, a build of its
+# own) for FUZZ_SECONDS seconds; a crash, leak or hang fails, and its
+# reproducer stays in $(FUZZ_BUILD)/artifacts/<target>/.
+fuzz:
+	JOBS=$(JOBS) test/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 windows:
 	cmake -S . -B $(WINDOWS_BUILD) -G "$(GENERATOR)" \
 	    -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake -DZT_BUILD_TESTS=OFF -DZT_BUILD_BENCH=OFF \
@@ -77,4 +99,4 @@ bench-install: bench-build
 	cmake --install $(BENCH_BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf build build-asan build-windows build-bench
+	rm -rf build build-asan build-windows build-bench $(FUZZ_BUILD) $(TSAN_BUILD)

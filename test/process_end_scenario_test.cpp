@@ -84,7 +84,7 @@ public:
     // True once the console pipe is full: it holds bytes unread and takes
     // no more, so the program sits in a console write.
     bool waitUntilConsoleIsFull(double seconds) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * testTimeScale());
         int last = -1;
         while (std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -100,7 +100,7 @@ public:
     // The exit status, or -1 when the program had not ended after
     // `seconds` (it is then killed).
     int wait(double seconds) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * testTimeScale());
         int status = 0;
         while (waitpid(pid_, &status, WNOHANG) == 0) {
             if (std::chrono::steady_clock::now() > deadline)

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -117,8 +118,14 @@ bool Process::pump(int timeoutMs) {
     return true;
 }
 
+double testTimeScale() {
+    const char *scale = std::getenv("ZT_TEST_TIME_SCALE");
+    double value = scale ? std::atof(scale) : 0.0;
+    return value >= 1.0 ? value : 1.0;
+}
+
 bool Process::waitForOutput(const std::string &needle, double seconds, int times) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * testTimeScale());
     auto found = [&] {
         int n = 0;
         for (std::size_t at = result_.out.find(needle); at != std::string::npos; at = result_.out.find(needle, at + 1))
@@ -135,7 +142,7 @@ bool Process::waitForOutput(const std::string &needle, double seconds, int times
 RunResult Process::finish(double seconds, bool endInput) {
     if (endInput)
         closeInput();
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * testTimeScale());
     bool killed = false;
     while (pump(50)) {
         if (!killed && std::chrono::steady_clock::now() > deadline) {

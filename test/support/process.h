@@ -13,6 +13,11 @@ struct RunResult {
     int status = -1; // exit status, or 128 + signal when killed
 };
 
+// How much longer than usual the program may take: ZT_TEST_TIME_SCALE from
+// the environment (a sanitizer build sets it), 1 without. Every wait for
+// the program is that many times its stated seconds.
+double testTimeScale();
+
 // A running program whose stdin stays open until closeInput().
 class Process {
 public:

@@ -131,7 +131,7 @@ public:
 
     // Waits until the terminal has shown `needle`; false after `seconds`.
     bool waitForOutput(const std::string &needle, double seconds = 20) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * testTimeScale());
         while (result_.out.find(needle) == std::string::npos) {
             if (std::chrono::steady_clock::now() > deadline || !pump(50))
                 return result_.out.find(needle) != std::string::npos;
@@ -151,7 +151,7 @@ public:
     // the terminal's bytes.
     RunResult finish(double seconds = 60) {
         closeFd(in_);
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * testTimeScale());
         bool killed = false;
         while (pump(50)) {
             if (!killed && std::chrono::steady_clock::now() > deadline) {
