@@ -52,7 +52,6 @@ const TestStep kLaterSteps[] = {
     {"EXTLINKS", "\n!ТЕСТ ВНЕШНИХ ЛИНКОВ ПРОПУЩЕН", externalLinksTest, nullptr},
 };
 
-
 bool isSelected(const TestStep &step) {
     return step.key == nullptr || isTestSkipped(step.key, static_cast<int>(std::strlen(step.key))) == 0;
 }
