@@ -5,30 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <iconv.h>
 #include <stdexcept>
 
 namespace {
 
 std::string byteString(unsigned char c) { return std::string(1, static_cast<char>(c)); }
-
-// UTF-8 text in `codePage`, by the C library's iconv; throws when the code
-// page lacks a character.
-std::string toCodePage(const std::string &utf8, const char *codePage) {
-    iconv_t cd = iconv_open(codePage, "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        throw std::runtime_error(std::string("iconv cannot convert to ") + codePage);
-    std::string out(utf8.size() * 4 + 16, '\0');
-    char *in = const_cast<char *>(utf8.data());
-    std::size_t inLeft = utf8.size(), outLeft = out.size();
-    char *o = &out[0];
-    std::size_t rc = iconv(cd, &in, &inLeft, &o, &outLeft);
-    iconv_close(cd);
-    if (rc == static_cast<std::size_t>(-1))
-        throw std::runtime_error("not in " + std::string(codePage) + ": " + utf8);
-    out.resize(out.size() - outLeft);
-    return out;
-}
 
 TEST(Cp866Table, AsciiPassesUnchanged) {
     for (int c = 0; c < 0x80; ++c)

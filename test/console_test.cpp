@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <iconv.h>
 
 namespace {
 
@@ -21,23 +20,6 @@ const std::string kPromptBlanked = "\nНажмите любую клавишу\r
 const std::string kNothingSelected = "[HOST START]\nCHECK=0\n[HSTREAM START]\nCHECK=0\n[INTERRUPTS START]\nCHECK=0\n"
                                      "[INTLINKS START]\nCHECK=0\n[CLASTER START]\nCHECK=0\n[FFTTIME START]\nCHECK=0\n"
                                      "[EXTLINKS START]\nCHECK=0\n";
-
-// UTF-8 text in `codePage`, by the C library's iconv.
-std::string inCodePage(const std::string &utf8, const char *codePage) {
-    iconv_t cd = iconv_open(codePage, "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        throw std::runtime_error(std::string("iconv cannot convert to ") + codePage);
-    std::string out(utf8.size() * 4 + 16, '\0');
-    char *in = const_cast<char *>(utf8.data());
-    std::size_t inLeft = utf8.size(), outLeft = out.size();
-    char *o = &out[0];
-    std::size_t rc = iconv(cd, &in, &inLeft, &o, &outLeft);
-    iconv_close(cd);
-    if (rc == static_cast<std::size_t>(-1))
-        throw std::runtime_error("not in " + std::string(codePage) + ": " + utf8);
-    out.resize(out.size() - outLeft);
-    return out;
-}
 
 // One terminal's locale: how to make it and what the console must be
 // written in there.
@@ -90,9 +72,9 @@ TEST_P(TerminalConsole, ShowsTheRunInTheCodePageTheLocaleCalls) {
     RunResult shown = terminal.finish();
     EXPECT_EQ(shown.status, 0);
     EXPECT_EQ(shown.err, "");
-    const std::string expected = inCodePage(consoleText(piped.out) + "\n", locale.shownIn);
+    const std::string expected = toCodePage(consoleText(piped.out) + "\n", locale.shownIn);
     EXPECT_EQ(shown.out, expected) << "as UTF-8:\n" << fromCodePage(shown.out, locale.shownIn);
-    EXPECT_NE(shown.out.find(inCodePage("Т Е С Т   М О Д У Л Я", locale.shownIn)), std::string::npos);
+    EXPECT_NE(shown.out.find(toCodePage("Т Е С Т   М О Д У Л Я", locale.shownIn)), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -118,11 +100,11 @@ TEST(TerminalLocaleFromLang, LangAloneChoosesTheCodePage) {
     TerminalSetup setup;
     setup.env = {{"LOCPATH", locales.dir()}, {"LANG", "ru_RU.KOI8-R"}};
     TerminalProcess terminal(station.path(), {}, setup);
-    ASSERT_TRUE(terminal.waitForOutput(inCodePage("Нажмите любую клавишу", "KOI8-R")));
+    ASSERT_TRUE(terminal.waitForOutput(toCodePage("Нажмите любую клавишу", "KOI8-R")));
     terminal.type("x");
     RunResult r = terminal.finish();
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, inCodePage("\n### ОШИБКА: Не могу открыть модуль." + kPromptBlanked + "\n", "KOI8-R"));
+    EXPECT_EQ(r.out, toCodePage("\n### ОШИБКА: Не могу открыть модуль." + kPromptBlanked + "\n", "KOI8-R"));
 }
 
 // The line break at the end: only at a terminal, only when the last text

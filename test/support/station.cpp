@@ -73,6 +73,8 @@ std::string convert(const std::string &text, const char *to, const char *from) {
 
 } // namespace
 
+std::string toCodePage(const std::string &utf8, const char *codePage) { return convert(utf8, codePage, "UTF-8"); }
+
 std::string toCp866(const std::string &utf8) { return convert(utf8, "CP866", "UTF-8"); }
 
 std::string toCp1251(const std::string &utf8) { return convert(utf8, "CP1251", "UTF-8"); }

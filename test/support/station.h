@@ -29,6 +29,7 @@ private:
 // The UTF-8 text as the console shows it (code page 866) and as the logs
 // hold it (Windows-1251, every "\n" as CR LF). Converted with the C
 // library's iconv, independently of the program's own tables.
+std::string toCodePage(const std::string &utf8, const char *codePage); // throws when it lacks a character
 std::string toCp866(const std::string &utf8);
 std::string toCp1251(const std::string &utf8);
 std::string asLog(const std::string &utf8);
