@@ -86,6 +86,8 @@ constexpr char kDead[] = "dead";
 constexpr char kToDspDead[] = "to_dsp_dead";
 constexpr char kRefused[] = "refused";
 constexpr char kPlugged[] = "plugged";
+constexpr char kFast[] = "fast";
+constexpr char kRecorded[] = "recorded";
 constexpr char kUnplugged[] = "unplugged";
 
 constexpr uint32_t kMaxMBps = 100000;
@@ -454,6 +456,16 @@ bool setStreamMode(const std::string &value, BoardConfig &cfg, std::string &want
     return true;
 }
 
+/* The trace file a board replays; any name, read at QAL_open. */
+bool setReplay(const std::string &value, BoardConfig &cfg, std::string &wants) {
+    if (value.empty()) {
+        wants = "a trace file";
+        return false;
+    }
+    cfg.replay = value;
+    return true;
+}
+
 bool setInit(const std::string &value, LibraryConfig &cfg, std::string &wants) {
     std::string v = lower(value);
     if (v != "ok" && v != "fail") {
@@ -513,6 +525,8 @@ const Key<BoardConfig> kBoardKeys[] = {
     {"messages_mbps", setPace<kPaceMessages>},
     {"stream_mbps", setPace<kPaceStream>},
 };
+    {"replay", setReplay},
+    {"replay_timing", setHealth<&BoardConfig::replayFast, kFast, kRecorded>},
 
 const Key<LibraryConfig> kLibraryKeys[] = {
     {"init", setInit},

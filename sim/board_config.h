@@ -163,6 +163,10 @@ struct BoardConfig {
 
 /* Section [library]. */
 struct LibraryConfig {
+
+    /* replay of a recorded board (replay.h, docs/replay.md) */
+    std::string replay;     /* "replay": trace file the board answers from; empty = simulate */
+    bool replayFast = true; /* "replay_timing" fast/recorded: recorded = each call takes as long as it did */
     bool initOk = true; /* "init" ok/fail: fail = QAL_init returns a failure */
 };
 

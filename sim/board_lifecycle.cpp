@@ -8,6 +8,7 @@
 #include "id_area.h"
 #include "links.h"
 #include "nodes.h"
+#include "replay.h"
 #include "stream.h"
 
 std::shared_ptr<VirtualBoard> makeBoard(int32_t number, const BoardConfig &cfg) {
@@ -32,6 +33,8 @@ void shutdownBoard(VirtualBoard &b) {
             n.stop = true;
         wakeAll(b);
     }
+    if (b.replay)
+        closeReplay(*b.replay);
     shutdownStream(b);
     stopAllNodes(b);
 }

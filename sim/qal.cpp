@@ -26,6 +26,7 @@
 #include "nodes.h"
 #include "qal.h"
 #include "qal_export.h"
+#include "replay.h"
 #include "stream.h"
 #include "trace.h"
 #include "virtual_board.h"
@@ -130,8 +131,13 @@ int32_t openBoard(int32_t number) {
     BoardConfig cfg = boardConfig(file, number);
     if (!cfg.present)
         return 0;
+    std::shared_ptr<Replay> replay;
+    if (!cfg.replay.empty() && !(replay = openReplay(cfg, number)))
+        return 0;
+    auto board = makeBoard(number, cfg);
+    board->replay = std::move(replay);
     int32_t handle = ++lib.lastHandle;
-    lib.boards[handle] = makeBoard(number, cfg);
+    lib.boards[handle] = std::move(board);
     return handle;
 }
 
@@ -236,6 +242,36 @@ int32_t listServices(int32_t hBoard, int32_t unit, ServiceEntry *list, int32_t m
     return kQalOk;
 }
 
+/* The trace a board answers from instead of simulating (replay.h), or
+ * null. */
+std::shared_ptr<Replay> replayOf(const std::shared_ptr<VirtualBoard> &board) { return board ? board->replay : nullptr; }
+
+/* A replayed capture: the trace's service handle gets one of this
+ * library's, which the program then uses. */
+int32_t captureReplayed(const std::shared_ptr<VirtualBoard> &board, int32_t hBoard, int32_t unit, int32_t *mode,
+                        const char *name, int32_t timeoutMs) {
+    int32_t recorded =
+        replayAnswer(*board->replay, qtrace::ioCapture(hBoard, unit, mode, name, timeoutMs), kQalBadHandle);
+    if (recorded <= 0)
+        return recorded;
+    Library &lib = library();
+    std::lock_guard<std::mutex> guard(lib.lock);
+    int32_t handle = ++lib.lastService;
+    lib.services[handle] = board;
+    replayService(*board->replay, handle, recorded);
+    return handle;
+}
+
+int32_t releaseReplayed(Replay &replay, int32_t hService, int32_t unit) {
+    int32_t status = replayAnswer(replay, qtrace::ioRelease(hService, unit), kQalBadHandle);
+    if (status >= 0) {
+        Library &lib = library();
+        std::lock_guard<std::mutex> guard(lib.lock);
+        lib.services.erase(hService);
+    }
+    return status;
+}
+
 } // namespace
 
 QAL_EXPORT int32_t QAL_init(int32_t reserved1, int32_t reserved2) {
@@ -258,6 +294,11 @@ QAL_EXPORT int32_t QAL_open(int32_t boardNumber, int32_t reserved1, int32_t rese
 
 QAL_EXPORT int32_t QAL_close(int32_t hBoard) {
     return guarded<int32_t>("QAL_close", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard))) {
+            int32_t status = replayAnswer(*r, qtrace::ioClose(hBoard), kQalBadHandle);
+            closeBoard(hBoard);
+            return status;
+        }
         int32_t status = closeBoard(hBoard);
         trace("QAL_close(%d) = %d", hBoard, status);
         return status;
@@ -288,6 +329,8 @@ QAL_EXPORT int32_t QAL_displayMode(int32_t mode) {
 
 QAL_EXPORT int32_t QAL_getInfo(int32_t hBoard, BoardInfo *info) {
     return guarded<int32_t>("QAL_getInfo", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioGetInfo(hBoard, info), kQalBadHandle);
         int32_t status = kQalBadArgument;
         auto board = findBoard(hBoard);
         if (!board) {
@@ -304,6 +347,8 @@ QAL_EXPORT int32_t QAL_getInfo(int32_t hBoard, BoardInfo *info) {
 /* Unit 1 is the identification area; the board has no other unit. */
 QAL_EXPORT int32_t QAL_puRead(int32_t hBoard, int32_t unit, uint32_t offset, void *buf, uint32_t size) {
     return guarded<int32_t>("QAL_puRead", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioPuRead(hBoard, unit, offset, buf, size), kQalBadHandle);
         int32_t status = kQalBadArgument;
         auto board = findBoard(hBoard);
         if (!board) {
@@ -319,6 +364,8 @@ QAL_EXPORT int32_t QAL_puRead(int32_t hBoard, int32_t unit, uint32_t offset, voi
 
 QAL_EXPORT uint32_t QAL_peek(int32_t hBoard, int32_t node, uint32_t address) {
     return guarded<uint32_t>("QAL_peek", kUnmappedWord, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return uint32_t(replayAnswer(*r, qtrace::ioPeek(hBoard, node, address), int32_t(kUnmappedWord)));
         uint32_t value = kUnmappedWord;
         if (auto board = findBoard(hBoard))
             boardPeek(*board, node, address, value);
@@ -329,6 +376,8 @@ QAL_EXPORT uint32_t QAL_peek(int32_t hBoard, int32_t node, uint32_t address) {
 
 QAL_EXPORT int32_t QAL_poke(int32_t hBoard, int32_t node, uint32_t address, uint32_t value) {
     return guarded<int32_t>("QAL_poke", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioPoke(hBoard, node, address, value), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? boardPoke(*board, node, address, value) : kQalBadHandle;
         trace("QAL_poke(%d, %d, 0x%08X, 0x%08X) = %d", hBoard, node, address, value, status);
@@ -339,6 +388,8 @@ QAL_EXPORT int32_t QAL_poke(int32_t hBoard, int32_t node, uint32_t address, uint
 QAL_EXPORT int32_t QAL_readRAM(int32_t hBoard, int32_t node, uint32_t address, void *buf, uint32_t count,
                                uint32_t elementSize) {
     return guarded<int32_t>("QAL_readRAM", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioReadRAM(hBoard, node, address, buf, count, elementSize), kQalBadHandle);
         uint32_t words = 0;
         auto board = findBoard(hBoard);
         int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
@@ -353,6 +404,8 @@ QAL_EXPORT int32_t QAL_readRAM(int32_t hBoard, int32_t node, uint32_t address, v
 QAL_EXPORT int32_t QAL_writeRAM(int32_t hBoard, int32_t node, uint32_t address, const void *buf, uint32_t count,
                                 uint32_t elementSize) {
     return guarded<int32_t>("QAL_writeRAM", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioWriteRAM(hBoard, node, address, buf, count, elementSize), kQalBadHandle);
         uint32_t words = 0;
         auto board = findBoard(hBoard);
         int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
@@ -366,6 +419,8 @@ QAL_EXPORT int32_t QAL_writeRAM(int32_t hBoard, int32_t node, uint32_t address, 
 
 QAL_EXPORT int32_t QAL_load(int32_t hBoard, int32_t node, const char *fileName, int32_t argc, char **argv) {
     return guarded<int32_t>("QAL_load", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioLoad(hBoard, node, fileName, argc, argv), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? loadProgram(*board, node, fileName) : kQalBadHandle;
         trace("QAL_load(%d, %d, %s, %d, %s) = %d", hBoard, node, quoted(fileName).c_str(), argc, traceArg(argv, "argv"),
@@ -376,6 +431,8 @@ QAL_EXPORT int32_t QAL_load(int32_t hBoard, int32_t node, const char *fileName, 
 
 QAL_EXPORT int32_t QAL_start(int32_t hBoard, int32_t node) {
     return guarded<int32_t>("QAL_start", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioStart(hBoard, node), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? startNodes(*board, node) : kQalBadHandle;
         trace("QAL_start(%d, %d) = %d", hBoard, node, status);
@@ -385,6 +442,8 @@ QAL_EXPORT int32_t QAL_start(int32_t hBoard, int32_t node) {
 
 QAL_EXPORT int32_t QAL_reset(int32_t hBoard, int32_t node) {
     return guarded<int32_t>("QAL_reset", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioReset(hBoard, node), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? resetNodes(*board, node) : kQalBadHandle;
         trace("QAL_reset(%d, %d) = %d", hBoard, node, status);
@@ -396,6 +455,8 @@ QAL_EXPORT int32_t QAL_reset(int32_t hBoard, int32_t node) {
  * it to the bytes received, 0 when none came. */
 QAL_EXPORT int32_t QAL_putMsg(int32_t hBoard, int32_t node, const void *buf, uint32_t *size, int32_t timeoutMs) {
     return guarded<int32_t>("QAL_putMsg", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioPutMsg(hBoard, node, buf, size, timeoutMs), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = !board  ? kQalBadHandle
                          : !size ? kQalBadArgument
@@ -408,6 +469,8 @@ QAL_EXPORT int32_t QAL_putMsg(int32_t hBoard, int32_t node, const void *buf, uin
 
 QAL_EXPORT int32_t QAL_getMsg(int32_t hBoard, int32_t node, void *buf, uint32_t *size, int32_t timeoutMs) {
     return guarded<int32_t>("QAL_getMsg", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioGetMsg(hBoard, node, buf, size, timeoutMs), kQalBadHandle);
         uint32_t wanted = sizeArg(size);
         auto board = findBoard(hBoard);
         int32_t status = kQalBadArgument;
@@ -425,6 +488,8 @@ QAL_EXPORT int32_t QAL_getMsg(int32_t hBoard, int32_t node, void *buf, uint32_t 
 
 QAL_EXPORT int32_t QAL_readDPRAM(int32_t hBoard, int32_t node, uint32_t offset, void *buf, uint32_t size) {
     return guarded<int32_t>("QAL_readDPRAM", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioReadDPRAM(hBoard, node, offset, buf, size), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? dpramRead(*board, node, offset, buf, size) : kQalBadHandle;
         trace("QAL_readDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, status);
@@ -434,6 +499,8 @@ QAL_EXPORT int32_t QAL_readDPRAM(int32_t hBoard, int32_t node, uint32_t offset, 
 
 QAL_EXPORT int32_t QAL_writeDPRAM(int32_t hBoard, int32_t node, uint32_t offset, const void *buf, uint32_t size) {
     return guarded<int32_t>("QAL_writeDPRAM", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioWriteDPRAM(hBoard, node, offset, buf, size), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? dpramWrite(*board, node, offset, buf, size) : kQalBadHandle;
         trace("QAL_writeDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, status);
@@ -444,6 +511,8 @@ QAL_EXPORT int32_t QAL_writeDPRAM(int32_t hBoard, int32_t node, uint32_t offset,
 QAL_EXPORT int32_t QAL_readFIFO(int32_t hBoard, int32_t node, int32_t fifo, void *buf, uint32_t size,
                                 int32_t timeoutMs) {
     return guarded<int32_t>("QAL_readFIFO", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioReadFIFO(hBoard, node, fifo, buf, size, timeoutMs), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? hostReadFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
         trace("QAL_readFIFO(%d, %d, %d, %s, %u, %d) = %d", hBoard, node, fifo, traceArg(buf, "buf"), size, timeoutMs,
@@ -455,6 +524,8 @@ QAL_EXPORT int32_t QAL_readFIFO(int32_t hBoard, int32_t node, int32_t fifo, void
 QAL_EXPORT int32_t QAL_writeFIFO(int32_t hBoard, int32_t node, int32_t fifo, const void *buf, uint32_t size,
                                  int32_t timeoutMs) {
     return guarded<int32_t>("QAL_writeFIFO", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioWriteFIFO(hBoard, node, fifo, buf, size, timeoutMs), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? hostWriteFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
         trace("QAL_writeFIFO(%d, %d, %d, %s, %u, %d) = %d", hBoard, node, fifo, traceArg(buf, "buf"), size, timeoutMs,
@@ -465,6 +536,8 @@ QAL_EXPORT int32_t QAL_writeFIFO(int32_t hBoard, int32_t node, int32_t fifo, con
 
 QAL_EXPORT int32_t QAL_signalSend(int32_t hBoard, int32_t node, int32_t signal) {
     return guarded<int32_t>("QAL_signalSend", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioSignalSend(hBoard, node, signal), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? hostSendSignal(*board, node, signal) : kQalBadHandle;
         trace("QAL_signalSend(%d, %d, %d) = %d", hBoard, node, signal, status);
@@ -475,6 +548,8 @@ QAL_EXPORT int32_t QAL_signalSend(int32_t hBoard, int32_t node, int32_t signal) 
 /* flags has no meaning on this board. */
 QAL_EXPORT int32_t QAL_signalGrab(int32_t hBoard, int32_t node, int32_t signal, int32_t flags, int32_t timeoutMs) {
     return guarded<int32_t>("QAL_signalGrab", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioSignalGrab(hBoard, node, signal, flags, timeoutMs), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? hostGrabSignal(*board, node, signal, timeoutMs) : kQalBadHandle;
         trace("QAL_signalGrab(%d, %d, %d, %d, %d) = %d", hBoard, node, signal, flags, timeoutMs, status);
@@ -484,6 +559,8 @@ QAL_EXPORT int32_t QAL_signalGrab(int32_t hBoard, int32_t node, int32_t signal, 
 
 QAL_EXPORT int32_t QAL_signalIack(int32_t hBoard, int32_t node, int32_t signal) {
     return guarded<int32_t>("QAL_signalIack", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioSignalIack(hBoard, node, signal), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? hostAckSignal(*board, node, signal) : kQalBadHandle;
         trace("QAL_signalIack(%d, %d, %d) = %d", hBoard, node, signal, status);
@@ -495,6 +572,8 @@ QAL_EXPORT int32_t QAL_signalIack(int32_t hBoard, int32_t node, int32_t signal) 
 QAL_EXPORT int32_t QAL_serviceList(int32_t hBoard, int32_t unit, ServiceEntry *list, int32_t maxEntries,
                                    int32_t *count) {
     return guarded<int32_t>("QAL_serviceList", kQalFailed, [&] {
+        if (auto r = replayOf(findBoard(hBoard)))
+            return replayAnswer(*r, qtrace::ioServiceList(hBoard, unit, list, maxEntries, count), kQalBadHandle);
         int32_t status = listServices(hBoard, unit, list, maxEntries, count);
         trace("QAL_serviceList(%d, %d, %s, %d, %s) = %d", hBoard, unit, traceArg(list, "list"), maxEntries,
               traceArg(count, "count"), status);
@@ -507,6 +586,8 @@ QAL_EXPORT int32_t QAL_serviceList(int32_t hBoard, int32_t unit, ServiceEntry *l
 QAL_EXPORT int32_t QAL_capture(int32_t hBoard, int32_t unit, int32_t *mode, const char *serviceName,
                                int32_t timeoutMs) {
     return guarded<int32_t>("QAL_capture", kQalFailed, [&] {
+        if (auto board = findBoard(hBoard); board && board->replay)
+            return captureReplayed(board, hBoard, unit, mode, serviceName, timeoutMs);
         int32_t status = captureService(hBoard, unit, mode, serviceName);
         trace("QAL_capture(%d, %d, %s, %s, %d) = %d", hBoard, unit, traceArg(mode, "mode"), quoted(serviceName).c_str(),
               timeoutMs, status);
@@ -516,6 +597,8 @@ QAL_EXPORT int32_t QAL_capture(int32_t hBoard, int32_t unit, int32_t *mode, cons
 
 QAL_EXPORT int32_t QAL_ctrl(int32_t hService, int32_t unit, int32_t code, void *arg) {
     return guarded<int32_t>("QAL_ctrl", kQalFailed, [&] {
+        if (auto r = replayOf(findService(hService)))
+            return replayAnswer(*r, qtrace::ioCtrl(hService, unit, code, arg), kQalBadHandle);
         auto board = findService(hService);
         int32_t status = !board ? kQalBadHandle : unit != 1 ? kQalBadArgument : streamCtrl(*board, hService, code, arg);
         trace("QAL_ctrl(%d, %d, 0x%X, %s) = %d", hService, unit, unsigned(code), traceArg(arg, "arg"), status);
@@ -525,6 +608,8 @@ QAL_EXPORT int32_t QAL_ctrl(int32_t hService, int32_t unit, int32_t code, void *
 
 QAL_EXPORT int32_t QAL_release(int32_t hService, int32_t unit) {
     return guarded<int32_t>("QAL_release", kQalFailed, [&] {
+        if (auto r = replayOf(findService(hService)))
+            return releaseReplayed(*r, hService, unit);
         int32_t status = releaseService(hService, unit);
         trace("QAL_release(%d, %d) = %d", hService, unit, status);
         return status;

@@ -178,6 +178,8 @@ struct StreamService : Channel {
     std::atomic<bool> otherStop{false}; /* tells it to end */
 };
 
+struct Replay;
+
 struct VirtualBoard {
     /* identity, fixed while open */
     int32_t number;              /* board number given to QAL_open */
@@ -185,6 +187,9 @@ struct VirtualBoard {
     std::vector<uint8_t> idArea; /* identification area, kIdAreaSize bytes */
     PaceClock pace[kPacePaths];  /* one clock per path, rates from the config */
     int64_t opened = 0;          /* paceNow() when opened: the processors' cycle counters start */
+
+    /* a replayed board answers every call from a trace instead (replay.h); null = simulated */
+    std::shared_ptr<Replay> replay;
 
     /* state below is guarded by `lock` */
     std::mutex lock;

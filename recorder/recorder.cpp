@@ -1,0 +1,421 @@
+/*
+ * recorder.cpp - libqal-record, a board-access library that records.
+ *
+ * It is an adapter like any other: the program links it as it links the
+ * virtual board or a bench's adapter. It loads the real adapter that
+ * qal-record.ini names, passes every call on to it unchanged and writes
+ * the call and the answer to a trace (qtrace/trace_format.h) that the
+ * virtual board can replay at a desk.
+ *
+ * What the program sees does not change: the same results and the same
+ * bytes in its buffers, returned as soon as the trace has the call. The
+ * adapter is loaded privately (RTLD_LOCAL), and, except in a sanitizer
+ * build, with RTLD_DEEPBIND, so that its own calls of its QAL_ functions
+ * reach itself and not these ones. An adapter linked with -Bsymbolic needs
+ * neither.
+ *
+ * Each call is written and flushed as it returns, so whatever ends the
+ * program (a break, a fatal stop, a crash) leaves the trace readable up
+ * to its last call. No C++ exception leaves a C function: a recording
+ * that fails (memory) leaves the call out of the trace, never fails it.
+ */
+#include "ini.h"
+#include "qal.h"
+#include "trace_calls.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#define RECORDER_EXPORT __declspec(dllexport)
+#else
+#include <dlfcn.h>
+#define RECORDER_EXPORT __attribute__((visibility("default")))
+#endif
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define RECORDER_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define RECORDER_SANITIZED 1
+#endif
+#endif
+
+using namespace qtrace;
+
+namespace {
+
+const char kConfigFile[] = "qal-record.ini";
+using Clock = std::chrono::steady_clock;
+
+/* The stream blocks of a set-up, by service handle: after a state query
+ * the newest block's first words are recorded, which the program reads
+ * without any call. */
+struct StreamBlocks {
+    int32_t board = 0;
+    std::vector<void *> addresses;
+    uint32_t blockBytes = 0;
+};
+
+struct Recorder {
+    std::mutex setupLock;            /* one QAL_init sets up at a time */
+    std::atomic<bool> ready{false};  /* the adapter is loaded and the trace open */
+    void *function[fFunctions] = {}; /* the adapter's functions */
+    Clock::time_point start;         /* the trace's time 0 */
+
+    std::mutex lock;                         /* guards what follows */
+    std::FILE *file = nullptr;               /* the trace */
+    std::unordered_set<uint64_t> blobs;      /* outputs already in the trace */
+    std::map<int32_t, int32_t> serviceBoard; /* service handle -> its board */
+    std::map<int32_t, StreamBlocks> streams; /* service handle -> blocks set up */
+    std::atomic<uint32_t> threads{0};        /* threads seen so far */
+};
+
+/* Never destroyed: the interrupt thread may call while the main thread
+ * runs the exit-time destructors. */
+Recorder &recorder() {
+    static Recorder *r = new Recorder;
+    return *r;
+}
+
+void complain(const std::string &why) {
+    std::string line = why + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+uint32_t threadIndex() {
+    thread_local uint32_t index = ~0u;
+    if (index == ~0u)
+        index = recorder().threads++;
+    return index;
+}
+
+bool loadAdapter(Recorder &r, const std::string &path, std::string &error) {
+    std::string where = std::string(kConfigFile) + ": adapter '" + path + "'";
+#ifdef _WIN32
+    HMODULE lib = LoadLibraryA(path.c_str());
+    if (!lib) {
+        error = where + " cannot be loaded (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+#else
+    int flags = RTLD_NOW | RTLD_LOCAL;
+#if !defined(RECORDER_SANITIZED) && defined(RTLD_DEEPBIND)
+    flags |= RTLD_DEEPBIND;
+#endif
+    void *lib = dlopen(path.c_str(), flags);
+    if (!lib) {
+        const char *why = dlerror();
+        error = where + " cannot be loaded (" + (why ? why : "unknown") + ")";
+        return false;
+    }
+#endif
+    for (uint32_t f = 1; f < fFunctions; ++f) {
+        const char *name = shape(f).name;
+#ifdef _WIN32
+        void *fn = reinterpret_cast<void *>(GetProcAddress(lib, name));
+#else
+        void *fn = dlsym(lib, name);
+#endif
+        if (!fn) {
+            error = where + " lacks " + name;
+            return false;
+        }
+        r.function[f] = fn;
+    }
+    if (r.function[fInit] == reinterpret_cast<void *>(&QAL_init)) {
+        error = where + " is the recorder itself";
+        return false;
+    }
+    return true;
+}
+
+/* Reads qal-record.ini, loads the adapter and starts the trace; one line
+ * on stderr when any of it fails. */
+bool setUp(Recorder &r) {
+    IniFile ini;
+    std::string error;
+    FileRead read = readIni(kConfigFile, ini, error);
+    if (read == FileRead::Missing)
+        error = std::string(kConfigFile) + ": not found in the current directory";
+    std::string adapter, trace;
+    for (const IniSection &s : ini.sections) {
+        if (!error.empty())
+            break;
+        if (s.name != "record") {
+            error = s.name.empty() ? s.error : iniError(kConfigFile, s.line, "unknown section [" + s.name + "]");
+            break;
+        }
+        for (const IniEntry &e : s.entries) {
+            if (s.errorLine && e.line > s.errorLine)
+                break;
+            if (e.key == "adapter")
+                adapter = e.value;
+            else if (e.key == "trace")
+                trace = e.value;
+            else
+                error = iniError(kConfigFile, e.line, "unknown key '" + e.key + "' in [record]");
+            if (!error.empty())
+                break;
+        }
+        if (error.empty())
+            error = s.error;
+    }
+    if (error.empty() && adapter.empty())
+        error = std::string(kConfigFile) + ": no 'adapter' in [record]";
+    if (error.empty() && trace.empty())
+        error = std::string(kConfigFile) + ": no 'trace' in [record]";
+    if (error.empty() && loadAdapter(r, adapter, error)) {
+        r.file = std::fopen(trace.c_str(), "wb");
+        if (!r.file)
+            error =
+                std::string(kConfigFile) + ": trace '" + trace + "' cannot be written (" + std::strerror(errno) + ")";
+    }
+    if (!error.empty()) {
+        complain(error);
+        return false;
+    }
+    r.start = Clock::now();
+    auto unixMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
+    std::string header = encodeHeader(uint64_t(unixMs.count()), uint32_t(sizeof(void *) * 8));
+    std::fwrite(header.data(), 1, header.size(), r.file);
+    std::fflush(r.file);
+    r.ready = true;
+    return true;
+}
+
+/* What the stream does around a call: remembers the blocks of a set-up,
+ * adds the newest block's words to a state query, forgets blocks that go.
+ * Under the lock. */
+void followStream(Recorder &r, CallIo &io, int32_t result) {
+    const Call &c = io.call;
+    auto forgetBoard = [&](int32_t board) {
+        for (auto it = r.serviceBoard.begin(); it != r.serviceBoard.end();)
+            if (board == 0 || it->second == board) {
+                r.streams.erase(it->first);
+                it = r.serviceBoard.erase(it);
+            } else {
+                ++it;
+            }
+    };
+    if (c.function == fCapture && result > 0) {
+        r.serviceBoard[result] = c.args[0];
+    } else if (c.function == fRelease) {
+        r.streams.erase(c.args[0]);
+        r.serviceBoard.erase(c.args[0]);
+    } else if (c.function == fClose) {
+        forgetBoard(c.args[0]);
+    } else if (c.function == fCleanup) {
+        forgetBoard(0);
+    } else if (c.function == fCtrl && !io.outs.empty() && result >= 0) {
+        if (c.args[2] == QALctrl_STREAM_CBUF_ALLOC) {
+            auto *setup = static_cast<StreamBufferSetup *>(io.outs[0].at);
+            StreamBlocks &blocks = r.streams[c.args[0]];
+            blocks.board = r.serviceBoard[c.args[0]];
+            blocks.addresses.assign(setup->blockAddrs, setup->blockAddrs + setup->blockCount);
+            blocks.blockBytes = setup->blockSize;
+        } else if (c.args[2] == QALctrl_STREAM_CBUF_STATE) {
+            auto *state = static_cast<StreamBufferState *>(io.outs[0].at);
+            auto it = r.streams.find(c.args[0]);
+            if (it != r.streams.end() && state->blockIndex < it->second.addresses.size() &&
+                it->second.addresses[state->blockIndex])
+                io.out(kStreamArg, it->second.addresses[state->blockIndex],
+                       std::min(kStreamBytes, it->second.blockBytes));
+        }
+    } else if (c.function == fCtrl && c.args[2] == QALctrl_STREAM_CBUF_FREE && result >= 0) {
+        r.streams.erase(c.args[0]);
+    }
+}
+
+/* Completes the call's record with its result, times and outputs, and
+ * writes it, with the blobs of outputs the trace does not hold yet. */
+void write(CallIo &io, int32_t result, Clock::time_point t0, Clock::time_point t1, uint32_t thread) {
+    using namespace std::chrono;
+    Recorder &r = recorder();
+    Call &c = io.call;
+    c.thread = thread;
+    c.result = result;
+    c.startUs = uint64_t(duration_cast<microseconds>(t0 - r.start).count());
+    c.durationNs = uint64_t(duration_cast<nanoseconds>(t1 - t0).count());
+
+    std::lock_guard<std::mutex> guard(r.lock);
+    followStream(r, io, result);
+    std::string bytes;
+    for (const CallIo::Out &o : io.outs) {
+        Buffer b;
+        b.arg = o.arg;
+        b.out = true;
+        b.size = o.actual ? std::min(*o.actual, o.capacity) : o.capacity;
+        const uint8_t *at = static_cast<const uint8_t *>(o.at);
+        if (b.size <= kInlineBytes) {
+            b.bytes = std::make_shared<const std::vector<uint8_t>>(at, at + b.size);
+        } else {
+            b.storage = Storage::Blob;
+            b.digest = digest(at, b.size);
+            if (r.blobs.insert(b.digest).second)
+                encodeBlob(b.digest, at, b.size, bytes);
+        }
+        c.buffers.push_back(std::move(b));
+    }
+    encodeCall(c, bytes);
+    std::fwrite(bytes.data(), 1, bytes.size(), r.file);
+    std::fflush(r.file);
+}
+
+template <class Result> Result failure(Function f) {
+    return f == fPeek ? Result(0xFFFFFFFFu) : f == fOpen ? Result(0) : Result(-1);
+}
+
+/* The adapter's function f, of the type of ours. */
+template <class Fn> Fn real(Function f) { return reinterpret_cast<Fn>(recorder().function[f]); }
+
+/* Passes the call on and records it. Before a successful QAL_init there
+ * is no adapter: the call fails as a library that has not started. */
+template <class Result, class MakeIo, class Forward> Result recorded(Function f, MakeIo makeIo, Forward forward) {
+    if (!recorder().ready)
+        return failure<Result>(f);
+    std::unique_ptr<CallIo> io;
+    try {
+        io.reset(new CallIo(makeIo()));
+    } catch (...) {
+    }
+    uint32_t thread = threadIndex();
+    Clock::time_point t0 = Clock::now();
+    Result result = forward();
+    Clock::time_point t1 = Clock::now();
+    if (io) {
+        try {
+            write(*io, int32_t(result), t0, t1, thread);
+        } catch (...) {
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+/* One exported function: the record it makes, and the call passed on. */
+#define RECORDED(Result, F, Name, Io, ...)                                                                             \
+    return recorded<Result>(                                                                                           \
+        F, [&] { return Io; }, [&] { return real<decltype(&Name)>(F)(__VA_ARGS__); })
+
+extern "C" {
+
+RECORDER_EXPORT int32_t QAL_init(int32_t r1, int32_t r2) {
+    Recorder &r = recorder();
+    {
+        std::lock_guard<std::mutex> guard(r.setupLock);
+        try {
+            if (!r.ready && !setUp(r))
+                return -1;
+        } catch (...) {
+            complain(std::string(kConfigFile) + ": out of memory");
+            return -1;
+        }
+    }
+    RECORDED(int32_t, fInit, QAL_init, ioInit(r1, r2), r1, r2);
+}
+
+RECORDER_EXPORT int32_t QAL_open(int32_t n, int32_t r1, int32_t r2) {
+    RECORDED(int32_t, fOpen, QAL_open, ioOpen(n, r1, r2), n, r1, r2);
+}
+RECORDER_EXPORT int32_t QAL_close(int32_t h) { RECORDED(int32_t, fClose, QAL_close, ioClose(h), h); }
+RECORDER_EXPORT int32_t QAL_cleanup(void) { RECORDED(int32_t, fCleanup, QAL_cleanup, ioCleanup()); }
+RECORDER_EXPORT int32_t QAL_displayMode(int32_t mode) {
+    RECORDED(int32_t, fDisplayMode, QAL_displayMode, ioDisplayMode(mode), mode);
+}
+RECORDER_EXPORT int32_t QAL_getInfo(int32_t h, BoardInfo *info) {
+    RECORDED(int32_t, fGetInfo, QAL_getInfo, ioGetInfo(h, info), h, info);
+}
+RECORDER_EXPORT int32_t QAL_puRead(int32_t h, int32_t unit, uint32_t offset, void *buf, uint32_t size) {
+    RECORDED(int32_t, fPuRead, QAL_puRead, ioPuRead(h, unit, offset, buf, size), h, unit, offset, buf, size);
+}
+RECORDER_EXPORT uint32_t QAL_peek(int32_t h, int32_t node, uint32_t address) {
+    RECORDED(uint32_t, fPeek, QAL_peek, ioPeek(h, node, address), h, node, address);
+}
+RECORDER_EXPORT int32_t QAL_poke(int32_t h, int32_t node, uint32_t address, uint32_t value) {
+    RECORDED(int32_t, fPoke, QAL_poke, ioPoke(h, node, address, value), h, node, address, value);
+}
+RECORDER_EXPORT int32_t QAL_readRAM(int32_t h, int32_t node, uint32_t address, void *buf, uint32_t count,
+                                    uint32_t elementSize) {
+    RECORDED(int32_t, fReadRAM, QAL_readRAM, ioReadRAM(h, node, address, buf, count, elementSize), h, node, address,
+             buf, count, elementSize);
+}
+RECORDER_EXPORT int32_t QAL_writeRAM(int32_t h, int32_t node, uint32_t address, const void *buf, uint32_t count,
+                                     uint32_t elementSize) {
+    RECORDED(int32_t, fWriteRAM, QAL_writeRAM, ioWriteRAM(h, node, address, buf, count, elementSize), h, node, address,
+             buf, count, elementSize);
+}
+RECORDER_EXPORT int32_t QAL_load(int32_t h, int32_t node, const char *fileName, int32_t argc, char **argv) {
+    RECORDED(int32_t, fLoad, QAL_load, ioLoad(h, node, fileName, argc, argv), h, node, fileName, argc, argv);
+}
+RECORDER_EXPORT int32_t QAL_start(int32_t h, int32_t node) {
+    RECORDED(int32_t, fStart, QAL_start, ioStart(h, node), h, node);
+}
+RECORDER_EXPORT int32_t QAL_reset(int32_t h, int32_t node) {
+    RECORDED(int32_t, fReset, QAL_reset, ioReset(h, node), h, node);
+}
+RECORDER_EXPORT int32_t QAL_putMsg(int32_t h, int32_t node, const void *buf, uint32_t *size, int32_t timeoutMs) {
+    RECORDED(int32_t, fPutMsg, QAL_putMsg, ioPutMsg(h, node, buf, size, timeoutMs), h, node, buf, size, timeoutMs);
+}
+RECORDER_EXPORT int32_t QAL_getMsg(int32_t h, int32_t node, void *buf, uint32_t *size, int32_t timeoutMs) {
+    RECORDED(int32_t, fGetMsg, QAL_getMsg, ioGetMsg(h, node, buf, size, timeoutMs), h, node, buf, size, timeoutMs);
+}
+RECORDER_EXPORT int32_t QAL_readDPRAM(int32_t h, int32_t node, uint32_t offset, void *buf, uint32_t size) {
+    RECORDED(int32_t, fReadDPRAM, QAL_readDPRAM, ioReadDPRAM(h, node, offset, buf, size), h, node, offset, buf, size);
+}
+RECORDER_EXPORT int32_t QAL_writeDPRAM(int32_t h, int32_t node, uint32_t offset, const void *buf, uint32_t size) {
+    RECORDED(int32_t, fWriteDPRAM, QAL_writeDPRAM, ioWriteDPRAM(h, node, offset, buf, size), h, node, offset, buf,
+             size);
+}
+RECORDER_EXPORT int32_t QAL_readFIFO(int32_t h, int32_t node, int32_t fifo, void *buf, uint32_t size,
+                                     int32_t timeoutMs) {
+    RECORDED(int32_t, fReadFIFO, QAL_readFIFO, ioReadFIFO(h, node, fifo, buf, size, timeoutMs), h, node, fifo, buf,
+             size, timeoutMs);
+}
+RECORDER_EXPORT int32_t QAL_writeFIFO(int32_t h, int32_t node, int32_t fifo, const void *buf, uint32_t size,
+                                      int32_t timeoutMs) {
+    RECORDED(int32_t, fWriteFIFO, QAL_writeFIFO, ioWriteFIFO(h, node, fifo, buf, size, timeoutMs), h, node, fifo, buf,
+             size, timeoutMs);
+}
+RECORDER_EXPORT int32_t QAL_signalSend(int32_t h, int32_t node, int32_t signal) {
+    RECORDED(int32_t, fSignalSend, QAL_signalSend, ioSignalSend(h, node, signal), h, node, signal);
+}
+RECORDER_EXPORT int32_t QAL_signalGrab(int32_t h, int32_t node, int32_t signal, int32_t flags, int32_t timeoutMs) {
+    RECORDED(int32_t, fSignalGrab, QAL_signalGrab, ioSignalGrab(h, node, signal, flags, timeoutMs), h, node, signal,
+             flags, timeoutMs);
+}
+RECORDER_EXPORT int32_t QAL_signalIack(int32_t h, int32_t node, int32_t signal) {
+    RECORDED(int32_t, fSignalIack, QAL_signalIack, ioSignalIack(h, node, signal), h, node, signal);
+}
+RECORDER_EXPORT int32_t QAL_serviceList(int32_t h, int32_t unit, ServiceEntry *list, int32_t maxEntries,
+                                        int32_t *count) {
+    RECORDED(int32_t, fServiceList, QAL_serviceList, ioServiceList(h, unit, list, maxEntries, count), h, unit, list,
+             maxEntries, count);
+}
+RECORDER_EXPORT int32_t QAL_capture(int32_t h, int32_t unit, int32_t *mode, const char *serviceName,
+                                    int32_t timeoutMs) {
+    RECORDED(int32_t, fCapture, QAL_capture, ioCapture(h, unit, mode, serviceName, timeoutMs), h, unit, mode,
+             serviceName, timeoutMs);
+}
+RECORDER_EXPORT int32_t QAL_ctrl(int32_t hService, int32_t unit, int32_t code, void *arg) {
+    RECORDED(int32_t, fCtrl, QAL_ctrl, ioCtrl(hService, unit, code, arg), hService, unit, code, arg);
+}
+RECORDER_EXPORT int32_t QAL_release(int32_t hService, int32_t unit) {
+    RECORDED(int32_t, fRelease, QAL_release, ioRelease(hService, unit), hService, unit);
+}
+
+} /* extern "C" */

@@ -1,0 +1,273 @@
+/*
+ * replay.cpp - answering a board's calls from a trace (see replay.h).
+ */
+#include "replay.h"
+
+#include "trace.h"
+#include "virtual_board.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace qtrace;
+
+struct Replay {
+    std::string path;   /* the trace, as the board file names it */
+    int32_t number = 0; /* the board number */
+    bool timed = false; /* replay_timing = recorded */
+    Trace trace;
+    int32_t recordedBoard = 0; /* the handle the recorded QAL_open returned */
+
+    std::mutex lock; /* guards what follows */
+    std::condition_variable wake;
+    bool closing = false;
+    bool gone = false;                                 /* diverged or past the end: every call fails */
+    uint64_t calls = 0;                                /* calls the program made of the board */
+    std::map<std::thread::id, uint32_t> threads;       /* the program's threads as the trace numbers them */
+    std::map<uint32_t, size_t> next;                   /* per recorded thread: the next record to look at */
+    std::map<int32_t, int32_t> services;               /* service handle given here -> recorded */
+    std::set<int32_t> recordedServices;                /* services the trace captured of this board */
+    std::map<int32_t, std::vector<uint32_t *>> blocks; /* stream blocks by service handle given here */
+};
+
+namespace {
+
+/* Stream blocks stay until the process ends: the program may read the
+ * newest one after a close from its interrupt thread, as with the
+ * simulated stream. */
+uint32_t *lastingBlock(size_t words) {
+    static std::mutex retiredLock;
+    static auto *retired = new std::vector<std::unique_ptr<uint32_t[]>>;
+    std::lock_guard<std::mutex> guard(retiredLock);
+    retired->emplace_back(new uint32_t[words]());
+    return retired->back().get();
+}
+
+void tell(const std::string &line) {
+    std::string text = line + '\n';
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
+/* Whether a record is a call of this board: one with its handle, or with
+ * a service handle the trace captured of it. */
+bool ofThisBoard(const Replay &r, const Call &c) {
+    const Shape &s = shape(c.function);
+    if (s.args.empty() || c.args.empty())
+        return false;
+    if (!std::strcmp(s.args[0], "H"))
+        return c.args[0] == r.recordedBoard;
+    return !std::strcmp(s.args[0], "S") && r.recordedServices.count(c.args[0]);
+}
+
+/* Where the program's call and the record part: "" when they do not. */
+std::string difference(const Call &program, const Call &recorded) {
+    if (program.function != recorded.function || program.args != recorded.args)
+        return "other call";
+    std::vector<const Buffer *> in, rin;
+    for (const Buffer &b : program.buffers)
+        in.push_back(&b);
+    for (const Buffer &b : recorded.buffers)
+        if (!b.out)
+            rin.push_back(&b);
+    if (in.size() != rin.size())
+        return "other input";
+    const Shape &s = shape(program.function);
+    for (size_t i = 0; i < in.size(); ++i) {
+        const Buffer &a = *in[i], &b = *rin[i];
+        bool same = a.arg == b.arg && a.size == b.size && a.storage == b.storage &&
+                    (a.storage == Storage::Digest ? a.digest == b.digest : a.bytes && b.bytes && *a.bytes == *b.bytes);
+        if (!same)
+            return std::string("other bytes in '") + (b.arg < s.args.size() ? s.args[b.arg] : "?") + "'";
+    }
+    return "";
+}
+
+uint32_t threadOf(Replay &r) {
+    auto id = std::this_thread::get_id();
+    auto it = r.threads.find(id);
+    if (it != r.threads.end())
+        return it->second;
+    // A new thread takes the first thread of the trace that has calls of
+    // this board and is not taken yet.
+    std::set<uint32_t> taken;
+    for (const auto &t : r.threads)
+        taken.insert(t.second);
+    uint32_t index = 0;
+    while (taken.count(index))
+        ++index;
+    for (const Call &c : r.trace.calls)
+        if (!taken.count(c.thread) && ofThisBoard(r, c)) {
+            index = c.thread;
+            break;
+        }
+    r.threads[id] = index;
+    return index;
+}
+
+/* The next record of this board for the calling thread, or null at the
+ * end. Under the lock. */
+const Call *nextRecord(Replay &r, uint32_t thread) {
+    size_t &at = r.next[thread];
+    for (; at < r.trace.calls.size(); ++at) {
+        const Call &c = r.trace.calls[at];
+        if (c.thread == thread && ofThisBoard(r, c))
+            return &c;
+    }
+    return nullptr;
+}
+
+/* The program's handles as the trace knows them. */
+void translateHandles(const Replay &r, Call &c) {
+    const Shape &s = shape(c.function);
+    if (s.args.empty() || c.args.empty())
+        return;
+    if (!std::strcmp(s.args[0], "H")) {
+        c.args[0] = r.recordedBoard;
+    } else if (!std::strcmp(s.args[0], "S")) {
+        auto it = r.services.find(c.args[0]);
+        c.args[0] = it == r.services.end() ? -1 : it->second;
+    }
+}
+
+/* Copies the recorded outputs into the program's buffers; the stream
+ * block's words into the block the state names. Under the lock. */
+void fillOutputs(Replay &r, const CallIo &io, const Call &rec, int32_t service) {
+    for (const Buffer &b : rec.buffers) {
+        if (!b.out || !b.bytes)
+            continue;
+        if (b.arg == kStreamArg) {
+            const auto *state = static_cast<const StreamBufferState *>(io.outs.empty() ? nullptr : io.outs[0].at);
+            auto it = r.blocks.find(service);
+            if (state && it != r.blocks.end() && state->blockIndex < it->second.size())
+                std::memcpy(it->second[state->blockIndex], b.bytes->data(), b.bytes->size());
+            continue;
+        }
+        for (const CallIo::Out &o : io.outs)
+            if (o.arg == b.arg) {
+                std::memcpy(o.at, b.bytes->data(), std::min<size_t>(b.bytes->size(), o.capacity));
+                break;
+            }
+    }
+}
+
+/* A stream set-up the trace granted: blocks of the size it gave, which
+ * keep the recorded words of each newest block. */
+void setUpBlocks(Replay &r, const CallIo &io, int32_t service) {
+    auto *setup = static_cast<StreamBufferSetup *>(io.outs[0].at);
+    if (!setup->blockAddrs)
+        return;
+    std::vector<uint32_t *> &blocks = r.blocks[service];
+    blocks.clear();
+    uint32_t words = (std::min(setup->blockSize, kStreamMaxBlockBytes) + 3) / 4;
+    for (uint32_t i = 0; i < std::min(setup->blockCount, kStreamMaxBlocks); ++i) {
+        blocks.push_back(lastingBlock(words));
+        setup->blockAddrs[i] = blocks.back();
+    }
+}
+
+/* What a board that went away leaves in the outputs the program reads
+ * even after a failure. */
+void goneOutputs(const CallIo &io) {
+    if (io.call.function == fGetMsg || io.call.function == fServiceList)
+        for (const CallIo::Out &o : io.outs)
+            if (o.capacity == 4 && (o.arg == 3 || o.arg == 4))
+                std::memset(o.at, 0, 4);
+}
+
+} // namespace
+
+std::shared_ptr<Replay> openReplay(const BoardConfig &cfg, int32_t number) {
+    auto r = std::make_shared<Replay>();
+    r->path = cfg.replay;
+    r->number = number;
+    r->timed = !cfg.replayFast;
+    std::string error;
+    if (!readTrace(cfg.replay, r->trace, error)) {
+        tell(error);
+        return nullptr;
+    }
+    for (size_t i = 0; i < r->trace.calls.size(); ++i) {
+        const Call &c = r->trace.calls[i];
+        if (c.function != fOpen || c.args.empty() || c.args[0] != number)
+            continue;
+        if (c.result <= 0)
+            return nullptr;
+        r->recordedBoard = c.result;
+        r->threads[std::this_thread::get_id()] = c.thread;
+        r->next[c.thread] = i + 1;
+        return r;
+    }
+    tell(cfg.replay + ": holds no QAL_open(" + std::to_string(number) + ")");
+    return nullptr;
+}
+
+int32_t replayAnswer(Replay &r, CallIo &&io, int32_t failure) {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point start = Clock::now();
+    int32_t service = io.call.function == fCtrl || io.call.function == fRelease ? io.call.args[0] : 0;
+    Call asRecorded = io.call;
+    std::unique_lock<std::mutex> lk(r.lock);
+    translateHandles(r, asRecorded);
+    ++r.calls;
+    const Call *rec = r.gone ? nullptr : nextRecord(r, threadOf(r));
+    std::string why = rec ? difference(asRecorded, *rec) : "";
+    if (!r.gone && (!rec || !why.empty())) {
+        std::string head = r.path + ": board " + std::to_string(r.number) + " call " + std::to_string(r.calls) +
+                           ": the program called " + describe(io.call, false);
+        if (rec) {
+            tell(head + ", the trace holds " + describe(*rec) + " (its call " + std::to_string(rec->number) + ", " +
+                 why + "); the board answers no more calls");
+        } else {
+            std::string end =
+                r.trace.calls.empty() ? "it holds none" : "it ends at its call " + std::to_string(r.trace.calls.size());
+            tell(head + ", the trace holds no more calls (" + end + (r.trace.cut ? ", cut short" : "") +
+                 "); the board answers no more calls");
+        }
+        r.gone = true;
+    }
+    if (r.gone) {
+        goneOutputs(io);
+        io.call.result = failure;
+        lk.unlock();
+        trace("%s", describe(io.call).c_str());
+        return failure;
+    }
+    ++r.next[rec->thread];
+    fillOutputs(r, io, *rec, service);
+    const Call &c = io.call;
+    if (c.function == fCapture && rec->result > 0)
+        r.recordedServices.insert(rec->result);
+    if (c.function == fCtrl && rec->result >= 0 && c.args[2] == QALctrl_STREAM_CBUF_ALLOC && !io.outs.empty())
+        setUpBlocks(r, io, service);
+    if (c.function == fRelease || (c.function == fCtrl && c.args[2] == QALctrl_STREAM_CBUF_FREE))
+        r.blocks.erase(service);
+    if (r.timed) {
+        auto until = start + std::chrono::nanoseconds(rec->durationNs);
+        r.wake.wait_until(lk, until, [&] { return r.closing; });
+    }
+    io.call.result = rec->result;
+    lk.unlock();
+    trace("%s", describe(io.call).c_str());
+    return io.call.result;
+}
+
+void replayService(Replay &r, int32_t handle, int32_t recorded) {
+    std::lock_guard<std::mutex> guard(r.lock);
+    r.services[handle] = recorded;
+}
+
+void closeReplay(Replay &r) {
+    std::lock_guard<std::mutex> guard(r.lock);
+    r.closing = true;
+    r.wake.notify_all();
+}

@@ -1,0 +1,45 @@
+/*
+ * replay.h - a board that answers from a trace instead of simulating.
+ *
+ * `replay = FILE` in a board's section of virtual-board.ini makes that
+ * board play back a trace the recorder made (qtrace/trace_format.h): no
+ * firmware runs, and every call of the board is matched, in order per
+ * thread, against the calls the trace holds for it and answered with what
+ * the recorded board answered: the result and the bytes of every output,
+ * also the stream block's words the program reads after a state query.
+ *
+ * The first call that differs from the trace, or that comes after its
+ * end, is told once on stderr; from then on the board answers as a board
+ * that went away, so the program ends its run by its own paths.
+ */
+#ifndef ZORVANTIK_SIM_REPLAY_H
+#define ZORVANTIK_SIM_REPLAY_H
+
+#include "board_config.h"
+#include "trace_calls.h"
+
+#include <cstdint>
+#include <memory>
+
+struct Replay;
+
+/* Reads the trace of board `number` and finds where its QAL_open is. A
+ * trace that cannot be read, is no trace or holds no open of the board is
+ * told in one line on stderr; a recorded open that failed fails silently,
+ * as it did. Either way the result is null. */
+std::shared_ptr<Replay> openReplay(const BoardConfig &cfg, int32_t number);
+
+/* Answers the call `io` (built from the program's arguments, handles as
+ * the program knows them) from the trace: fills its outputs and returns
+ * the recorded result, or `failure` once the board has gone. Writes the
+ * -V trace line. */
+int32_t replayAnswer(Replay &r, qtrace::CallIo &&io, int32_t failure);
+
+/* A capture the trace granted: service handle `handle`, as this library
+ * gave it, stands for the trace's `recorded`. */
+void replayService(Replay &r, int32_t handle, int32_t recorded);
+
+/* Ends every wait of the board (the recorded timing's) for a close. */
+void closeReplay(Replay &r);
+
+#endif /* ZORVANTIK_SIM_REPLAY_H */
