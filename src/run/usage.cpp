@@ -33,6 +33,8 @@ const char *const kUsage[] = {
     "  protocN.log, screenN.log   протокол и мониторинг испытаний модуля N = 2..8\n",
     "  protoc1.log, screen1.log   то же для модулей 0 и 1\n",
     "  protocol.log, screen.log   то же для прочих номеров\n",
+    "  resultN.json, resultN.xml  итог испытаний (JSON, JUnit) под тем же N\n",
+    "  resultN.html               страница испытаний для браузера под тем же N\n",
     "\n",
     "Код завершения:\n",
     "  0     тестирование проведено до конца, с ошибками или без\n",
