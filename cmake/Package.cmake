@@ -64,7 +64,9 @@ the program runs without hardware.")
 
   # Debian's own files: the copyright in its machine-readable format and a
   # changelog (the version's entry, pointing at CHANGELOG.md).
-  string(TIMESTAMP ZT_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)  # SOURCE_DATE_EPOCH fixes it
+  # The day of the configure (or of SOURCE_DATE_EPOCH), so that a configure
+  # the same day leaves the file as it was.
+  string(TIMESTAMP ZT_CHANGELOG_DATE "%a, %d %b %Y 00:00:00 +0000" UTC)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/debian/copyright.in
                  ${CMAKE_BINARY_DIR}/debian/copyright @ONLY)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/debian/changelog.in
