@@ -19,6 +19,7 @@
 #include <vector>
 
 using namespace qtrace;
+using Clock = std::chrono::steady_clock;
 
 struct Replay {
     std::string path;   /* the trace, as the board file names it */
@@ -30,6 +31,7 @@ struct Replay {
     std::mutex lock; /* guards what follows */
     std::condition_variable wake;
     bool closing = false;
+    Clock::time_point due;                             /* recorded timing: when the board is due (keepTime) */
     bool gone = false;                                 /* diverged or past the end: every call fails */
     uint64_t calls = 0;                                /* calls the program made of the board */
     std::map<std::thread::id, uint32_t> threads;       /* the program's threads as the trace numbers them */
@@ -184,6 +186,20 @@ void goneOutputs(const CallIo &io) {
                 std::memset(o.at, 0, 4);
 }
 
+/* Recorded timing: the board is due when the recorded call would have
+ * ended, counted from when it began here; it sleeps only once it is more
+ * than 1 ms ahead of that, so that a sleep's own lateness does not add up
+ * over many short calls. A pause of the program of over 2 ms starts the
+ * count afresh. Under the lock, which the sleep lets go. */
+void keepTime(Replay &r, std::unique_lock<std::mutex> &lk, Clock::time_point start, const Call &rec) {
+    using namespace std::chrono;
+    if (start - r.due > milliseconds(2))
+        r.due = start;
+    r.due += nanoseconds(rec.durationNs);
+    if (r.due - Clock::now() > milliseconds(1))
+        r.wake.wait_until(lk, r.due, [&] { return r.closing; });
+}
+
 } // namespace
 
 std::shared_ptr<Replay> openReplay(const BoardConfig &cfg, int32_t number) {
@@ -212,7 +228,6 @@ std::shared_ptr<Replay> openReplay(const BoardConfig &cfg, int32_t number) {
 }
 
 int32_t replayAnswer(Replay &r, CallIo &&io, int32_t failure) {
-    using Clock = std::chrono::steady_clock;
     Clock::time_point start = Clock::now();
     int32_t service = io.call.function == fCtrl || io.call.function == fRelease ? io.call.args[0] : 0;
     Call asRecorded = io.call;
@@ -251,10 +266,8 @@ int32_t replayAnswer(Replay &r, CallIo &&io, int32_t failure) {
         setUpBlocks(r, io, service);
     if (c.function == fRelease || (c.function == fCtrl && c.args[2] == QALctrl_STREAM_CBUF_FREE))
         r.blocks.erase(service);
-    if (r.timed) {
-        auto until = start + std::chrono::nanoseconds(rec->durationNs);
-        r.wake.wait_until(lk, until, [&] { return r.closing; });
-    }
+    if (r.timed)
+        keepTime(r, lk, start, *rec);
     io.call.result = rec->result;
     lk.unlock();
     trace("%s", describe(io.call).c_str());
