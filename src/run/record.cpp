@@ -11,6 +11,7 @@
 #include "board/processors.h"
 #include "platform/codepage.h"
 #include "platform/platform.h"
+#include "report/report.h"
 #include "run/runstate.h"
 
 #include <nlohmann/json.hpp>
@@ -662,6 +663,10 @@ void recordFinish(bool complete) {
         warnUnwritten(base + ".json", why);
     if (!writeWhole(base + ".xml", xml, why))
         warnUnwritten(base + ".xml", why);
+    // The run's page, made from the record's text alone (src/report).
+    std::string html;
+    if (!renderRunPage(json, html, why) || !writeWhole(base + ".html", html, why))
+        warnUnwritten(base + ".html", why);
 }
 
 std::string recordJson() {

@@ -1,0 +1,445 @@
+// charts.cpp - the SVG pictures of the pages.
+//
+// Every drawn mark (bar, box, line, point) holds a <title> as its first
+// child: browsers show it as a tooltip without any script, and a reader
+// of the file finds the figure beside the mark. Sizes are in px of a
+// viewBox; the page's CSS lets a chart shrink with the window.
+#include "report/charts.h"
+
+#include "report/html.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+namespace {
+
+const char *kFont = "font-family=\"inherit\"";
+
+std::string titled(const std::string &text) { return "<title>" + htmlEscape(text) + "</title>"; }
+
+std::string svgOpen(double width, double height, const std::string &label) {
+    return "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"chart\" viewBox=\"0 0 " + svgNumber(width) + " " +
+           svgNumber(height) + "\" width=\"" + svgNumber(width) + "\" height=\"" + svgNumber(height) +
+           "\" role=\"img\" aria-label=\"" + htmlEscape(label) + "\" " + kFont + ">";
+}
+
+std::string text(double x, double y, const std::string &content, const char *anchor = "start",
+                 const char *cls = "lbl") {
+    return "<text x=\"" + svgNumber(x) + "\" y=\"" + svgNumber(y) + "\" text-anchor=\"" + anchor + "\" class=\"" +
+           cls + "\">" + htmlEscape(content) + "</text>";
+}
+
+std::string rect(double x, double y, double w, double h, const std::string &fill, const std::string &title,
+                 const std::string &extra = "") {
+    return "<rect x=\"" + svgNumber(x) + "\" y=\"" + svgNumber(y) + "\" width=\"" + svgNumber(std::max(w, 0.0)) +
+           "\" height=\"" + svgNumber(std::max(h, 0.0)) + "\" fill=\"" + fill + "\"" + extra + ">" + titled(title) +
+           "</rect>";
+}
+
+std::string line(double x1, double y1, double x2, double y2, const std::string &stroke, double width,
+                 const std::string &title = "", const std::string &extra = "") {
+    std::string l = "<line x1=\"" + svgNumber(x1) + "\" y1=\"" + svgNumber(y1) + "\" x2=\"" + svgNumber(x2) +
+                    "\" y2=\"" + svgNumber(y2) + "\" stroke=\"" + stroke + "\" stroke-width=\"" + svgNumber(width) +
+                    "\"" + extra;
+    // A line without a tooltip is a grid line or an axis, not a mark.
+    return title.empty() ? l + " class=\"bg\"/>" : l + ">" + titled(title) + "</line>";
+}
+
+// A round step for about `count` grid lines up to `top`.
+double niceStep(double top, int count) {
+    if (!(top > 0))
+        return 1;
+    double raw = top / count;
+    double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    double fraction = raw / magnitude;
+    double nice = fraction <= 1 ? 1 : fraction <= 2 ? 2 : fraction <= 2.5 ? 2.5 : fraction <= 5 ? 5 : 10;
+    return nice * magnitude;
+}
+
+std::string tickText(double value) {
+    char t[32];
+    std::snprintf(t, sizeof t, "%g", value);
+    return t;
+}
+
+// Horizontal bars from zero, a grid under them and the scale below.
+std::string horizontalBars(const std::vector<ChartBar> &bars, const std::string &unit, const std::string &label,
+                           double labelWidth, bool counts = false) {
+    const double width = 760, rowHeight = 26, barHeight = 18, top = 8, valueRoom = 96;
+    const double plotWidth = width - labelWidth - valueRoom;
+    double height = top + rowHeight * bars.size() + 34;
+    double largest = 0;
+    for (const ChartBar &b : bars)
+        if (std::isfinite(b.value))
+            largest = std::max(largest, b.value);
+    double step = niceStep(largest > 0 ? largest : 1, 5);
+    if (counts)
+        step = std::max(1.0, std::ceil(step));
+    double scaleTop = std::max(step, std::ceil((largest > 0 ? largest : 1) / step) * step);
+    double bottom = top + rowHeight * bars.size();
+
+    std::string s = svgOpen(width, height, label);
+    for (double v = 0; v <= scaleTop + step / 2; v += step) {
+        double x = labelWidth + v / scaleTop * plotWidth;
+        s += line(x, top - 4, x, bottom, "#dfe3e8", 1);
+        s += text(x, bottom + 16, tickText(v), "middle", "tick");
+    }
+    s += text(labelWidth + plotWidth, bottom + 30, unit, "end", "tick");
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+        const ChartBar &b = bars[i];
+        double y = top + rowHeight * i + (rowHeight - barHeight) / 2;
+        bool finite = std::isfinite(b.value);
+        double w = finite ? std::max(0.0, b.value) / scaleTop * plotWidth : plotWidth;
+        s += text(labelWidth - 8, y + barHeight - 4, b.label, "end");
+        s += rect(labelWidth, y, std::max(w, 1.5), barHeight, b.colour, b.title,
+                  finite ? " rx=\"2\"" : " rx=\"2\" fill-opacity=\"0.35\" stroke=\"" + b.colour +
+                                             "\" stroke-dasharray=\"4 3\"");
+        s += text(labelWidth + w + 6, y + barHeight - 4, b.valueText, "start", "val");
+    }
+    s += line(labelWidth, top - 4, labelWidth, bottom, "#8a94a0", 1);
+    return s + "</svg>";
+}
+
+struct Point2 {
+    double x, y;
+};
+
+// Where the boxes of the board stand: P1 at the top by the host, its two
+// neighbours under it, and each one's two further processors below.
+const Point2 kCpuAt[7] = {{320, 44}, {170, 140}, {470, 140}, {80, 250}, {390, 250}, {250, 250}, {560, 250}};
+const double kBoxW = 96, kBoxH = 52;
+
+// The point where the line from a box's centre towards `to` leaves it.
+Point2 boxEdge(Point2 from, Point2 to) {
+    double dx = to.x - from.x, dy = to.y - from.y;
+    double sx = dx == 0 ? 1e9 : (kBoxW / 2) / std::fabs(dx);
+    double sy = dy == 0 ? 1e9 : (kBoxH / 2) / std::fabs(dy);
+    double s = std::min(sx, sy);
+    return {from.x + dx * s, from.y + dy * s};
+}
+
+// Linear interpolation of a sorted list at fraction q.
+double quantile(const std::vector<double> &sorted, double q) {
+    if (sorted.empty())
+        return 0;
+    double at = q * (sorted.size() - 1);
+    std::size_t lo = static_cast<std::size_t>(std::floor(at));
+    std::size_t hi = std::min(lo + 1, sorted.size() - 1);
+    return sorted[lo] + (sorted[hi] - sorted[lo]) * (at - lo);
+}
+
+std::string hex(std::uint32_t value, int digits) {
+    char t[16];
+    std::snprintf(t, sizeof t, "0x%0*X", digits, static_cast<unsigned>(value));
+    return t;
+}
+
+} // namespace
+
+const char *statusColour(const std::string &status) {
+    if (status == "passed")
+        return "#2e7d32";
+    if (status == "failed")
+        return "#c62828";
+    if (status == "interrupted")
+        return "#ef6c00";
+    if (status == "fatal")
+        return "#8e0000";
+    if (status == "aborted")
+        return "#ad1457";
+    if (status == "skipped")
+        return "#90a4ae";
+    if (status == "not run")
+        return "#cfd8dc";
+    return "#9e9e9e";
+}
+
+double median(std::vector<double> &values) {
+    std::sort(values.begin(), values.end());
+    return quantile(values, 0.5);
+}
+
+double medianAbsoluteDeviation(const std::vector<double> &sorted, double middle) {
+    std::vector<double> deviations;
+    deviations.reserve(sorted.size());
+    for (double v : sorted)
+        deviations.push_back(std::fabs(v - middle));
+    return median(deviations);
+}
+
+// 1.4826 MAD estimates the standard deviation of normal data. With no
+// spread at all (MAD 0) any other value stands out.
+bool isOutlier(double value, double middle, double mad) {
+    double distance = std::fabs(value - middle);
+    if (mad == 0)
+        return distance > 1e-12 * std::max(1.0, std::fabs(middle));
+    return distance > kOutlierMads * 1.4826 * mad;
+}
+
+std::string speedChart(const std::vector<ChartBar> &bars, const std::string &unit) {
+    return horizontalBars(bars, unit, "Скорости обмена", 250);
+}
+
+std::string fftChart(const std::vector<ChartBar> &bars) { return horizontalBars(bars, "такты", "Такты БПФ", 80); }
+
+std::string paretoChart(const std::vector<ChartBar> &bars) {
+    return horizontalBars(bars, "модулей", "Шаги, на которых не прошли модули", 250, true);
+}
+
+std::string outcomeChart(const std::vector<ChartBar> &bars) {
+    return horizontalBars(bars, "прогонов", "Итоги прогонов", 200, true);
+}
+
+std::string boardChart(const std::vector<BoardCpu> &cpus, const std::vector<BoardLink> &links) {
+    const double width = 660, height = 380;
+    std::string s = svgOpen(width, height, "Процессоры модуля и линки между ними");
+    s += "<rect x=\"4\" y=\"4\" width=\"652\" height=\"322\" rx=\"10\" fill=\"#f7f9fa\" stroke=\"#b0bec5\">" +
+         titled("Модуль: процессоры P1..P7 и их линки") + "</rect>";
+    s += text(16, 24, "HOST / PCI", "start", "tick");
+    s += line(40, 30, kCpuAt[0].x - kBoxW / 2, kCpuAt[0].y, "#b0bec5", 2, "", " stroke-dasharray=\"2 3\"");
+    for (const BoardLink &l : links) {
+        if (l.a < 0 || l.a > 6 || l.b < 0 || l.b > 6)
+            continue;
+        const char *colour = statusColour(l.status);
+        if (l.frontPanel) {
+            Point2 a = kCpuAt[l.a], b = kCpuAt[l.b];
+            double y0 = a.y + kBoxH / 2;
+            std::string d = "M" + svgNumber(a.x) + " " + svgNumber(y0) + " C" + svgNumber(a.x) + " 350 " +
+                            svgNumber(b.x) + " 350 " + svgNumber(b.x) + " " + svgNumber(y0);
+            s += "<path d=\"" + d + "\" fill=\"none\" stroke=\"" + colour +
+                 "\" stroke-width=\"5\" stroke-dasharray=\"9 5\" stroke-linecap=\"round\">" + titled(l.title) +
+                 "</path>";
+            s += text((a.x + b.x) / 2, 372, "кабель на фронт-панели", "middle", "tick");
+            continue;
+        }
+        Point2 a = boxEdge(kCpuAt[l.a], kCpuAt[l.b]), b = boxEdge(kCpuAt[l.b], kCpuAt[l.a]);
+        s += line(a.x, a.y, b.x, b.y, colour, 5, l.title, " stroke-linecap=\"round\"");
+    }
+    for (std::size_t i = 0; i < cpus.size() && i < 7; ++i) {
+        const BoardCpu &c = cpus[i];
+        Point2 at = kCpuAt[i];
+        std::string colour = c.present ? statusColour(c.status.empty() ? "none" : c.status) : "#b0bec5";
+        std::string extra = " rx=\"8\" stroke=\"" + colour + "\" stroke-width=\"3\"" +
+                            (c.present ? "" : " stroke-dasharray=\"5 4\"");
+        s += rect(at.x - kBoxW / 2, at.y - kBoxH / 2, kBoxW, kBoxH, c.present ? "#ffffff" : "#eceff1", c.title, extra);
+        s += rect(at.x - kBoxW / 2 + 6, at.y - kBoxH / 2 + 6, 8, kBoxH - 12, colour, c.title, " rx=\"2\"");
+        s += text(at.x + 4, at.y - 2, c.name, "middle", "cpu");
+        s += text(at.x + 4, at.y + 15, c.note, "middle", "tick");
+    }
+    return s + "</svg>";
+}
+
+std::string memoryMapChart(const std::vector<Mismatch> &mismatches) {
+    // The ranges that hold mismatches: each internal bank of 64K words on
+    // its own, and whatever lies outside them (dynamic memory) as one
+    // range rounded to 64K words.
+    struct Range {
+        std::uint64_t first, end;
+        std::string name;
+        int count = 0;
+    };
+    std::vector<Range> ranges;
+    const std::uint32_t banks[3] = {0x00000, 0x80000, 0x100000};
+    std::uint64_t outLo = UINT64_MAX, outHi = 0;
+    for (int b = 0; b < 3; ++b) {
+        Range r{banks[b], banks[b] + 0x10000u, "внутренняя память, банк " + std::to_string(b)};
+        for (const Mismatch &m : mismatches)
+            r.count += m.where >= r.first && m.where < r.end;
+        if (r.count > 0)
+            ranges.push_back(r);
+    }
+    for (const Mismatch &m : mismatches) {
+        bool inBank = false;
+        for (std::uint32_t b : banks)
+            inBank = inBank || (m.where >= b && m.where < b + 0x10000u);
+        if (!inBank) {
+            outLo = std::min<std::uint64_t>(outLo, m.where);
+            outHi = std::max<std::uint64_t>(outHi, m.where);
+        }
+    }
+    if (outLo != UINT64_MAX) {
+        Range r{outLo & ~std::uint64_t(0xFFFF), (outHi | 0xFFFF) + 1, "остальные адреса"};
+        for (const Mismatch &m : mismatches)
+            r.count += m.where >= r.first && m.where < r.end &&
+                       !(m.where < 0x10000 || (m.where >= 0x80000 && m.where < 0x90000) ||
+                         (m.where >= 0x100000 && m.where < 0x110000));
+        ranges.push_back(r);
+    }
+    const double width = 760, left = 10, gap = 16, top = 26, band = 34;
+    double each = ranges.empty() ? 0 : (width - 2 * left - gap * (ranges.size() - 1)) / ranges.size();
+    std::string s = svgOpen(width, 96, "Где лежат ошибки в адресах памяти");
+    // One tick per address; several mismatches at one address share it.
+    std::map<std::uint32_t, std::vector<const Mismatch *>> byAddress;
+    for (const Mismatch &m : mismatches)
+        byAddress[m.where].push_back(&m);
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        const Range &r = ranges[i];
+        double x0 = left + i * (each + gap);
+        std::string span = hex(static_cast<std::uint32_t>(r.first), 8) + "–" +
+                           hex(static_cast<std::uint32_t>(r.end - 1), 8);
+        s += rect(x0, top, each, band, "#eef1f4",
+                  r.name + " " + span + ": ошибок " + std::to_string(r.count),
+                  " stroke=\"#b0bec5\" rx=\"3\"");
+        s += text(x0, top - 8, r.name + " · ошибок " + std::to_string(r.count), "start", "tick");
+        s += text(x0, top + band + 16, hex(static_cast<std::uint32_t>(r.first), 5), "start", "tick");
+        s += text(x0 + each, top + band + 16, hex(static_cast<std::uint32_t>(r.end - 1), 5), "end", "tick");
+        for (const auto &entry : byAddress) {
+            if (entry.first < r.first || entry.first >= r.end)
+                continue;
+            double x = x0 + 1 + (each - 2) * double(entry.first - r.first) / double(r.end - r.first);
+            std::string tip;
+            for (std::size_t k = 0; k < entry.second.size() && k < 6; ++k)
+                tip += (k ? "\n" : "") + entry.second[k]->shown;
+            if (entry.second.size() > 6)
+                tip += "\n… всего " + std::to_string(entry.second.size());
+            s += line(x, top + 2, x, top + band - 2, "#c62828", 2.5, tip);
+        }
+    }
+    return s + "</svg>";
+}
+
+std::string bitChart(const std::vector<Mismatch> &mismatches) {
+    int ones[32] = {}, zeros[32] = {};
+    int most = 0;
+    for (const Mismatch &m : mismatches) {
+        std::uint32_t differ = m.written ^ m.read;
+        for (int bit = 0; bit < 32; ++bit)
+            if ((differ >> bit) & 1) {
+                ((m.read >> bit) & 1 ? ones : zeros)[bit]++;
+                most = std::max(most, ones[bit] + zeros[bit]);
+            }
+    }
+    const double width = 760, left = 44, top = 14, plotH = 120, colW = (width - left - 10) / 32;
+    std::string s = svgOpen(width, top + plotH + 58, "Биты данных, прочитанные не так, как записаны");
+    double scale = most > 0 ? plotH / most : 0;
+    s += line(left, top + plotH, width - 10, top + plotH, "#8a94a0", 1);
+    s += text(left - 6, top + 10, std::to_string(most), "end", "tick");
+    s += text(left - 6, top + plotH, "0", "end", "tick");
+    for (int col = 0; col < 32; ++col) {
+        int bit = 31 - col; // the most significant bit on the left, as the word is written in hex
+        double x = left + col * colW;
+        std::string name = "бит " + std::to_string(bit);
+        s += rect(x, top, colW, plotH, "transparent",
+                  name + ": ошибок " + std::to_string(ones[bit] + zeros[bit]) + " (читается 1 вместо 0: " +
+                      std::to_string(ones[bit]) + ", читается 0 вместо 1: " + std::to_string(zeros[bit]) + ")");
+        double h1 = ones[bit] * scale, h0 = zeros[bit] * scale;
+        if (ones[bit] > 0)
+            s += rect(x + 2, top + plotH - h1, colW - 4, h1, "#c62828",
+                      name + ": читается 1 вместо 0 — " + std::to_string(ones[bit]));
+        if (zeros[bit] > 0)
+            s += rect(x + 2, top + plotH - h1 - h0, colW - 4, h0, "#1565c0",
+                      name + ": читается 0 вместо 1 — " + std::to_string(zeros[bit]));
+        s += text(x + colW / 2, top + plotH + 14, std::to_string(bit), "middle", "tick");
+        if (bit % 8 == 7 && bit != 31)
+            s += line(x, top, x, top + plotH + 4, "#dfe3e8", 1);
+    }
+    double ly = top + plotH + 40;
+    s += rect(left, ly - 10, 12, 12, "#c62828", "читается 1 вместо 0");
+    s += text(left + 18, ly, "читается 1 вместо записанного 0", "start", "tick");
+    s += rect(left + 280, ly - 10, 12, 12, "#1565c0", "читается 0 вместо 1");
+    s += text(left + 298, ly, "читается 0 вместо записанной 1", "start", "tick");
+    return s + "</svg>";
+}
+
+std::string distributionChart(const std::vector<Distribution> &rows, const std::string &unit) {
+    const double width = 760, labelWidth = 230, right = 20, rowH = 26, top = 8;
+    const double plotW = width - labelWidth - right;
+    const std::size_t kAllPoints = 80; // more than this: the box and the outliers only
+    double lo = INFINITY, hi = -INFINITY;
+    for (const Distribution &r : rows)
+        for (const Distribution::Point &p : r.points)
+            if (std::isfinite(p.value)) {
+                lo = std::min(lo, p.value);
+                hi = std::max(hi, p.value);
+            }
+    if (!std::isfinite(lo)) {
+        lo = 0;
+        hi = 1;
+    }
+    double pad = (hi - lo) * 0.05;
+    if (pad == 0)
+        pad = std::max(std::fabs(hi) * 0.05, 1.0);
+    lo -= pad;
+    hi += pad;
+    auto xOf = [&](double v) { return labelWidth + (v - lo) / (hi - lo) * plotW; };
+    double bottom = top + rowH * rows.size();
+    std::string s = svgOpen(width, bottom + 34, "Распределение измерений по модулям");
+    for (std::size_t i = 0; i < rows.size(); i += 2)
+        s += "<rect x=\"" + svgNumber(labelWidth) + "\" y=\"" + svgNumber(top + rowH * i) + "\" width=\"" +
+             svgNumber(plotW) + "\" height=\"" + svgNumber(rowH) + "\" fill=\"#f7f9fa\" class=\"bg\"/>";
+    double step = niceStep(hi - lo, 6);
+    for (double v = std::ceil(lo / step) * step; v <= hi; v += step) {
+        s += line(xOf(v), top - 4, xOf(v), bottom, "#e6e9ed", 1);
+        s += text(xOf(v), bottom + 16, tickText(v), "middle", "tick");
+    }
+    s += text(width - right, bottom + 30, unit, "end", "tick");
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Distribution &r = rows[i];
+        double y = top + rowH * i, mid = y + rowH / 2;
+        std::vector<double> values;
+        for (const Distribution::Point &p : r.points)
+            if (std::isfinite(p.value))
+                values.push_back(p.value);
+        s += text(labelWidth - 8, mid + 4, r.label, "end");
+        if (values.empty())
+            continue;
+        double m = median(values);
+        double mad = medianAbsoluteDeviation(values, m);
+        double q1 = quantile(values, 0.25), q3 = quantile(values, 0.75);
+        double wlo = m, whi = m;
+        for (double v : values)
+            if (!isOutlier(v, m, mad)) {
+                wlo = std::min(wlo, v);
+                whi = std::max(whi, v);
+            }
+        std::string n = std::to_string(values.size());
+        s += line(xOf(wlo), mid, xOf(whi), mid, "#607d8b", 1.5,
+                  r.label + ": без выбросов от " + tickText(wlo) + " до " + tickText(whi));
+        s += rect(xOf(q1), mid - 7, std::max(xOf(q3) - xOf(q1), 1.5), 14, "#bbdefb",
+                  r.label + ": квартили " + tickText(q1) + " – " + tickText(q3) + ", медиана " + tickText(m) +
+                      ", модулей " + n,
+                  " stroke=\"#1565c0\"");
+        s += line(xOf(m), mid - 9, xOf(m), mid + 9, "#0d47a1", 2.5, r.label + ": медиана " + tickText(m));
+        bool all = r.points.size() <= kAllPoints;
+        for (std::size_t k = 0; k < r.points.size(); ++k) {
+            const Distribution::Point &p = r.points[k];
+            if (!std::isfinite(p.value))
+                continue;
+            bool outlier = isOutlier(p.value, m, mad);
+            if (!all && !outlier)
+                continue;
+            double jitter = all && !outlier ? (double(k * 7 % 9) - 4) * 1.2 : 0;
+            s += "<circle cx=\"" + svgNumber(xOf(p.value)) + "\" cy=\"" + svgNumber(mid + jitter) + "\" r=\"" +
+                 (outlier ? "4.5\" fill=\"#c62828\" stroke=\"#fff\"" : "2.5\" fill=\"#37474f\" fill-opacity=\"0.6\"") +
+                 ">" + titled(p.title + (outlier ? " — выброс" : "")) + "</circle>";
+        }
+    }
+    return s + "</svg>";
+}
+
+std::string historyChart(const std::vector<DayRuns> &days) {
+    const double width = 760, left = 40, top = 10, plotH = 110;
+    int most = 1;
+    for (const DayRuns &d : days)
+        most = std::max(most, d.passed + d.other);
+    double colW = days.empty() ? 0 : std::min(28.0, (width - left - 10) / days.size());
+    std::string s = svgOpen(width, top + plotH + 40, "Прогоны по дням");
+    s += line(left, top + plotH, width - 10, top + plotH, "#8a94a0", 1);
+    s += text(left - 6, top + 10, std::to_string(most), "end", "tick");
+    s += text(left - 6, top + plotH, "0", "end", "tick");
+    std::size_t labelEvery = std::max<std::size_t>(1, days.size() / 8);
+    for (std::size_t i = 0; i < days.size(); ++i) {
+        const DayRuns &d = days[i];
+        double x = left + i * colW, hp = plotH * d.passed / most, ho = plotH * d.other / most;
+        std::string tip = d.day + ": прошли " + std::to_string(d.passed) + ", не прошли " + std::to_string(d.other);
+        if (d.passed > 0)
+            s += rect(x + 1, top + plotH - hp, colW - 2, hp, statusColour("passed"), tip);
+        if (d.other > 0)
+            s += rect(x + 1, top + plotH - hp - ho, colW - 2, ho, statusColour("failed"), tip);
+        if (i % labelEvery == 0)
+            s += text(x + colW / 2, top + plotH + 16, d.day.substr(5), "middle", "tick");
+    }
+    return s + "</svg>";
+}

@@ -1,0 +1,88 @@
+// charts.h - the pictures of the pages, as inline SVG. One function per
+// chart; each takes the figures already chosen from the records and the
+// text every mark's tooltip (<title>) shows, and returns an <svg> element.
+// Nothing here reads a record.
+#ifndef ZORVANTIK_REPORT_CHARTS_H
+#define ZORVANTIK_REPORT_CHARTS_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The colour of a status or an outcome: "passed", "failed", "interrupted",
+// "skipped", "not run", "fatal", "aborted"; grey for anything else.
+const char *statusColour(const std::string &status);
+
+// One bar: its label beside it, its length (not finite: drawn full and
+// hatched), the value written at its end, its tooltip and colour.
+struct ChartBar {
+    std::string label;
+    double value;
+    std::string valueText;
+    std::string title;
+    std::string colour;
+};
+
+// The exchange rates and the stream rate, on one scale in `unit`.
+std::string speedChart(const std::vector<ChartBar> &bars, const std::string &unit);
+// FFT cycles, a bar per processor.
+std::string fftChart(const std::vector<ChartBar> &bars);
+// The steps that fail most boards, most first.
+std::string paretoChart(const std::vector<ChartBar> &bars);
+// Runs per outcome.
+std::string outcomeChart(const std::vector<ChartBar> &bars);
+
+// The board: the seven processors as boxes and the links between them.
+struct BoardCpu {
+    std::string name;   // "P1" .. "P7"
+    bool present;       // fitted, as identification found
+    std::string status; // worst of its own steps, "" when it had none
+    std::string note;   // a word under its name
+    std::string title;
+};
+struct BoardLink {
+    int a, b;           // processor indexes 0..6
+    bool frontPanel;    // the cable of the external links test
+    std::string status; // of the step that tests it
+    std::string title;
+};
+std::string boardChart(const std::vector<BoardCpu> &cpus, const std::vector<BoardLink> &links);
+
+// A mismatch of a memory test: the word address, written and read words.
+struct Mismatch {
+    std::uint32_t where, written, read;
+    std::string shown; // as the record holds it
+};
+// Where the mismatches lie in the processor's address ranges.
+std::string memoryMapChart(const std::vector<Mismatch> &mismatches);
+// Which data bits differ (written XOR read), split into bits read as 1
+// that were written 0 and the other way round.
+std::string bitChart(const std::vector<Mismatch> &mismatches);
+
+// A measurement over many boards: each point its value and tooltip.
+struct Distribution {
+    std::string label;
+    struct Point {
+        double value;
+        std::string title;
+    };
+    std::vector<Point> points;
+};
+// Box plots on one scale, a row per measurement, outliers marked: a value
+// whose distance from the median exceeds kOutlierMads scaled MADs.
+constexpr double kOutlierMads = 3.5;
+bool isOutlier(double value, double median, double mad);
+std::string distributionChart(const std::vector<Distribution> &rows, const std::string &unit);
+
+// Runs per day: those that passed and the others.
+struct DayRuns {
+    std::string day; // "2026-12-08"
+    int passed, other;
+};
+std::string historyChart(const std::vector<DayRuns> &days);
+
+// The median and the median absolute deviation of `values` (sorted in place).
+double median(std::vector<double> &values);
+double medianAbsoluteDeviation(const std::vector<double> &sorted, double median);
+
+#endif // ZORVANTIK_REPORT_CHARTS_H

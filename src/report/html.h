@@ -1,0 +1,24 @@
+// html.h - text made safe for the pages: HTML text and attributes, JSON
+// inside a <script> block, numbers as the charts draw them.
+#ifndef ZORVANTIK_REPORT_HTML_H
+#define ZORVANTIK_REPORT_HTML_H
+
+#include <string>
+
+// The five special characters as entities; control characters that HTML
+// has no place for become U+FFFD. Good for text and for quoted attributes.
+std::string htmlEscape(const std::string &text);
+
+// JSON text for <script type="application/json">: every "<" becomes
+// \u003c, which stays valid JSON with the same value and can never close
+// the block or open a comment.
+std::string scriptJson(const std::string &json);
+
+// A coordinate or length for SVG: one decimal, no locale.
+std::string svgNumber(double value);
+
+// A path for an href: "/" separators, and the characters a URL reserves
+// percent-encoded.
+std::string hrefPath(const std::string &path);
+
+#endif // ZORVANTIK_REPORT_HTML_H

@@ -1,0 +1,211 @@
+// templates.cpp - the skeletons of the pages (mustache) and their style.
+//
+// {{name}} is escaped for HTML by the template engine; {{{name}}} is put
+// in as it is and only ever receives text this module made safe: the
+// charts' SVG, a record's JSON with every "<" escaped, the style below.
+#include "report/templates.h"
+
+const char *const kPageStyle = R"CSS(
+:root { --ink: #1f2933; --muted: #5f6b7a; --line: #dfe3e8; --card: #ffffff; --bg: #f2f4f7;
+  --passed: #2e7d32; --failed: #c62828; --interrupted: #ef6c00; --fatal: #8e0000; --aborted: #ad1457;
+  --skipped: #90a4ae; --notrun: #b0bec5; }
+* { box-sizing: border-box; }
+body { margin: 0; background: var(--bg); color: var(--ink);
+  font: 15px/1.45 "Segoe UI", "DejaVu Sans", "Liberation Sans", Arial, sans-serif; }
+main { max-width: 1100px; margin: 0 auto; padding: 20px 20px 48px; }
+header.top { display: flex; gap: 28px; align-items: center; background: var(--card); border-radius: 10px;
+  padding: 22px 26px; box-shadow: 0 1px 3px rgba(0,0,0,.08); }
+.stamp { flex: none; font-weight: 800; font-size: 30px; letter-spacing: .06em; padding: 10px 22px;
+  border: 5px solid currentColor; border-radius: 10px; transform: rotate(-4deg); text-align: center;
+  min-width: 230px; }
+.o-passed { color: var(--passed); } .o-failed { color: var(--failed); } .o-interrupted { color: var(--interrupted); }
+.o-fatal { color: var(--fatal); } .o-aborted { color: var(--aborted); } .o-other { color: var(--muted); }
+header.top > div:last-child { flex: 1; min-width: 0; }
+h1 { font-size: 24px; margin: 0 0 4px; }
+h2 { font-size: 18px; margin: 0 0 10px; }
+.verdict { font-family: "DejaVu Sans Mono", Consolas, monospace; font-size: 15px; margin: 2px 0 10px; }
+.facts { display: grid; grid-template-columns: repeat(auto-fill, minmax(230px, 1fr)); gap: 4px 22px; margin: 0; }
+.facts div { display: flex; flex-direction: column; }
+.facts dt { color: var(--muted); font-size: 12px; text-transform: uppercase; letter-spacing: .04em; }
+.facts dd { margin: 0; font-weight: 600; }
+section { background: var(--card); border-radius: 10px; padding: 18px 22px; margin-top: 18px;
+  box-shadow: 0 1px 3px rgba(0,0,0,.08); }
+section p.hint { color: var(--muted); margin: -4px 0 12px; font-size: 13px; }
+.pair { display: grid; grid-template-columns: 1fr; gap: 12px; }
+table { border-collapse: collapse; width: 100%; font-size: 14px; }
+th { text-align: left; color: var(--muted); font-weight: 600; font-size: 12px; text-transform: uppercase;
+  letter-spacing: .03em; border-bottom: 2px solid var(--line); padding: 6px 8px; }
+td { border-bottom: 1px solid var(--line); padding: 6px 8px; vertical-align: top; }
+th.issues { width: 42%; }
+td.num { text-align: right; font-variant-numeric: tabular-nums; }
+tr.s-failed td { background: #fff5f5; } tr.s-interrupted td { background: #fff8f0; }
+tr.s-skipped td, tr.s-notrun td { color: var(--muted); }
+code, .key { font-family: "DejaVu Sans Mono", Consolas, monospace; font-size: 13px; }
+.badge { display: inline-block; padding: 1px 8px; border-radius: 10px; color: #fff; font-size: 12px; font-weight: 600;
+  white-space: nowrap; }
+.b-passed { background: var(--passed); } .b-failed { background: var(--failed); }
+.b-interrupted { background: var(--interrupted); } .b-skipped { background: var(--skipped); }
+.b-notrun { background: var(--notrun); color: var(--ink); } .b-fatal { background: var(--fatal); }
+.b-aborted { background: var(--aborted); } .b-other { background: var(--muted); }
+ul.lines { margin: 0; padding: 0; list-style: none; font-family: "DejaVu Sans Mono", Consolas, monospace;
+  font-size: 12.5px; color: #8e0000; }
+ul.lines li { white-space: pre-wrap; overflow-wrap: anywhere; }
+ul.findings { margin: 0; padding-left: 16px; font-size: 13px; }
+details summary { cursor: pointer; color: var(--muted); font-size: 12.5px; }
+svg.chart { max-width: 100%; height: auto; display: block; }
+svg.chart .lbl { font-size: 13px; fill: var(--ink); }
+svg.chart .val { font-size: 12px; fill: var(--ink); font-weight: 600; }
+svg.chart .tick { font-size: 11px; fill: var(--muted); }
+svg.chart .cpu { font-size: 17px; font-weight: 700; fill: var(--ink); }
+.figures { display: grid; grid-template-columns: repeat(auto-fill, minmax(160px, 1fr)); gap: 12px; }
+.figure { border: 1px solid var(--line); border-radius: 8px; padding: 10px 14px; }
+.figure b { display: block; font-size: 26px; }
+.figure span { color: var(--muted); font-size: 12px; text-transform: uppercase; letter-spacing: .03em; }
+.legend { display: flex; flex-wrap: wrap; gap: 6px 16px; font-size: 12.5px; color: var(--muted); margin-top: 8px; }
+.legend i { display: inline-block; width: 12px; height: 12px; border-radius: 2px; margin-right: 5px;
+  vertical-align: -1px; }
+footer { color: var(--muted); font-size: 12px; margin-top: 18px; text-align: center; }
+@media print { body { background: #fff; } section, header.top { box-shadow: none; border: 1px solid var(--line); } }
+)CSS";
+
+const char *const kRunPageTemplate = R"HTML(<!DOCTYPE html>
+<html lang="ru">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>{{pageTitle}}</title>
+<style>{{{style}}}</style>
+</head>
+<body>
+<main>
+<header class="top">
+  <div class="stamp o-{{outcomeClass}}" id="outcome" title="{{outcome}}">{{stamp}}</div>
+  <div>
+    <h1>{{heading}}</h1>
+    <p class="verdict" id="verdict">{{verdict}}</p>
+    <dl class="facts">
+{{#facts}}
+      <div><dt>{{name}}</dt><dd>{{value}}</dd></div>
+{{/facts}}
+    </dl>
+  </div>
+</header>
+{{#hasRunLines}}
+<section>
+  <h2>Сообщения об ошибках вне шагов</h2>
+  <ul class="lines">{{#runLines}}<li>{{.}}</li>{{/runLines}}</ul>
+</section>
+{{/hasRunLines}}
+<section>
+  <h2>Шаги</h2>
+  <table id="steps">
+    <thead><tr><th>Ключ</th><th>Шаг</th><th>Процессор</th><th>Статус</th><th>Ошибок</th><th>Находок</th><th>Время</th><th class="issues">Ошибки и находки</th></tr></thead>
+    <tbody>
+{{#steps}}
+      <tr class="s-{{statusClass}}"><td class="key">{{key}}</td><td>{{name}}</td><td>{{processor}}</td><td><span class="badge b-{{statusClass}}">{{status}}</span></td><td class="num">{{errors}}</td><td class="num">{{findingCount}}</td><td class="num">{{duration}}</td><td>{{#hasFindings}}<ul class="findings">{{#findings}}<li>{{.}}</li>{{/findings}}</ul>{{/hasFindings}}{{#hasLines}}<ul class="lines">{{#lines}}<li>{{.}}</li>{{/lines}}</ul>{{/hasLines}}{{#hasMoreLines}}<details><summary>ещё {{moreCount}}</summary><ul class="lines">{{#moreLines}}<li>{{.}}</li>{{/moreLines}}</ul></details>{{/hasMoreLines}}</td></tr>
+{{/steps}}
+    </tbody>
+  </table>
+</section>
+{{#speeds}}
+<section>
+  <h2>Скорости обмена</h2>
+  <p class="hint">Десять скоростей обмена с хостом и скорость потока DMA, как их напечатала программа; наведите указатель на полосу, чтобы увидеть значение.</p>
+  {{{speeds}}}
+</section>
+{{/speeds}}
+{{#board}}
+<section>
+  <h2>Модуль и линки</h2>
+  <p class="hint">Процессоры P1..P7 окрашены по их собственным шагам (память, БПФ), линии — пары линков, окрашенные по результату своего теста. Запись хранит итог теста линков целиком, поэтому все пары одного теста окрашены одинаково.</p>
+  {{{board}}}
+  <div class="legend"><span><i style="background:#2e7d32"></i>пройден</span><span><i style="background:#c62828"></i>не пройден</span><span><i style="background:#ef6c00"></i>прерван</span><span><i style="background:#90a4ae"></i>пропущен</span><span><i style="background:#cfd8dc"></i>не начат</span><span><i style="background:#eceff1;border:1px dashed #b0bec5"></i>нет процессора</span></div>
+</section>
+{{/board}}
+{{#memory}}
+<section class="memory">
+  <h2>Ошибки памяти: {{title}}</h2>
+  <p class="hint">Вверху — где в адресах лежат ошибочные слова (каждая черта — адрес), внизу — какие биты данных отличаются (записано XOR прочитано). Один высокий столбик — залипший разряд данных.</p>
+  <div class="pair">{{{map}}}{{{bits}}}</div>
+</section>
+{{/memory}}
+{{#fft}}
+<section>
+  <h2>БПФ по процессорам</h2>
+  <p class="hint">Такты процессора на одно преобразование, как их напечатала программа.</p>
+  {{{fft}}}
+</section>
+{{/fft}}
+<footer>Страница сделана из записи прогона {{program}}; запись целиком — в блоке &lt;script id="record"&gt; этого файла.</footer>
+</main>
+<script type="application/json" id="record">{{{record}}}</script>
+</body>
+</html>
+)HTML";
+
+const char *const kFleetPageTemplate = R"HTML(<!DOCTYPE html>
+<html lang="ru">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>Сводка по модулям ZORVANTIK</title>
+<style>{{{style}}}</style>
+</head>
+<body>
+<main>
+<header class="top">
+  <div>
+    <h1>Сводка по модулям ZORVANTIK</h1>
+    <p class="verdict">{{sources}}</p>
+  </div>
+</header>
+<section>
+  <h2>Итоги</h2>
+  <div class="figures" id="figures">
+    <div class="figure"><span>Прогонов</span><b>{{runs}}</b></div>
+    <div class="figure"><span>Модулей</span><b>{{boards}}</b></div>
+    <div class="figure"><span>С первого раза</span><b>{{firstPassYield}}</b></div>
+    <div class="figure"><span>По последнему прогону</span><b>{{finalYield}}</b></div>
+    <div class="figure"><span>Пропущено файлов</span><b>{{skipped}}</b></div>
+  </div>
+  <p class="hint" style="margin-top:12px">«С первого раза» — доля модулей, чей первый по времени прогон прошёл; «по последнему прогону» — доля модулей, чей последний прогон прошёл.</p>
+  {{{outcomes}}}
+</section>
+{{#history}}
+<section>
+  <h2>Прогоны по дням</h2>
+  {{{history}}}
+  <div class="legend"><span><i style="background:#2e7d32"></i>прошли</span><span><i style="background:#c62828"></i>не прошли</span></div>
+</section>
+{{/history}}
+<section>
+  <h2>Где не проходят модули</h2>
+  <p class="hint">Сколько модулей не прошли шаг в своём последнем прогоне, больше всего — сверху.</p>
+  {{#pareto}}{{{pareto}}}{{/pareto}}{{^pareto}}<p>Ни один модуль не провалил ни одного шага в последнем прогоне.</p>{{/pareto}}
+</section>
+{{#distributions}}
+<section>
+  <h2>{{title}}</h2>
+  <p class="hint">Последний прогон каждого модуля: ящик — квартили, черта — медиана, усы — размах без выбросов. Красные точки — выбросы: дальше от медианы, чем 3,5 · 1,4826 · MAD (медиана абсолютных отклонений).</p>
+  {{{chart}}}
+</section>
+{{/distributions}}
+<section>
+  <h2>Модули</h2>
+  <table id="boards">
+    <thead><tr><th>Серийный номер</th><th>Прогонов</th><th>Последний итог</th><th>Ошибок</th><th>Находок</th><th>Не пройдены</th><th>Последний прогон</th></tr></thead>
+    <tbody>
+{{{rows}}}
+    </tbody>
+  </table>
+</section>
+<footer>Сделано {{program}}; сводка — в блоке &lt;script id="summary"&gt; этого файла.</footer>
+</main>
+<script type="application/json" id="summary">{{{summary}}}</script>
+</body>
+</html>
+)HTML";
+
+const char *const kFleetRowTemplate =
+    R"HTML(      <tr class="s-{{outcomeClass}}"><td class="key">{{serial}}</td><td class="num">{{runs}}</td><td><span class="badge b-{{outcomeClass}}">{{outcome}}</span></td><td class="num">{{errors}}</td><td class="num">{{findings}}</td><td>{{failed}}</td><td>{{#href}}<a href="{{href}}">{{start}}</a>{{/href}}{{^href}}{{start}}{{/href}}</td></tr>
+)HTML";

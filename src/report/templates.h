@@ -1,0 +1,10 @@
+// templates.h - the pages' mustache skeletons and their style sheet.
+#ifndef ZORVANTIK_REPORT_TEMPLATES_H
+#define ZORVANTIK_REPORT_TEMPLATES_H
+
+extern const char *const kPageStyle;         // CSS shared by both pages
+extern const char *const kRunPageTemplate;   // a run's page
+extern const char *const kFleetPageTemplate; // the fleet page
+extern const char *const kFleetRowTemplate;  // one board's row of the fleet table
+
+#endif // ZORVANTIK_REPORT_TEMPLATES_H
