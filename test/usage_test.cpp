@@ -194,3 +194,33 @@ TEST(FindInfoOption, LooksAtTheFirstThreeArgumentsWhole) {
 }
 
 } // namespace
+
+// The man page (docs/zorvantik-test.1) is written with the code: every
+// option, file and exit status the usage text names, it names too, and its
+// title carries the project version.
+TEST(ManPage, NamesWhatTheUsageNamesAndTheProjectVersion) {
+    std::ifstream in(std::string(ZT_STATION_TEMPLATE) + "/../docs/zorvantik-test.1");
+    ASSERT_TRUE(in) << "docs/zorvantik-test.1 cannot be read";
+    std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // troff's escapes out: \- is a hyphen, \fB \fI \fR switch fonts, \c joins.
+    std::string text;
+    for (std::size_t i = 0; i < page.size(); ++i) {
+        if (page[i] == '\\' && i + 1 < page.size()) {
+            char next = page[i + 1];
+            if (next == '-')
+                text += '-';
+            i += next == 'f' ? 2 : 1;
+            continue;
+        }
+        text += page[i];
+    }
+    for (const char *item : {"-B", "-C", "-V", "--help", "--version", "checkN.cfg", "dsp_app/", "virtual-board.ini",
+                             "protocN.log", "screenN.log", "protoc1.log", "protocol.log", "resultN.json",
+                             "resultN.xml", "resultN.html", "255"}) {
+        EXPECT_NE(kUsage.find(item), std::string::npos) << item << " is not in the usage text";
+        EXPECT_NE(text.find(item), std::string::npos) << item << " is not in the man page";
+    }
+    EXPECT_NE(page.find(".TH ZORVANTIK-TEST 1 "), std::string::npos);
+    EXPECT_NE(page.find("\"zorvantik-test " + projectVersion() + "\""), std::string::npos)
+        << "the man page's title does not carry the project version " << projectVersion();
+}
