@@ -507,6 +507,7 @@ const Key<BoardConfig> kBoardKeys[] = {
     {"fft_wrong", setProcessors<&BoardConfig::fftWrong>},
     {"fft_silent", setProcessors<&BoardConfig::fftSilent>},
     {"dsp_silent", setSilent},
+    {"load_ms", setNumber<&BoardConfig::loadMs, 3600000>},
     {"p1_sdram_chips", setSdramChips},
     {"sdram_chip_size", setSdramChipSize},
     {"sdram_stuck_bit", setSdramStuckBits},
@@ -524,9 +525,9 @@ const Key<BoardConfig> kBoardKeys[] = {
     {"fifo_link_mbps", setPace<kPaceFifoLink>},
     {"messages_mbps", setPace<kPaceMessages>},
     {"stream_mbps", setPace<kPaceStream>},
-};
     {"replay", setReplay},
     {"replay_timing", setHealth<&BoardConfig::replayFast, kFast, kRecorded>},
+};
 
 const Key<LibraryConfig> kLibraryKeys[] = {
     {"init", setInit},

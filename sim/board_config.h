@@ -156,17 +156,21 @@ struct BoardConfig {
     uint32_t streamMode = 1;          /* "stream_mode": 1 exclusive, 2 observer (another client runs it) */
     uint32_t streamStateFailFrom = 0; /* "stream_state_fail_from": n-th and later state queries fail; 0 never */
 
+    /* how long a program load takes, as the boot loader's time over the
+     * host port; 0 = at once */
+    uint32_t loadMs = 0; /* "load_ms", milliseconds */
+
     /* pacing, MB/s (1 MB = 1048576 bytes); 0 = as fast as the machine goes */
     uint32_t paceMBps[kPacePaths] = {}; /* "host_port_mbps", "dpram_mbps", "fifo_bus_mbps", "fifo_link_mbps",
                                            "messages_mbps", "stream_mbps" */
-};
-
-/* Section [library]. */
-struct LibraryConfig {
 
     /* replay of a recorded board (replay.h, docs/replay.md) */
     std::string replay;     /* "replay": trace file the board answers from; empty = simulate */
     bool replayFast = true; /* "replay_timing" fast/recorded: recorded = each call takes as long as it did */
+};
+
+/* Section [library]. */
+struct LibraryConfig {
     bool initOk = true; /* "init" ok/fail: fail = QAL_init returns a failure */
 };
 

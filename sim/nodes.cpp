@@ -160,6 +160,15 @@ int32_t loadProgram(VirtualBoard &b, int32_t node, const char *fileName) {
         return status;
     if (!fileName)
         return kQalBadArgument;
+    if (b.config.loadMs > 0) {
+        // The boot loader's time; a close ends it as it ends every wait.
+        std::unique_lock<std::mutex> lk(b.lock);
+        int32_t waited = waitOn(
+            lk, b.wake, deadlineAfter(static_cast<int32_t>(b.config.loadMs)),
+            [&] { return b.closing ? kQalBadHandle : kQalOk; }, [] { return false; });
+        if (waited == kQalBadHandle)
+            return waited;
+    }
 
     // A file refused for any reason places nothing: the load fails as
     // for a missing file, whatever parts of it were sound.

@@ -64,7 +64,7 @@ TEST_F(Output, StartLogReportsALogThatCannotBeCreated) {
 }
 
 TEST_F(Output, AppendToALogThatVanishedLosesOnlyThatMessage) {
-    std::strcpy(runState.screenLogName, "gone/screen1.log");
+    std::strcpy(runState.screenLogName, "no/screen1.log");
     report("\nstill shown");
     EXPECT_EQ(console(), "\nstill shown");
     EXPECT_EQ(station_.read("protoc1.log"), "\r\nstill shown");

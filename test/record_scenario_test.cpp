@@ -182,7 +182,7 @@ bool shaped(const std::string &text, const std::string &pattern) {
 TEST_F(Record, HealthyRunMatchesWhatTheConsoleShowed) {
     RunResult r = run(kFull, "cpu_clock = 250\n", "x");
     ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(json_["schema"], 1);
+    EXPECT_EQ(json_["schema"], 2);
     EXPECT_EQ(json_["program"]["name"], "zorvantik-test");
     EXPECT_FALSE(json_["program"]["version"].get<std::string>().empty());
     EXPECT_EQ(json_["outcome"], "passed");

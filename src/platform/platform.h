@@ -116,9 +116,25 @@ void platformWarn(const char *cp1251, std::size_t length);
 // take locks; it must not return.
 void platformSetInterruptHandler(void (*handler)());
 
+// The interrupt thread's side of platformDecideEnd, taken before the
+// handler runs: true when this thread now ends the process, false when
+// another thread already does (the break is then ignored).
+bool platformDecideBreak();
+
+// The end of the process is decided once, by one thread. The interrupt
+// thread decides it when a break begins, before it runs the handler; a
+// thread that is about to end the run by its own path (the verdict, a
+// fatal stop, a fatal exit) decides it here first. A thread that finds the
+// end already decided by another never returns from this call: it waits
+// for that thread to end the process. Once the run's own end is decided,
+// the interrupt key is ignored: what follows is the ending itself. Calling
+// it again on the deciding thread does nothing.
+void platformDecideEnd();
+
 // Restores the console and ends the process at once with `status`
-// (-1 becomes 255). Runs no static destructors, so it is safe while other
-// threads are still inside the program.
+// (-1 becomes 255), after deciding the end (platformDecideEnd). Runs no
+// static destructors, so it is safe while other threads are still inside
+// the program.
 [[noreturn]] void platformExit(int status);
 
 #endif // ZORVANTIK_PLATFORM_H

@@ -3,12 +3,39 @@
 
 #include <chrono>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 namespace {
 
 const auto kProgramStart = std::chrono::steady_clock::now();
 
+// Which thread ends the process; the default id while nobody has decided.
+std::mutex gEndLock;
+std::thread::id gEndingThread;
+
 } // namespace
+
+void platformDecideEnd() {
+    {
+        std::lock_guard<std::mutex> hold(gEndLock);
+        if (gEndingThread == std::thread::id() || gEndingThread == std::this_thread::get_id()) {
+            gEndingThread = std::this_thread::get_id();
+            return;
+        }
+    }
+    // Another thread ends the process, and with it this one.
+    for (;;)
+        std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+bool platformDecideBreak() {
+    std::lock_guard<std::mutex> hold(gEndLock);
+    if (gEndingThread != std::thread::id() && gEndingThread != std::this_thread::get_id())
+        return false;
+    gEndingThread = std::this_thread::get_id();
+    return true;
+}
 
 std::string platformCurrentDir() {
     std::error_code error;

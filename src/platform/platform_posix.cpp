@@ -63,6 +63,10 @@ void interruptThread() {
         int signal = 0;
         if (sigwait(&set, &signal) != 0)
             continue;
+        // The run's own end under way (the verdict, a fatal stop or exit):
+        // it ends the process, the break is not taken.
+        if (!platformDecideBreak())
+            continue;
         if (void (*handler)() = gInterruptHandler.load())
             handler();
         // No handler yet: end the process as the signal would by default.
@@ -297,6 +301,7 @@ void platformWarn(const char *cp1251, std::size_t length) {
 void platformSetInterruptHandler(void (*handler)()) { gInterruptHandler.store(handler); }
 
 void platformExit(int status) {
+    platformDecideEnd();
     platformRestoreConsole();
     _exit(status & 0xFF);
 }

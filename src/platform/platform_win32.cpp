@@ -24,10 +24,14 @@ int gPendingKey = -1;                               // byte read ahead from a re
 bool gInputEnded = false;                           // redirected stdin has ended
 
 // The system calls this on a thread of its own for Ctrl-C and Ctrl-Break,
-// and when the console window is closed.
+// and when the console window is closed; each event on a new thread.
 BOOL WINAPI consoleControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
         return FALSE;
+    // The run's own end, or an earlier break, is under way and ends the
+    // process: this event is taken as handled.
+    if (!platformDecideBreak())
+        return TRUE;
     if (void (*handler)() = gInterruptHandler.load())
         handler();
     return FALSE; // no handler yet: the default action ends the process
@@ -208,6 +212,7 @@ void platformWarn(const char *cp1251, std::size_t length) {
 void platformSetInterruptHandler(void (*handler)()) { gInterruptHandler.store(handler); }
 
 void platformExit(int status) {
+    platformDecideEnd();
     platformRestoreConsole();
     _exit(status);
 }

@@ -151,14 +151,14 @@ void allocateBuffers() {
 void runSequence() {
     if (runState.continuous) {
         // The host exchange test repeats until the operator breaks off the
-        // run, each time a step of the record; when HOST is skipped, so is
-        // the stream test, silently.
+        // run, its passes one step of the record; when HOST is skipped, so
+        // is the stream test, silently.
         recordStepBegin("HOST", kNoCpu);
         if (isSelected(kHostStep)) {
+            recordRepeat();
             for (;;) {
                 hostExchangeTest(runState.hBoard);
-                recordStepEnd();
-                recordStepBegin("HOST", kNoCpu);
+                recordPass();
             }
         }
         recordStepSkipped();
@@ -209,7 +209,11 @@ void chooseLogNames(std::int32_t boardLid) {
     }
 }
 
+// On the interrupt thread the end is already decided for the break; on
+// the main thread (a fatal stop) it is decided here, or, when a break has
+// begun meanwhile, left to the break.
 void onCtrlC() {
+    platformDecideEnd();
     freezeOutput();
     recordFinish(false);
     QAL_close(runState.hBoard);
@@ -218,12 +222,16 @@ void onCtrlC() {
 }
 
 void abortRun(const char *program) {
+    platformDecideEnd();
     recordAbort(program);
     recordFinish(false);
     platformExit(-1);
 }
 
 int runDriver(int argc, char **argv) {
+    // Tests change into the program directory for a load; the interrupt
+    // thread may write the record just then.
+    runState.stationDir = platformCurrentDir();
     recordStart(argc, argv);
     parseOptions(argc, argv);
     chooseLogNames(runState.boardLid);
@@ -255,6 +263,10 @@ int runDriver(int argc, char **argv) {
         report("\n+++++ ТЕСТИРОВАНИЕ ЗАВЕРШЕНО УСПЕШНО +++++");
     else
         report("\n----- ТЕСТИРОВАНИЕ ЗАВЕРШЕНО С ОШИБКАМИ - %ld ", static_cast<long>(runState.errorCount));
+    // The verdict is out: the run ends here with 0, unless a break began
+    // before this point, which then ends it with 255 (and this call does
+    // not return). A break from here on is ignored.
+    platformDecideEnd();
     QAL_close(runState.hBoard);
     QAL_cleanup();
     recordFinish(true);

@@ -6,6 +6,7 @@
 #include "run/runstate.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -18,10 +19,16 @@ namespace {
 // it, on the console or in a log.
 std::atomic<bool> gFrozen{false};
 
+// Held by every console write from its look at gFrozen to its last byte,
+// so that no write starts after the freeze. The handler waits out a write
+// under way only so long: a console that cannot be written (a pipe nobody
+// reads) must not keep it from ending the run, and any write that comes
+// later still finds the freeze.
+std::timed_mutex gConsoleLock;
+constexpr auto kConsoleWriteWait = std::chrono::milliseconds(500);
+
 // Held by every log append, which the handler waits out and then keeps for
-// good, so no append is cut in the middle. The console has no lock: a
-// console that cannot be written (a pipe nobody reads) must not keep the
-// handler from ending the run.
+// good, so no append is cut in the middle.
 std::mutex gLogLock;
 
 // Each log as last written, and whether its first failure was told.
@@ -32,6 +39,10 @@ struct LogFile {
 LogFile gScreenLog, gProtocolLog;
 
 LogFile &logFile(const char *name) { return std::strcmp(name, runState.screenLogName) == 0 ? gScreenLog : gProtocolLog; }
+
+// A log's name from the directory the run started in, so that a test
+// that has changed into the program directory writes to the same file.
+std::string logPath(const char *name) { return stationPath(name); }
 
 std::string formatText(const char *format, va_list args) {
     va_list measure;
@@ -55,6 +66,9 @@ void consoleWrite(const char *format, va_list args) {
         return;
     if (length > kConsoleTextMax)
         length = kConsoleTextMax;
+    std::lock_guard<std::timed_mutex> hold(gConsoleLock);
+    if (gFrozen.load())
+        return;
     recordConsoleText(buffer, static_cast<std::size_t>(length));
     platformConsoleWrite(buffer, static_cast<std::size_t>(length));
 }
@@ -93,7 +107,8 @@ void noteLogTrouble(const char *name, AppendResult result, const std::string &wh
 // one that was removed or replaced gets it in the new file.
 void appendLog(const char *name, const char *format, va_list args, std::string &warnings) {
     std::string why;
-    AppendResult result = platformAppendFile(name, logBytes(formatText(format, args)), logFile(name).identity, why);
+    AppendResult result =
+        platformAppendFile(logPath(name).c_str(), logBytes(formatText(format, args)), logFile(name).identity, why);
     if (result != AppendResult::kAppended)
         noteLogTrouble(name, result, why, warnings);
 }
@@ -154,7 +169,7 @@ bool startLog(const char *name, const char *text) {
     LogFile &log = logFile(name);
     log.failureTold = false;
     std::string why;
-    return platformCreateFile(name, logBytes(text), log.identity, why);
+    return platformCreateFile(logPath(name).c_str(), logBytes(text), log.identity, why);
 }
 
 void waitAnyKey() {
@@ -165,5 +180,10 @@ void waitAnyKey() {
 
 void freezeOutput() {
     gFrozen.store(true);
-    gLogLock.lock(); // never released: the process is about to end
+    // Both never released: the process is about to end.
+    // A write that began before the freeze and is stuck there (a console
+    // nobody reads) is left to itself: every later one finds the freeze.
+    bool consoleHeld = gConsoleLock.try_lock_for(kConsoleWriteWait);
+    (void)consoleHeld;
+    gLogLock.lock();
 }

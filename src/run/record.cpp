@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -42,6 +43,36 @@ struct Finding {
     std::string text; // UTF-8; empty for a mismatch of words
     bool words;       // a mismatch: where, written, read hold it
     std::uint32_t where, written, read;
+    long pass = 0; // the pass of a repeated step it came from; 0 for other steps
+};
+
+// A repeated step (the host exchange test of continuous mode, which runs
+// until the operator breaks off, overnight perhaps) is one step whatever
+// the number of its passes: it keeps the findings and error lines of the
+// first and of the last passes, and each measurement's spread, so that
+// the record's memory and size stay the same however long it runs.
+constexpr std::size_t kPassesKept = 10;      // findings (and error lines) kept from the start, and from the end
+constexpr std::size_t kSpreadSample = 1001;  // values a measurement's median is taken from
+
+// One measurement over the passes: exact count, minimum and maximum; the
+// median of all values up to kSpreadSample of them, then of a uniform
+// sample of that size (reservoir sampling with a fixed seed, so a run is
+// repeatable).
+struct Spread {
+    std::string name, unit;
+    long count = 0;
+    double min = 0, max = 0;
+    std::vector<double> sample;
+};
+
+struct Passes {
+    long count = 0;        // passes begun; the last one is cut short by the end of the run
+    long withFindings = 0; // passes that found a mismatch or reported an error line
+    long findings = 0;     // findings of all passes, kept or not
+    long errorLines = 0;   // error lines of all passes, kept or not
+    bool passFound = false; // the pass under way has found something
+    std::vector<Spread> spreads; // in the order the measurements first came
+    std::uint64_t random = 0x9E3779B97F4A7C15u; // the sample's generator
 };
 
 struct Step {
@@ -54,6 +85,8 @@ struct Step {
     std::vector<Measurement> measurements;
     std::vector<std::string> errorLines; // UTF-8, as shown on the console
     std::uint32_t startMs = 0, endMs = 0;
+    bool repeated = false; // a step of many passes: `passes` sums them up
+    Passes passes;
 };
 
 enum class End { Running, Complete, Fatal, Aborted };
@@ -144,20 +177,106 @@ Step *current() {
     return r.stepOpen ? &r.steps.back() : nullptr;
 }
 
+// Adds an item to a repeated step's list of kept ones: the first
+// kPassesKept stay, and of the rest only the last kPassesKept.
+template <typename T> void keepBounded(std::vector<T> &kept, T item) {
+    kept.push_back(std::move(item));
+    if (kept.size() > 2 * kPassesKept)
+        kept.erase(kept.begin() + kPassesKept);
+}
+
+void addFinding(Step &s, Finding f) {
+    if (!s.repeated) {
+        s.findings.push_back(std::move(f));
+        return;
+    }
+    f.pass = s.passes.count;
+    ++s.passes.findings;
+    s.passes.passFound = true;
+    keepBounded(s.findings, std::move(f));
+}
+
+void addErrorLine(Step &s, std::string line) {
+    if (!s.repeated) {
+        s.errorLines.push_back(std::move(line));
+        return;
+    }
+    ++s.passes.errorLines;
+    s.passes.passFound = true;
+    keepBounded(s.errorLines, std::move(line));
+}
+
+// A figure that is no finite number (a rate over no measurable time)
+// stays out of the spread's figures.
+void spreadAdd(Passes &p, const Measurement &m) {
+    Spread *spread = nullptr;
+    for (Spread &each : p.spreads)
+        if (each.name == m.name)
+            spread = &each;
+    if (!spread) {
+        p.spreads.push_back(Spread{m.name, m.unit, 0, 0, 0, {}});
+        spread = &p.spreads.back();
+    }
+    if (!std::isfinite(m.value))
+        return;
+    spread->min = spread->count == 0 ? m.value : std::min(spread->min, m.value);
+    spread->max = spread->count == 0 ? m.value : std::max(spread->max, m.value);
+    ++spread->count;
+    if (spread->sample.size() < kSpreadSample) {
+        spread->sample.push_back(m.value);
+        return;
+    }
+    p.random ^= p.random << 13; // xorshift64
+    p.random ^= p.random >> 7;
+    p.random ^= p.random << 17;
+    std::uint64_t slot = p.random % static_cast<std::uint64_t>(spread->count);
+    if (slot < kSpreadSample)
+        spread->sample[slot] = m.value;
+}
+
+// A repeated step holds each measurement's latest value; the spread
+// holds them all.
+void addMeasurement(Step &s, Measurement m) {
+    if (!s.repeated) {
+        s.measurements.push_back(std::move(m));
+        return;
+    }
+    spreadAdd(s.passes, m);
+    for (Measurement &latest : s.measurements)
+        if (latest.name == m.name) {
+            latest = std::move(m);
+            return;
+        }
+    s.measurements.push_back(std::move(m));
+}
+
+double median(std::vector<double> values) {
+    std::size_t middle = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle), values.end());
+    double upper = values[middle];
+    if (values.size() % 2)
+        return upper;
+    double lower = *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle));
+    return (lower + upper) / 2;
+}
+
+long stepFindings(const Step &s) { return s.repeated ? s.passes.findings : static_cast<long>(s.findings.size()); }
+
 int findingCount(const Record &r) {
-    int n = 0;
+    long n = 0;
     for (const Step &s : r.steps)
-        n += static_cast<int>(s.findings.size());
-    return n;
+        n += stepFindings(s);
+    return static_cast<int>(n);
 }
 
 // A step's status as the run ended.
 const char *status(const Record &r, const Step &s) {
     if (s.skipped)
         return "skipped";
-    if (!s.ended)
-        return r.end == End::Running ? "interrupted" : "failed";
-    return s.errors > 0 || !s.findings.empty() ? "failed" : "passed";
+    bool found = s.errors > 0 || !s.findings.empty();
+    if (!s.ended) // a repeated step's passes that found something stand
+        return r.end == End::Running && !(s.repeated && found) ? "interrupted" : "failed";
+    return found ? "failed" : "passed";
 }
 
 const char *outcome(const Record &r) {
@@ -227,6 +346,28 @@ Json findingJson(const Finding &f) {
     } else {
         j["text"] = f.text;
     }
+    if (f.pass > 0)
+        j["pass"] = f.pass;
+    return j;
+}
+
+Json finiteOrNull(double value) { return std::isfinite(value) ? Json(value) : Json(nullptr); }
+
+Json passesJson(const Passes &p) {
+    Json j;
+    j["count"] = p.count;
+    j["withFindings"] = p.withFindings + (p.passFound ? 1 : 0);
+    j["findings"] = p.findings;
+    j["errorLines"] = p.errorLines;
+    Json spreads = Json::array();
+    for (const Spread &s : p.spreads)
+        spreads.push_back({{"name", s.name},
+                           {"unit", s.unit},
+                           {"count", s.count},
+                           {"min", s.count ? finiteOrNull(s.min) : Json(nullptr)},
+                           {"median", s.count ? finiteOrNull(median(s.sample)) : Json(nullptr)},
+                           {"max", s.count ? finiteOrNull(s.max) : Json(nullptr)}});
+    j["measurements"] = spreads;
     return j;
 }
 
@@ -274,6 +415,8 @@ Json buildJson(const Record &r, std::time_t endTime, std::uint32_t nowMs) {
             measurements.push_back(measurementJson(m));
         step["measurements"] = measurements;
         step["errorLines"] = s.errorLines;
+        if (s.repeated)
+            step["passes"] = passesJson(s.passes);
         steps.push_back(step);
     }
     j["steps"] = steps;
@@ -384,7 +527,7 @@ std::string buildJunit(const Record &r, std::uint32_t nowMs) {
             for (const Finding &f : s.findings)
                 lines.push_back(f.words ? f.test + " " + hex(f.where) + ": " + hex(f.written) + " != " + hex(f.read)
                                         : f.test + ": " + f.text);
-            std::string message = std::to_string(s.errors) + " errors, " + std::to_string(s.findings.size()) +
+            std::string message = std::to_string(s.errors) + " errors, " + std::to_string(stepFindings(s)) +
                                   " findings" + (lines.empty() ? "" : ": " + lines.front());
             x += "      <failure message=\"" + xmlText(message) + "\" type=\"" +
                  (s.errors > 0 ? "errors" : "findings") + "\">" + xmlText(joinLines(lines), false) + "</failure>\n";
@@ -497,22 +640,41 @@ void recordError() {
         ++s->errors;
 }
 
+void recordRepeat() {
+    std::lock_guard<std::mutex> hold(rec().lock);
+    if (Step *s = current()) {
+        s->repeated = true;
+        s->passes.count = 1;
+    }
+}
+
+void recordPass() {
+    std::lock_guard<std::mutex> hold(rec().lock);
+    Step *s = current();
+    if (!s || !s->repeated)
+        return;
+    if (s->passes.passFound)
+        ++s->passes.withFindings;
+    s->passes.passFound = false;
+    ++s->passes.count;
+}
+
 void recordMismatch(const char *test, std::uint32_t where, std::uint32_t written, std::uint32_t read) {
     std::lock_guard<std::mutex> hold(rec().lock);
     if (Step *s = current())
-        s->findings.push_back({test, "", true, where, written, read});
+        addFinding(*s, {test, "", true, where, written, read});
 }
 
 void recordFinding(const char *test, const char *text) {
     std::lock_guard<std::mutex> hold(rec().lock);
     if (Step *s = current())
-        s->findings.push_back({test, utf8(text), false, 0, 0, 0});
+        addFinding(*s, {test, utf8(text), false, 0, 0, 0});
 }
 
 void recordMeasurement(const char *name, double value, const char *unit, const char *shown) {
     std::lock_guard<std::mutex> hold(rec().lock);
     if (Step *s = current())
-        s->measurements.push_back({name, unit, utf8(shown), value});
+        addMeasurement(*s, {name, unit, utf8(shown), value});
 }
 
 void recordRate(const char *name, double mbps) {
@@ -607,7 +769,7 @@ void recordConsoleText(const char *text, std::size_t length) {
         if (first != std::string::npos && line.compare(first, 3, "###") == 0) {
             std::string shown = cp1251ToUtf8(line.data() + first, line.size() - first);
             if (Step *s = current())
-                s->errorLines.push_back(shown);
+                addErrorLine(*s, shown);
             else
                 r.runLines.push_back(shown);
         }
@@ -659,13 +821,13 @@ void recordFinish(bool complete) {
         warnUnwritten(base + ".json", e.what());
         return;
     }
-    if (!writeWhole(base + ".json", json, why))
+    if (!writeWhole(stationPath((base + ".json").c_str()), json, why))
         warnUnwritten(base + ".json", why);
-    if (!writeWhole(base + ".xml", xml, why))
+    if (!writeWhole(stationPath((base + ".xml").c_str()), xml, why))
         warnUnwritten(base + ".xml", why);
     // The run's page, made from the record's text alone (src/report).
     std::string html;
-    if (!renderRunPage(json, html, why) || !writeWhole(base + ".html", html, why))
+    if (!renderRunPage(json, html, why) || !writeWhole(stationPath((base + ".html").c_str()), html, why))
         warnUnwritten(base + ".html", why);
 }
 

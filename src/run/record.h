@@ -18,7 +18,10 @@
 #include <string>
 #include <vector>
 
-constexpr int kRecordSchema = 1; // the "schema" field; grows when a field changes meaning
+// The "schema" field; grows when a field changes meaning. 2: the host
+// exchange test of continuous mode is one step with a summary of its
+// passes ("passes"), no longer a step per pass.
+constexpr int kRecordSchema = 2;
 constexpr int kNoCpu = -1;       // a step that does not run per processor
 
 // "result1" .. "result8" or "result", after the logs' names.
@@ -46,6 +49,12 @@ void recordStepSkipped();
 // processor, each a step of its own.
 void recordStepDrop();
 void recordStepEnd();
+
+// The step that has begun repeats until the run ends (continuous mode):
+// its first pass begins. recordPass ends a pass and begins the next. The
+// step keeps a bounded summary of its passes, not each of them.
+void recordRepeat();
+void recordPass();
 
 // One error counted towards the verdict (countError calls it).
 void recordError();

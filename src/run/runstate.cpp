@@ -3,6 +3,7 @@
 
 #include "run/record.h"
 
+#include <filesystem>
 #include <new>
 
 RunState runState;
@@ -16,4 +17,10 @@ void resetRunState() {
 void countError() {
     ++runState.errorCount;
     recordError();
+}
+
+std::string stationPath(const char *name) {
+    if (runState.stationDir.empty())
+        return name;
+    return (std::filesystem::path(runState.stationDir) / name).string();
 }

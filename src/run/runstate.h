@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 constexpr std::uint32_t kTestBufferBytes = 0x4000; // each of buf0..buf2: 16 KB
 constexpr std::uint32_t kTestBufferWords = kTestBufferBytes / 4;
@@ -34,6 +35,7 @@ struct RunState {
     // Logs, reopened by name for every append
     char protocolLogName[16]; // "protoc1.log".."protoc8.log" or "protocol.log"
     char screenLogName[16];   // "screen1.log".."screen8.log" or "screen.log"
+    std::string stationDir;   // the directory the run started in; logs and records lie there
 
     // Test buffers, 16 KB each, allocated once before the first test
     std::uint32_t *buf0;
@@ -46,6 +48,10 @@ extern RunState runState;
 // One more error towards the verdict: every error a test or the driver
 // counts goes through here.
 void countError();
+
+// The file `name` in the station directory, whatever the current
+// directory is now; `name` itself while the station is not known.
+std::string stationPath(const char *name);
 
 // Puts runState back to its state at program start (for tests).
 void resetRunState();

@@ -34,6 +34,7 @@ public:
     // after `seconds`.
     bool waitForOutput(const std::string &needle, double seconds = 20, int times = 1);
     void signal(int sig);
+    pid_t pid() const { return pid_; }
     // Waits for the end, killing the program after `seconds`. Closes stdin
     // first, unless the program is to end on its own with keys still awaited.
     RunResult finish(double seconds = 60, bool endInput = true);
