@@ -341,7 +341,14 @@ bool renderPage(const std::string &recordJson, std::string &html, std::string &w
         row.set("status", statusLabel(st));
         row.set("statusClass", statusClass(st));
         row.set("errors", integer(num(s, "errors", 0)));
-        row.set("findingCount", std::to_string(field(s, "findings").size()));
+        // A step repeated over many passes (continuous mode) keeps the
+        // first and last of its findings, and counts them all in "passes".
+        const Json &passes = field(s, "passes");
+        double allFindings = num(passes, "findings", double(field(s, "findings").size()));
+        row.set("findingCount", integer(allFindings));
+        if (passes.is_object())
+            row.set("name", stepLabel(key) + " (проходов: " + integer(num(passes, "count")) + ", с находками: " +
+                                integer(num(passes, "withFindings", 0)) + ")");
         row.set("duration", durationLabel(num(s, "durationMs")));
         std::vector<std::string> findings, lines, more;
         for (const Json &f : field(s, "findings"))
@@ -362,10 +369,15 @@ bool renderPage(const std::string &recordJson, std::string &html, std::string &w
         for (const Json &m : field(s, "measurements")) {
             std::string name = str(m, "name"), unit = str(m, "unit"), shown = str(m, "shown");
             double value = num(m, "value");
-            if (unit == "MB/s" && (key == "HOST" || key == "HSTREAM"))
-                speeds.push_back({measurementLabel(name), value, shown,
-                                  measurementLabel(name) + " (" + name + "): " + shown + " " + unitLabel(unit),
-                                  key == "HSTREAM" ? "#6a1b9a" : "#1565c0"});
+            if (unit == "MB/s" && (key == "HOST" || key == "HSTREAM")) {
+                std::string tip = measurementLabel(name) + " (" + name + "): " + shown + " " + unitLabel(unit);
+                for (const Json &spread : field(passes, "measurements"))
+                    if (str(spread, "name") == name)
+                        tip += "\nпо " + integer(num(spread, "count")) + " проходам: мин. " +
+                               svgNumber(num(spread, "min")) + ", медиана " + svgNumber(num(spread, "median")) +
+                               ", макс. " + svgNumber(num(spread, "max"));
+                speeds.push_back({measurementLabel(name), value, shown, tip, key == "HSTREAM" ? "#6a1b9a" : "#1565c0"});
+            }
             if (key == "FFTTIME" && name == "cycles") {
                 std::string time;
                 for (const Json &t : field(s, "measurements"))
