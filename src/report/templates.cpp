@@ -13,11 +13,11 @@ const char *const kPageStyle = R"CSS(
 body { margin: 0; background: var(--bg); color: var(--ink);
   font: 15px/1.45 "Segoe UI", "DejaVu Sans", "Liberation Sans", Arial, sans-serif; }
 main { max-width: 1100px; margin: 0 auto; padding: 20px 20px 48px; }
-header.top { display: flex; gap: 28px; align-items: center; background: var(--card); border-radius: 10px;
+header.top { display: flex; flex-wrap: wrap; gap: 28px; align-items: center; background: var(--card); border-radius: 10px;
   padding: 22px 26px; box-shadow: 0 1px 3px rgba(0,0,0,.08); }
-.stamp { flex: none; font-weight: 800; font-size: 30px; letter-spacing: .06em; padding: 10px 22px;
-  border: 5px solid currentColor; border-radius: 10px; transform: rotate(-4deg); text-align: center;
-  min-width: 230px; }
+.stamp { flex: none; font-weight: 800; font-size: 28px; line-height: 1.15; letter-spacing: .06em;
+  padding: 10px 20px; border: 5px solid currentColor; border-radius: 10px; transform: rotate(-4deg);
+  text-align: center; min-width: 220px; max-width: 260px; margin: 8px 6px; }
 .o-passed { color: var(--passed); } .o-failed { color: var(--failed); } .o-interrupted { color: var(--interrupted); }
 .o-fatal { color: var(--fatal); } .o-aborted { color: var(--aborted); } .o-other { color: var(--muted); }
 header.top > div:last-child { flex: 1; min-width: 0; }
