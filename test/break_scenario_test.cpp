@@ -85,7 +85,7 @@ TEST_F(Break, AtAnyMomentOfAnUnattendedRunEndsWith255) {
 TEST_F(Break, InTheMiddleOfEachWaitEndsCleanly) {
     struct Moment {
         const char *name, *keys, *board, *shown; // shown: what the console has shown when the break comes
-        bool lastOnConsole;                       // nothing may follow `shown`
+        bool lastOnConsole;                      // nothing may follow `shown`
     };
     const Moment kMoments[] = {
         {"host exchange", "HOST", "host_port_mbps = 4\n", "1. ОБМЕН СЛОВАМИ (HOST-port)", false},
@@ -94,8 +94,8 @@ TEST_F(Break, InTheMiddleOfEachWaitEndsCleanly) {
         {"memory test's wait", "SDRAM", "sdram_chip_size = 0x1000000\n", " Тест динамической памяти", false},
         {"cluster counters", "CLASTER", "messages_mbps = 1\nhost_port_mbps = 1\n", "P2-", false},
         {"cable prompt", "EXTLINKS", "", "\nи нажмите любую клавишу . . .", true},
-        {"pattern test's key prompt", "HOST", "ram_stuck_bit = P1:0x0-0xFFFFFFF:3:1\n",
-         "( <ESC> - пропуск теста)", true},
+        {"pattern test's key prompt", "HOST", "ram_stuck_bit = P1:0x0-0xFFFFFFF:3:1\n", "( <ESC> - пропуск теста)",
+         true},
         {"program load", "INTLINKS", "load_ms = 4000\n", "линк 1 <---> ", false},
     };
     for (const Moment &m : kMoments) {

@@ -51,8 +51,8 @@ struct Finding {
 // the number of its passes: it keeps the findings and error lines of the
 // first and of the last passes, and each measurement's spread, so that
 // the record's memory and size stay the same however long it runs.
-constexpr std::size_t kPassesKept = 10;      // findings (and error lines) kept from the start, and from the end
-constexpr std::size_t kSpreadSample = 1001;  // values a measurement's median is taken from
+constexpr std::size_t kPassesKept = 10;     // findings (and error lines) kept from the start, and from the end
+constexpr std::size_t kSpreadSample = 1001; // values a measurement's median is taken from
 
 // One measurement over the passes: exact count, minimum and maximum; the
 // median of all values up to kSpreadSample of them, then of a uniform
@@ -66,11 +66,11 @@ struct Spread {
 };
 
 struct Passes {
-    long count = 0;        // passes begun; the last one is cut short by the end of the run
-    long withFindings = 0; // passes that found a mismatch or reported an error line
-    long findings = 0;     // findings of all passes, kept or not
-    long errorLines = 0;   // error lines of all passes, kept or not
-    bool passFound = false; // the pass under way has found something
+    long count = 0;              // passes begun; the last one is cut short by the end of the run
+    long withFindings = 0;       // passes that found a mismatch or reported an error line
+    long findings = 0;           // findings of all passes, kept or not
+    long errorLines = 0;         // error lines of all passes, kept or not
+    bool passFound = false;      // the pass under way has found something
     std::vector<Spread> spreads; // in the order the measurements first came
     std::uint64_t random = 0x9E3779B97F4A7C15u; // the sample's generator
 };
