@@ -81,7 +81,8 @@ std::string horizontalBars(const std::vector<ChartBar> &bars, const std::string 
     double bottom = top + rowHeight * bars.size();
 
     std::string s = svgOpen(width, height, label);
-    for (double v = 0; v <= scaleTop + step / 2; v += step) {
+    for (int k = 0; k <= 12 && k * step <= scaleTop + step / 2; ++k) {
+        double v = k * step;
         double x = labelWidth + v / scaleTop * plotWidth;
         s += line(x, top - 4, x, bottom, "#dfe3e8", 1);
         s += text(x, bottom + 16, tickText(v), "middle", "tick");
@@ -370,7 +371,10 @@ std::string distributionChart(const std::vector<Distribution> &rows, const std::
         s += "<rect x=\"" + svgNumber(labelWidth) + "\" y=\"" + svgNumber(top + rowH * i) + "\" width=\"" +
              svgNumber(plotW) + "\" height=\"" + svgNumber(rowH) + "\" fill=\"#f7f9fa\" class=\"bg\"/>";
     double step = niceStep(hi - lo, 6);
-    for (double v = std::ceil(lo / step) * step; v <= hi; v += step) {
+    // Counted, so that a range narrower than a double's precision at its
+    // magnitude still ends.
+    for (int k = 0; k <= 12 && std::ceil(lo / step) * step + k * step <= hi; ++k) {
+        double v = std::ceil(lo / step) * step + k * step;
         s += line(xOf(v), top - 4, xOf(v), bottom, "#e6e9ed", 1);
         s += text(xOf(v), bottom + 16, tickText(v), "middle", "tick");
     }

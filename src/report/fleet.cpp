@@ -221,6 +221,8 @@ private:
     };
 
     Frame &top() { return stack_.back(); }
+    // A count as a whole number; a record cannot make it overflow.
+    static long long count(double n) { return std::isfinite(n) && std::fabs(n) < 1e15 ? static_cast<long long>(n) : 0; }
 
     bool scalar(const Value &v) {
         if (stack_.empty()) // a bare value: not a record
@@ -241,11 +243,11 @@ private:
             break;
         case Key::ErrorCount:
             if (v.number)
-                run_.errorCount = static_cast<long long>(v.n);
+                run_.errorCount = count(v.n);
             break;
         case Key::FindingCount:
             if (v.number)
-                run_.findingCount = static_cast<long long>(v.n);
+                run_.findingCount = count(v.n);
             break;
         case Key::Serial:
             if (v.s)

@@ -83,7 +83,7 @@ std::string unitLabel(const std::string &unit) { return LOOKUP(kUnits, unit); }
 std::string findingTestLabel(const std::string &test) { return LOOKUP(kFindingTests, test); }
 
 std::string durationLabel(double ms) {
-    if (!std::isfinite(ms) || ms < 0)
+    if (!std::isfinite(ms) || ms < 0 || ms > 1e12)
         return "—";
     char text[48];
     if (ms < 60000) {

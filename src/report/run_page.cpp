@@ -273,8 +273,8 @@ bool renderPage(const std::string &recordJson, std::string &html, std::string &w
         why = "not a result record";
         return false;
     }
-    if (schema.get<double>() >= kReportSchema + 1) {
-        why = "record layout " + integer(std::floor(schema.get<double>())) + " is newer than this program knows";
+    if (schema.get<double>() >= kReportSchema + 1 || schema.get<double>() < 1) {
+        why = "record layout " + integer(std::floor(schema.get<double>())) + " is not one this program knows";
         return false;
     }
     const Json &board = field(record, "board");
