@@ -388,6 +388,14 @@ bool renderPage(const std::string &recordJson, std::string &html, std::string &w
                                st == "passed" ? "#00897b" : statusColour(st)});
             }
         }
+        // A processor that ran the FFT and gave no count (it never answered)
+        // keeps its row, empty.
+        bool counted = false;
+        for (const Json &m : field(s, "measurements"))
+            counted = counted || str(m, "name") == "cycles";
+        if (key == "FFTTIME" && !counted && (st == "failed" || st == "interrupted"))
+            fft.push_back({processor, 0, "нет результата",
+                           "БПФ " + processor + ": нет результата — " + statusLabel(st), statusColour(st)});
         std::vector<Mismatch> mismatches = processor.empty() ? std::vector<Mismatch>{} : stepMismatches(s);
         if (!mismatches.empty()) {
             mu::data m;
