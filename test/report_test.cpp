@@ -1,6 +1,8 @@
 // Pages made from records (zt_report): a run's page from records written
 // here, and the fleet over a folder of records, repeated boards and bad
 // files among them, read back with libxml2's HTML parser.
+#include "report/charts.h"
+#include "report/html.h"
 #include "report/report.h"
 #include "support/html_page.h"
 #include "support/process.h"
@@ -140,6 +142,30 @@ TEST(ReportPage, RecordsOfEveryShapeMakeSafePages) {
     newer["schema"] = kReportSchema + 1;
     EXPECT_FALSE(renderRunPage(newer.dump(), html, why));
     EXPECT_NE(why.find("not one this program knows"), std::string::npos) << why;
+}
+
+// The documented outlier rule, and the escapes the pages rely on.
+TEST(ReportCharts, OutlierRuleAndEscapes) {
+    struct Row {
+        std::vector<double> values;
+        double value;
+        bool outlier;
+    } rows[] = {
+        {{10, 10, 10, 10}, 10, false},          // no spread: only another value stands out
+        {{10, 10, 10, 10}, 10.5, true},
+        {{9, 10, 11, 10, 10}, 10.1, true},      // three of five at the median: MAD 0 again
+        {{8, 9, 10, 11, 12}, 15.1, false},      // median 10, MAD 1: the limit is 5.19
+        {{8, 9, 10, 11, 12}, 15.2, true},
+        {{8, 9, 10, 11, 12}, 4.7, true},
+    };
+    for (const Row &r : rows) {
+        std::vector<double> v = r.values;
+        double m = median(v);
+        EXPECT_EQ(isOutlier(r.value, m, medianAbsoluteDeviation(v, m)), r.outlier) << r.value;
+    }
+    EXPECT_EQ(htmlEscape("<a href='x'>&\"\x01"), "&lt;a href=&#39;x&#39;&gt;&amp;&quot;\xEF\xBF\xBD");
+    EXPECT_EQ(scriptJson("{\"a\": \"</script><!--\"}"), "{\"a\": \"\\u003c/script>\\u003c!--\"}");
+    EXPECT_EQ(hrefPath("runs 1\\a:b#1/result1.html"), "runs%201/a%3Ab%231/result1.html");
 }
 
 class ReportFleet : public ::testing::Test {
