@@ -31,7 +31,8 @@ struct Replay {
     std::mutex lock; /* guards what follows */
     std::condition_variable wake;
     bool closing = false;
-    Clock::time_point due;                             /* recorded timing: when the board is due (keepTime) */
+    Clock::time_point pinnedAt;                        /* recorded timing: this host's time of... */
+    std::chrono::nanoseconds pinnedTo{0};              /* ...this time of the recording (keepTime) */
     bool gone = false;                                 /* diverged or past the end: every call fails */
     uint64_t calls = 0;                                /* calls the program made of the board */
     std::map<std::thread::id, uint32_t> threads;       /* the program's threads as the trace numbers them */
@@ -186,18 +187,25 @@ void goneOutputs(const CallIo &io) {
                 std::memset(o.at, 0, 4);
 }
 
-/* Recorded timing: the board is due when the recorded call would have
- * ended, counted from when it began here; it sleeps only once it is more
- * than 1 ms ahead of that, so that a sleep's own lateness does not add up
- * over many short calls. A pause of the program of over 2 ms starts the
- * count afresh. Under the lock, which the sleep lets go. */
+/* Recorded timing: the replay follows the recorded calls' timeline,
+ * pinned to this host's clock at some call. A call ends when its recorded
+ * end falls due on that timeline; the board sleeps only when that is more
+ * than 1 ms away, and calls that come late catch up, so neither a sleep's
+ * lateness nor a busy host adds up over many short calls. A call that
+ * comes more than 2 ms before its time (the bench's operator took longer
+ * at a prompt) or more than 20 ms after it pins the timeline afresh at
+ * this call. Under the lock, which the sleep lets go. */
 void keepTime(Replay &r, std::unique_lock<std::mutex> &lk, Clock::time_point start, const Call &rec) {
     using namespace std::chrono;
-    if (start - r.due > milliseconds(2))
-        r.due = start;
-    r.due += nanoseconds(rec.durationNs);
-    if (r.due - Clock::now() > milliseconds(1))
-        r.wake.wait_until(lk, r.due, [&] { return r.closing; });
+    nanoseconds recorded = microseconds(rec.startUs);
+    Clock::time_point due = r.pinnedAt + (recorded - r.pinnedTo);
+    if (r.pinnedAt == Clock::time_point() || start - due > milliseconds(20) || due - start > milliseconds(2)) {
+        r.pinnedAt = due = start;
+        r.pinnedTo = recorded;
+    }
+    Clock::time_point end = due + nanoseconds(rec.durationNs);
+    if (end - Clock::now() > milliseconds(1))
+        r.wake.wait_until(lk, end, [&] { return r.closing; });
 }
 
 } // namespace

@@ -172,19 +172,25 @@ TEST_F(Replay, FaultyBoardRoundTripDivergenceAndCut) {
 }
 
 // The speed tests on a paced board: replayed at once their rates are
-// another story, replayed with the recorded timing they come back close.
+// another story, replayed with the recorded timing they come back close
+// (the shortest take a tenth of a second, where a busy host's few
+// milliseconds count, so the bounds are wide).
 TEST_F(Replay, RecordedTimingGivesTheRecordedSpeedsAgain) {
     if (testTimeScale() > 1)
         GTEST_SKIP() << "a sanitizer's slowness is in the recorded speeds but not in the replayed ones";
     const std::string cfg = selecting({"HOST"});
-    record(cfg, "host_port_mbps = 40\ndpram_mbps = 20\nfifo_bus_mbps = 40\nfifo_link_mbps = 40\nmessages_mbps = 40\n");
+    record(cfg, "host_port_mbps = 40\ndpram_mbps = 40\nfifo_bus_mbps = 40\nfifo_link_mbps = 40\nmessages_mbps = 40\n");
     std::vector<double> bench = rates(console_);
     ASSERT_EQ(bench.size(), 10u) << console_;
     replay(cfg, "recorded");
     std::vector<double> desk = rates(console_);
     ASSERT_EQ(desk.size(), bench.size()) << console_;
-    for (std::size_t i = 0; i < bench.size(); ++i)
-        EXPECT_NEAR(desk[i], bench[i], bench[i] * 0.25) << "rate " << i;
+    for (std::size_t i = 0; i < bench.size(); ++i) {
+        // Never much faster than recorded (fast replay is ten times and
+        // more); slower only as far as a busy host makes it.
+        EXPECT_LT(desk[i], bench[i] * 1.35) << "rate " << i;
+        EXPECT_GT(desk[i], bench[i] * 0.4) << "rate " << i;
+    }
 }
 
 // Ctrl-C during the stream test at the bench: the trace reads whole up to
