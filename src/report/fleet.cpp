@@ -646,6 +646,9 @@ std::string renderFleetPage(const Fleet &fleet, const std::string &pageDir, cons
         mu::data section;
         section.set("title", g.title);
         section.set("chart", distributionChart(rows, unitLabel(g.unit)));
+        // The chips' sizes rarely differ and take many rows: folded away.
+        if (std::string(g.unit) == "words")
+            section.set("folded", "Показать " + std::to_string(rows.size()) + " строк");
         distributions.push_back(section);
     }
     page.set("distributions", distributions);
@@ -670,7 +673,11 @@ std::string renderFleetPage(const Fleet &fleet, const std::string &pageDir, cons
         row.set("errors", std::to_string(board.last.errorCount));
         row.set("findings", std::to_string(board.last.findingCount));
         row.set("failed", join(board.last.failedSteps, ", "));
-        row.set("start", board.last.start);
+        std::string start = board.last.start;
+        if (start.size() >= 19 && start[10] == 'T')
+            start = start.substr(0, 10) + " " + start.substr(11, 8);
+        row.set("start", start);
+        row.set("startFull", board.last.start);
         if (!board.lastPage.empty()) {
             fs::path target = fs::absolute(board.lastPage, ec).lexically_normal();
             fs::path relative = target.lexically_relative(base);

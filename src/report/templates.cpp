@@ -37,6 +37,7 @@ th { text-align: left; color: var(--muted); font-weight: 600; font-size: 12px; t
   letter-spacing: .03em; border-bottom: 2px solid var(--line); padding: 6px 8px; }
 td { border-bottom: 1px solid var(--line); padding: 6px 8px; vertical-align: top; }
 th.issues { width: 42%; }
+td.when { white-space: nowrap; }
 td.num { text-align: right; font-variant-numeric: tabular-nums; }
 tr.s-failed td { background: #fff5f5; } tr.s-interrupted td { background: #fff8f0; }
 tr.s-skipped td, tr.s-notrun td { color: var(--muted); }
@@ -187,7 +188,9 @@ const char *const kFleetPageTemplate = R"HTML(<!DOCTYPE html>
 <section>
   <h2>{{title}}</h2>
   <p class="hint">Последний прогон каждого модуля: ящик — квартили, черта — медиана, усы — размах без выбросов. Красные точки — выбросы: дальше от медианы, чем 3,5 · 1,4826 · MAD (медиана абсолютных отклонений).</p>
+  {{#folded}}<details><summary>{{folded}}</summary>{{/folded}}
   {{{chart}}}
+  {{#folded}}</details>{{/folded}}
 </section>
 {{/distributions}}
 <section>
@@ -207,5 +210,5 @@ const char *const kFleetPageTemplate = R"HTML(<!DOCTYPE html>
 )HTML";
 
 const char *const kFleetRowTemplate =
-    R"HTML(      <tr class="s-{{outcomeClass}}"><td class="key">{{serial}}</td><td class="num">{{runs}}</td><td><span class="badge b-{{outcomeClass}}">{{outcome}}</span></td><td class="num">{{errors}}</td><td class="num">{{findings}}</td><td>{{failed}}</td><td>{{#href}}<a href="{{href}}">{{start}}</a>{{/href}}{{^href}}{{start}}{{/href}}</td></tr>
+    R"HTML(      <tr class="s-{{outcomeClass}}"><td class="key">{{serial}}</td><td class="num">{{runs}}</td><td><span class="badge b-{{outcomeClass}}">{{outcome}}</span></td><td class="num">{{errors}}</td><td class="num">{{findings}}</td><td>{{failed}}</td><td class="when" title="{{startFull}}">{{#href}}<a href="{{href}}">{{start}}</a>{{/href}}{{^href}}{{start}}{{/href}}</td></tr>
 )HTML";
