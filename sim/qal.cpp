@@ -16,6 +16,10 @@
  * Service handles (QAL_capture) have a table and a count of their own;
  * closing a board ends its services' handles too.
  *
+ * A board whose section names a trace to replay (replay.h) is in the
+ * tables like any other, but each function first hands its calls to the
+ * replay, which answers them from the trace; nothing is simulated.
+ *
  * No C++ exception leaves a C function: each runs its body under one
  * guard (guarded below), so a host machine that runs out of memory, or
  * of threads, fails the call, not the program.
