@@ -146,7 +146,7 @@ void translateHandles(const Replay &r, Call &c) {
  * block's words into the block the state names. Under the lock. */
 void fillOutputs(Replay &r, const CallIo &io, const Call &rec, int32_t service) {
     for (const Buffer &b : rec.buffers) {
-        if (!b.out || !b.bytes)
+        if (!b.out || !b.bytes || b.bytes->empty())
             continue;
         if (b.arg == kStreamArg) {
             const auto *state = static_cast<const StreamBufferState *>(io.outs.empty() ? nullptr : io.outs[0].at);
