@@ -1,25 +1,38 @@
 # What an install brings besides the program, its board library and the
-# station template: the man page and the documentation; and the Debian
+# station template: the man pages and the documentation; and the Debian
 # package of it all (`make package`: cpack -G DEB in a build configured for
 # /usr, the virtual board in the program's private
 # lib/<multiarch>/zorvantik-test, which ldconfig leaves alone).
 
-# The man page, compressed as Debian keeps them (gzip -9n: no name, no time,
-# so the bytes depend on the page alone).
+# The man pages (docs/*.1: the program's and its tools'), compressed as
+# Debian keeps them (gzip -9n: no name, no time, so the bytes depend on
+# the page alone).
 if(NOT WIN32)
   find_program(ZT_GZIP gzip)
-  set(_zt_man ${CMAKE_SOURCE_DIR}/docs/zorvantik-test.1)
-  if(ZT_GZIP)
-    set(_zt_man_gz ${CMAKE_BINARY_DIR}/zorvantik-test.1.gz)
-    add_custom_command(OUTPUT ${_zt_man_gz}
-      COMMAND ${ZT_GZIP} -9nc ${_zt_man} > ${_zt_man_gz}
-      DEPENDS ${_zt_man}
-      COMMENT "Compressing the man page"
-      VERBATIM)
-    add_custom_target(zt_man ALL DEPENDS ${_zt_man_gz})
-    install(FILES ${_zt_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  else()
-    install(FILES ${_zt_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  file(GLOB _zt_man_pages CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.1)
+  set(_zt_man_outputs)
+  foreach(_zt_man IN LISTS _zt_man_pages)
+    get_filename_component(_zt_man_name ${_zt_man} NAME)
+    get_filename_component(_zt_man_program ${_zt_man} NAME_WE)
+    if(NOT TARGET ${_zt_man_program})
+      continue()  # a page only with its program (a bench build has no tools)
+    endif()
+    if(ZT_GZIP)
+      set(_zt_man_gz ${CMAKE_BINARY_DIR}/man/${_zt_man_name}.gz)
+      add_custom_command(OUTPUT ${_zt_man_gz}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+        COMMAND ${ZT_GZIP} -9nc ${_zt_man} > ${_zt_man_gz}
+        DEPENDS ${_zt_man}
+        COMMENT "Compressing the man page ${_zt_man_name}"
+        VERBATIM)
+      list(APPEND _zt_man_outputs ${_zt_man_gz})
+      install(FILES ${_zt_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    else()
+      install(FILES ${_zt_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    endif()
+  endforeach()
+  if(_zt_man_outputs)
+    add_custom_target(zt_man ALL DEPENDS ${_zt_man_outputs})
   endif()
 endif()
 
