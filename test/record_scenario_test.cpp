@@ -7,6 +7,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlschemas.h>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include <cctype>
@@ -185,6 +186,9 @@ TEST_F(Record, HealthyRunMatchesWhatTheConsoleShowed) {
     EXPECT_EQ(json_["schema"], 2);
     EXPECT_EQ(json_["program"]["name"], "zorvantik-test");
     EXPECT_FALSE(json_["program"]["version"].get<std::string>().empty());
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    EXPECT_EQ(json_["host"], host); // the bench, as the JUnit report names it
     EXPECT_EQ(json_["outcome"], "passed");
     EXPECT_EQ(json_["errorCount"], 0);
     EXPECT_EQ(json_["findingCount"], 0);

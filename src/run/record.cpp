@@ -375,6 +375,7 @@ Json buildJson(const Record &r, std::time_t endTime, std::uint32_t nowMs) {
     Json j;
     j["schema"] = kRecordSchema;
     j["program"] = {{"name", "zorvantik-test"}, {"version", ZT_VERSION}};
+    j["host"] = platformHostName(); // the bench, as the JUnit report names it
     j["boardNumber"] = runState.boardLid;
     j["options"] = {{"arguments", r.args},
                     {"boardNumber", runState.boardLid},
