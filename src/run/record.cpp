@@ -12,6 +12,7 @@
 #include "platform/codepage.h"
 #include "platform/platform.h"
 #include "report/report.h"
+#include "run/run_id.h"
 #include "run/runstate.h"
 
 #include <nlohmann/json.hpp>
@@ -95,6 +96,7 @@ struct Record {
     std::mutex lock;
     bool written = false;   // the files are out: the first end wins
     std::time_t start = 0;  // calendar time of the start
+    std::string runId;      // the run's identity, made at the start
     std::uint32_t startMs = 0;
     std::vector<std::string> args;  // the arguments as given
     std::vector<PlannedStep> plan;  // what the run means to take, in order
@@ -583,8 +585,15 @@ void recordStart(int argc, char **argv) {
     std::lock_guard<std::mutex> hold(r.lock);
     r.start = std::time(nullptr);
     r.startMs = platformMillis();
+    r.runId = makeRunId();
     for (int i = 1; i < argc; ++i)
         r.args.push_back(argv[i]);
+}
+
+std::string recordRunId() {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    return r.runId;
 }
 
 void recordPlan(const std::vector<PlannedStep> &plan) {
@@ -850,6 +859,7 @@ void resetRecord() {
     r.written = false;
     r.start = 0;
     r.startMs = 0;
+    r.runId.clear();
     r.args.clear();
     r.plan.clear();
     r.steps.clear();

@@ -30,6 +30,8 @@ std::string recordBaseName(std::int32_t boardLid);
 // The run begins: the arguments as given (the first three count) and the
 // start time. Call first.
 void recordStart(int argc, char **argv);
+// The run's identity (run/run_id.h), made by recordStart; empty before.
+std::string recordRunId();
 
 // The steps the run means to take, in order, as (key, processor): those
 // still untaken when the run ends are recorded as "not run". Called again
