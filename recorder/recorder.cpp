@@ -72,6 +72,7 @@ struct Recorder {
     std::mutex setupLock;            /* one QAL_init sets up at a time */
     std::atomic<bool> ready{false};  /* the adapter is loaded and the trace open */
     void *function[fFunctions] = {}; /* the adapter's functions */
+    void *origin = nullptr;          /* the adapter's ZT_boardOrigin, when it has one */
     Clock::time_point start;         /* the trace's time 0 */
 
     std::mutex lock;                         /* guards what follows */
@@ -135,6 +136,11 @@ bool loadAdapter(Recorder &r, const std::string &path, std::string &error) {
         }
         r.function[f] = fn;
     }
+#ifdef _WIN32
+    r.origin = reinterpret_cast<void *>(GetProcAddress(lib, "ZT_boardOrigin"));
+#else
+    r.origin = dlsym(lib, "ZT_boardOrigin");
+#endif
     if (r.function[fInit] == reinterpret_cast<void *>(&QAL_init)) {
         error = where + " is the recorder itself";
         return false;
@@ -416,6 +422,16 @@ RECORDER_EXPORT int32_t QAL_ctrl(int32_t hService, int32_t unit, int32_t code, v
 }
 RECORDER_EXPORT int32_t QAL_release(int32_t hService, int32_t unit) {
     RECORDED(int32_t, fRelease, QAL_release, ioRelease(hService, unit), hService, unit);
+}
+
+/* Where the board's answers come from, as the adapter under the recorder
+ * says (the virtual board: "virtual" or "replay"); an adapter that cannot
+ * tell is a bench's, "adapter". Not recorded in the trace. */
+RECORDER_EXPORT const char *ZT_boardOrigin(int32_t boardLid) {
+    Recorder &r = recorder();
+    if (!r.ready || !r.origin)
+        return "adapter";
+    return reinterpret_cast<const char *(*)(int32_t)>(r.origin)(boardLid);
 }
 
 } /* extern "C" */

@@ -619,3 +619,26 @@ QAL_EXPORT int32_t QAL_release(int32_t hService, int32_t unit) {
         return status;
     });
 }
+
+/* Where the answers of board `boardLid` come from, for the program's
+ * result record: "replay" when the board's section names a trace to
+ * replay, else "virtual". No part of the board API: the program looks it
+ * up at run time, and a library without it is a bench's adapter. */
+extern "C" QAL_EXPORT const char *ZT_boardOrigin(int32_t boardLid) {
+    try {
+        Library &lib = library();
+        {
+            std::lock_guard<std::mutex> guard(lib.lock);
+            for (const auto &open : lib.boards)
+                if (open.second->number == boardLid)
+                    return open.second->replay ? "replay" : "virtual";
+        }
+        BoardFile file;
+        std::string error;
+        if (readBoardFile(QAL_BOARD_FILE, BoardFileScope::All, file, error) &&
+            !boardConfig(file, boardLid).replay.empty())
+            return "replay";
+    } catch (...) {
+    }
+    return "virtual";
+}

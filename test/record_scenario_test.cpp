@@ -175,7 +175,9 @@ bool shaped(const std::string &text, const std::string &pattern) {
     if (text.size() != pattern.size())
         return false;
     for (std::size_t i = 0; i < text.size(); ++i)
-        if (pattern[i] == '9' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != pattern[i])
+        if (pattern[i] == '9'   ? !std::isdigit(static_cast<unsigned char>(text[i]))
+            : pattern[i] == '#' ? !std::isxdigit(static_cast<unsigned char>(text[i])) || std::isupper(static_cast<unsigned char>(text[i]))
+                                : text[i] != pattern[i])
             return false;
     return true;
 }
@@ -183,7 +185,11 @@ bool shaped(const std::string &text, const std::string &pattern) {
 TEST_F(Record, HealthyRunMatchesWhatTheConsoleShowed) {
     RunResult r = run(kFull, "cpu_clock = 250\n", "x");
     ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(json_["schema"], 2);
+    EXPECT_EQ(json_["schema"], 3);
+    std::string runId = json_["runId"];
+    EXPECT_TRUE(shaped(runId, "########-####-4###-####-############")) << runId;
+    EXPECT_EQ(json_["origin"], "virtual");
+    EXPECT_EQ(json_["verdict"], "passed");
     EXPECT_EQ(json_["program"]["name"], "zorvantik-test");
     EXPECT_FALSE(json_["program"]["version"].get<std::string>().empty());
     char host[256] = {};
@@ -250,9 +256,21 @@ TEST_F(Record, HealthyRunMatchesWhatTheConsoleShowed) {
         expected.push_back("FFTTIME P" + std::to_string(cpu) + ": passed");
     expected.push_back("EXTLINKS: passed");
     EXPECT_EQ(statuses(), expected);
+    EXPECT_EQ(json_["coverage"], Json({{"complete", true}, {"passed", 22}, {"failed", 0}, {"partial", 0}, {"skipped", 0},
+                                       {"notApplicable", 0}, {"notRun", 0}, {"interrupted", 0}}));
+    for (const Json &s : json_["steps"]) {
+        EXPECT_TRUE(s["reason"].is_null()) << s["key"];
+        EXPECT_EQ(s["notTested"], Json::array()) << s["key"];
+        EXPECT_EQ(s["faults"], Json::array()) << s["key"];
+        EXPECT_EQ(s["faultCount"], 0) << s["key"];
+    }
 
     // The JUnit report says the same.
     expectJunitCounts();
+    EXPECT_EQ(junit_.properties.at("runId"), runId);
+    EXPECT_EQ(junit_.properties.at("origin"), "virtual");
+    EXPECT_EQ(junit_.properties.at("verdict"), "passed");
+    EXPECT_EQ(junit_.properties.at("coverage"), "complete");
     EXPECT_EQ(junit_.suite.at("failures"), "0");
     EXPECT_EQ(junit_.properties.at("serial"), "01042");
     EXPECT_EQ(junit_.properties.at("model"), "ZORVANTIK");
@@ -294,16 +312,18 @@ TEST_F(Record, HostPortMismatchesAreFindingsOfAPassingVerdict) {
     EXPECT_EQ(host["status"], "failed");
     EXPECT_EQ(host["errors"], 0);
     ASSERT_EQ(host["findings"].size(), 2u); // the word exchange and array word 0
-    EXPECT_EQ(host["findings"][0], Json({{"test", "word exchange"}, {"where", "0x00080000"},
+    EXPECT_EQ(host["findings"][0], Json({{"test", "word exchange"}, {"part", "hostPort"}, {"where", "0x00080000"},
                                          {"written", "0x12345678"}, {"read", "0x12345679"}}));
-    EXPECT_EQ(host["findings"][1],
-              Json({{"test", "array exchange"}, {"where", "0x00000000"}, {"written", "0x00000000"}, {"read", "0x00000001"}}));
+    EXPECT_EQ(host["findings"][1], Json({{"test", "array exchange"}, {"part", "hostPort"}, {"where", "0x00000000"},
+                                         {"written", "0x00000000"}, {"read", "0x00000001"}}));
+    EXPECT_EQ(json_["verdict"], "passed"); // the verdict counts errors only
     // The host-side pattern tests of P1's memory find the bit as well.
     const Json &memory = step("memory", "P1");
     EXPECT_EQ(memory["status"], "failed");
     ASSERT_EQ(memory["findings"].size(), 2u); // running 0 and the 0xAAAAAAAA fill
-    EXPECT_EQ(memory["findings"][0], Json({{"test", "pattern test"}, {"where", "0x00080000"},
-                                           {"written", "0xFFFFFFFE"}, {"read", "0xFFFFFFFF"}}));
+    EXPECT_EQ(memory["findings"][0],
+              Json({{"test", "pattern test"}, {"where", "0x00080000"}, {"written", "0xFFFFFFFE"}, {"read", "0xFFFFFFFF"},
+                    {"processor", "P1"}, {"memory", "internal"}, {"bank", 1}}));
     EXPECT_EQ(json_["findingCount"], 4);
     const Junit::Case *c = testcase("HOST", "Host data exchange");
     ASSERT_NE(c, nullptr);

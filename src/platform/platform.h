@@ -137,4 +137,10 @@ void platformDecideEnd();
 // the program.
 [[noreturn]] void platformExit(int status);
 
+// Where the board library says the board's answers come from: its
+// optional function ZT_boardOrigin, looked up at run time ("virtual" or
+// "replay" from the virtual board and a recorder over it); "adapter" for a
+// library without it, a bench's. The program never links to the symbol.
+const char *platformBoardOrigin(std::int32_t boardLid);
+
 #endif // ZORVANTIK_PLATFORM_H

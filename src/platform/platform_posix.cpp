@@ -306,4 +306,13 @@ void platformExit(int status) {
     _exit(status & 0xFF);
 }
 
+#include <dlfcn.h>
+
+const char *platformBoardOrigin(std::int32_t boardLid) {
+    using Origin = const char *(*)(std::int32_t);
+    void *symbol = dlsym(RTLD_DEFAULT, "ZT_boardOrigin");
+    const char *origin = symbol ? reinterpret_cast<Origin>(symbol)(boardLid) : nullptr;
+    return origin ? origin : "adapter";
+}
+
 #endif // ZT_PLATFORM_POSIX

@@ -217,4 +217,23 @@ void platformExit(int status) {
     _exit(status);
 }
 
+#include "board/qal.h"
+
+// The function is looked up in the module that holds QAL_init: the board
+// library the program was linked with. Without dllimport, QAL_init's
+// address may be the program's own import stub; the library is then
+// found by its name.
+const char *platformBoardOrigin(std::int32_t boardLid) {
+    using Origin = const char *(*)(std::int32_t);
+    HMODULE library = nullptr;
+    FARPROC symbol = nullptr;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCSTR>(&QAL_init), &library))
+        symbol = GetProcAddress(library, "ZT_boardOrigin");
+    if (!symbol && (library = GetModuleHandleA("qal.dll")) != nullptr)
+        symbol = GetProcAddress(library, "ZT_boardOrigin");
+    const char *origin = symbol ? reinterpret_cast<Origin>(reinterpret_cast<void *>(symbol))(boardLid) : nullptr;
+    return origin ? origin : "adapter";
+}
+
 #endif // ZT_PLATFORM_WIN32

@@ -67,7 +67,7 @@ void askAndRun(const TestStep &step) {
     recordStepBegin(recordKey(step), kNoCpu);
     if (!isSelected(step)) {
         report("%s", step.skipMessage);
-        recordStepSkipped();
+        recordStepSkipped(step.skipMessage);
         recordStepEnd();
         return;
     }
@@ -161,7 +161,7 @@ void runSequence() {
                 recordPass();
             }
         }
-        recordStepSkipped();
+        recordStepSkipped("the selection skipped the host exchange test");
         recordStepEnd();
     } else {
         askAndRun(kHostStep);
@@ -239,7 +239,9 @@ int runDriver(int argc, char **argv) {
     startLogs();
     platformSetInterruptHandler(onCtrlC);
 
-    if (QAL_init(0, 0) < 0)
+    std::int32_t initialised = QAL_init(0, 0);
+    recordOrigin(platformBoardOrigin(runState.boardLid)); // a recorder knows its adapter once initialised
+    if (initialised < 0)
         fatalStop(3, "\n### ОШИБКА: Не могу инициализировать модуль.");
     runState.hBoard = QAL_open(runState.boardLid, 0, 0);
     if (runState.hBoard <= 0)
@@ -263,6 +265,7 @@ int runDriver(int argc, char **argv) {
         report("\n+++++ ТЕСТИРОВАНИЕ ЗАВЕРШЕНО УСПЕШНО +++++");
     else
         report("\n----- ТЕСТИРОВАНИЕ ЗАВЕРШЕНО С ОШИБКАМИ - %ld ", static_cast<long>(runState.errorCount));
+    recordVerdict(runState.errorCount == 0);
     // The verdict is out: the run ends here with 0, unless a break began
     // before this point, which then ends it with 255 (and this call does
     // not return). A break from here on is ignored.

@@ -44,7 +44,15 @@ struct Finding {
     std::string text; // UTF-8; empty for a mismatch of words
     bool words;       // a mismatch: where, written, read hold it
     std::uint32_t where, written, read;
-    long pass = 0; // the pass of a repeated step it came from; 0 for other steps
+    int cpu = kNoCpu; // where is an address of this processor's memory
+    long pass = 0;    // the pass of a repeated step it came from; 0 for other steps
+};
+
+// A step keeps the first and the last of its faults, and their number.
+constexpr std::size_t kFaultsKept = 50;
+
+struct NotTested {
+    std::string part, reason; // reason: UTF-8
 };
 
 // A repeated step (the host exchange test of continuous mode, which runs
@@ -80,8 +88,13 @@ struct Step {
     std::string key;
     int cpu;
     bool skipped = false;
+    bool notApplicable = false;
+    std::string reason; // UTF-8: why it was skipped or not applicable
+    std::vector<NotTested> notTested;
     bool ended = false;
     int errors = 0;
+    std::vector<Json> faults; // the first and last kFaultsKept
+    long faultCount = 0;      // all of them
     std::vector<Finding> findings;
     std::vector<Measurement> measurements;
     std::vector<std::string> errorLines; // UTF-8, as shown on the console
@@ -113,6 +126,8 @@ struct Record {
     std::string abortProgram;           // the program a test could not go on without
     std::vector<std::string> runLines;  // error lines outside any step
     Json logFailures = Json::array();   // logs that could not be appended to
+    std::string origin;                 // where the board's answers came from; empty: not known yet
+    int verdict = -1;                   // the verdict line printed: 1 success, 0 errors, -1 none
 };
 
 // Never destroyed: the interrupt thread may write the record while the
@@ -273,12 +288,24 @@ int findingCount(const Record &r) {
 
 // A step's status as the run ended.
 const char *status(const Record &r, const Step &s) {
-    if (s.skipped)
-        return "skipped";
-    bool found = s.errors > 0 || !s.findings.empty();
-    if (!s.ended) // a repeated step's passes that found something stand
-        return r.end == End::Running && !(s.repeated && found) ? "interrupted" : "failed";
-    return found ? "failed" : "passed";
+    StepFacts facts{};
+    facts.skipped = s.skipped;
+    facts.notApplicable = s.notApplicable;
+    facts.ended = s.ended;
+    facts.repeated = s.repeated;
+    facts.runEnded = r.end != End::Running;
+    facts.found = s.errors > 0 || !s.findings.empty();
+    facts.notTested = !s.notTested.empty();
+    return decideStepStatus(facts);
+}
+
+// A continuous run never completes; its passes that found something make
+// it fail however it ends.
+bool repeatedFound(const Record &r) {
+    for (const Step &s : r.steps)
+        if (s.repeated && (s.errors > 0 || !s.findings.empty()))
+            return true;
+    return false;
 }
 
 const char *outcome(const Record &r) {
@@ -292,7 +319,7 @@ const char *outcome(const Record &r) {
     case End::Running:
         break;
     }
-    return "interrupted";
+    return repeatedFound(r) ? "failed" : "interrupted";
 }
 
 // A step skipped as a whole covers its processors; a step planned before
@@ -338,13 +365,41 @@ Json measurementJson(const Measurement &m) {
     return j;
 }
 
+// The place of a processor's memory word, as a fault or a finding gives it.
+void placeJson(Json &j, int cpu, std::uint32_t address) {
+    MemoryPlace place = decodeMemoryAddress(address);
+    j["processor"] = cpu == kNoCpu ? Json(nullptr) : Json(cpuName(cpu));
+    j["memory"] = place.memory ? Json(place.memory) : Json(nullptr);
+    if (place.bank >= 0)
+        j["bank"] = place.bank;
+    if (place.chip >= 0) {
+        j["chip"] = place.chip;
+        j["offset"] = place.offset;
+    }
+}
+
+// The host's part a finding of the exchange tests came from.
+const char *findingPart(const std::string &test) {
+    if (test == "word exchange" || test == "array exchange")
+        return "hostPort";
+    if (test == "DPRAM exchange")
+        return "dpram";
+    if (test == "stream")
+        return "dma";
+    return nullptr;
+}
+
 Json findingJson(const Finding &f) {
     Json j;
     j["test"] = f.test;
+    if (const char *part = findingPart(f.test))
+        j["part"] = part;
     if (f.words) {
         j["where"] = hex(f.where);
         j["written"] = hex(f.written);
         j["read"] = hex(f.read);
+        if (f.cpu != kNoCpu)
+            placeJson(j, f.cpu, f.where);
     } else {
         j["text"] = f.text;
     }
@@ -373,9 +428,44 @@ Json passesJson(const Passes &p) {
     return j;
 }
 
+// The steps by status; complete when all ran whole.
+Json coverageJson(const std::vector<Row> &all) {
+    static const char *const kStatuses[][2] = {{"passed", "passed"},
+                                               {"failed", "failed"},
+                                               {"partial", "partial"},
+                                               {"skipped", "skipped"},
+                                               {"not applicable", "notApplicable"},
+                                               {"not run", "notRun"},
+                                               {"interrupted", "interrupted"}};
+    bool complete = true;
+    for (const Row &row : all)
+        if ((row.status != "passed" && row.status != "failed") || !row.step->notTested.empty())
+            complete = false;
+    Json j;
+    j["complete"] = complete;
+    for (const auto &status : kStatuses) {
+        long n = 0;
+        for (const Row &row : all)
+            n += row.status == status[0];
+        j[status[1]] = n;
+    }
+    return j;
+}
+
+// Why a step did not run, in whole (skipped, not applicable) or in part.
+Json stepReason(const Step &s, const std::string &status) {
+    if ((status == "skipped" || status == "not applicable") && !s.reason.empty())
+        return s.reason;
+    if (status == "skipped" || status == "not applicable" || status == "partial")
+        return s.notTested.empty() ? Json(nullptr) : Json(s.notTested.front().reason);
+    return nullptr;
+}
+
 Json buildJson(const Record &r, std::time_t endTime, std::uint32_t nowMs) {
     Json j;
     j["schema"] = kRecordSchema;
+    j["runId"] = r.runId;
+    j["origin"] = r.origin.empty() ? Json(nullptr) : Json(r.origin);
     j["program"] = {{"name", "zorvantik-test"}, {"version", ZT_VERSION}};
     j["host"] = platformHostName(); // the bench, as the JUnit report names it
     j["boardNumber"] = runState.boardLid;
@@ -386,6 +476,7 @@ Json buildJson(const Record &r, std::time_t endTime, std::uint32_t nowMs) {
     j["start"] = isoTime(r.start, true);
     j["end"] = isoTime(endTime, true);
     j["durationMs"] = nowMs - r.startMs;
+    j["verdict"] = r.verdict < 0 ? Json(nullptr) : Json(r.verdict ? "passed" : "failed");
     j["outcome"] = outcome(r);
     if (r.end == End::Fatal)
         j["fatal"] = {{"stop", r.fatalStop}, {"message", r.fatalMessage}};
@@ -400,14 +491,23 @@ Json buildJson(const Record &r, std::time_t endTime, std::uint32_t nowMs) {
     j["configuration"] = r.configured ? r.configuration : Json(nullptr);
     Json steps = Json::array();
     std::vector<Step> unreached;
-    for (const Row &row : rows(r, nowMs, unreached)) {
+    std::vector<Row> all = rows(r, nowMs, unreached);
+    j["coverage"] = coverageJson(all);
+    for (const Row &row : all) {
         const Step &s = *row.step;
         Json step;
         step["key"] = s.key;
         step["processor"] = s.cpu == kNoCpu ? Json(nullptr) : Json(cpuName(s.cpu));
         step["name"] = stepName(s.key, s.cpu);
         step["status"] = row.status;
+        step["reason"] = stepReason(s, row.status);
+        Json notTested = Json::array();
+        for (const NotTested &n : s.notTested)
+            notTested.push_back({{"part", n.part}, {"reason", n.reason}});
+        step["notTested"] = notTested;
         step["errors"] = s.errors;
+        step["faults"] = s.faults;
+        step["faultCount"] = s.faultCount;
         Json findings = Json::array();
         for (const Finding &f : s.findings)
             findings.push_back(findingJson(f));
@@ -427,41 +527,85 @@ Json buildJson(const Record &r, std::time_t endTime, std::uint32_t nowMs) {
     return j;
 }
 
-// Text for XML: the five special characters escaped, line breaks too in
-// an attribute (where a parser would fold them into blanks), and the
-// control characters XML 1.0 has no place for replaced.
-std::string xmlText(const std::string &s, bool attribute = true) {
+} // namespace
+
+// The five special characters escaped, line breaks too in an attribute
+// (where a parser would fold them into blanks). What XML 1.0 cannot hold
+// even as a character reference becomes U+FFFD, as the JSON's writer
+// replaces bad bytes: each byte that begins no well-formed UTF-8 sequence
+// (overlong forms, surrogates and code points above U+10FFFF included),
+// the control characters but tab, line feed and carriage return, and
+// U+FFFE and U+FFFF.
+std::string xmlText(const std::string &s, bool attribute) {
+    static const char kReplacement[] = "\xEF\xBF\xBD";
     std::string out;
     out.reserve(s.size());
-    for (char c : s) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        case '\n':
-            out += attribute ? "&#10;" : "\n";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20 && c != '\t')
-                out += '?';
-            else
-                out += c;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(s.data());
+    const std::size_t size = s.size();
+    for (std::size_t i = 0; i < size;) {
+        unsigned char c = bytes[i];
+        if (c < 0x80) {
+            ++i;
+            switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            case '\n':
+                out += attribute ? "&#10;" : "\n";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
+            case '\t':
+                out += attribute ? "&#9;" : "\t";
+                break;
+            default:
+                if (c < 0x20)
+                    out += kReplacement;
+                else
+                    out += static_cast<char>(c);
+            }
+            continue;
         }
+        // A multi-byte sequence: its length and the smallest code point it
+        // may hold.
+        std::size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        std::uint32_t code = length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
+        bool ok = length != 0 && i + length <= size;
+        for (std::size_t k = 1; ok && k < length; ++k) {
+            if ((bytes[i + k] & 0xC0) != 0x80)
+                ok = false;
+            else
+                code = code << 6 | (bytes[i + k] & 0x3F);
+        }
+        static const std::uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+        if (ok && (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) ||
+                   code == 0xFFFE || code == 0xFFFF))
+            ok = false;
+        if (!ok) {
+            out += kReplacement;
+            ++i; // the next byte may begin a sequence of its own
+            continue;
+        }
+        out.append(s, i, length);
+        i += length;
     }
     return out;
 }
+
+namespace {
 
 std::string seconds(std::uint32_t ms) {
     char text[32];
@@ -484,8 +628,9 @@ std::string buildJunit(const Record &r, std::uint32_t nowMs) {
     for (const Row &row : steps) {
         failures += row.status == "failed";
         errors += row.status == "interrupted";
-        skipped += row.status == "skipped" || row.status == "not run";
+        skipped += row.status == "skipped" || row.status == "not applicable" || row.status == "not run";
     }
+    bool complete = coverageJson(steps).value("complete", false);
     std::string serial, model = "ZORVANTIK", version, fpga;
     if (r.identified) {
         serial = r.board.value("serialShown", "");
@@ -504,8 +649,12 @@ std::string buildJunit(const Record &r, std::uint32_t nowMs) {
     auto property = [&](const char *key, const std::string &value) {
         x += "      <property name=\"" + std::string(key) + "\" value=\"" + xmlText(value) + "\"/>\n";
     };
+    property("runId", r.runId);
+    property("origin", r.origin);
+    property("verdict", r.verdict < 0 ? "" : r.verdict ? "passed" : "failed");
     property("outcome", outcome(r));
     property("errorCount", std::to_string(r.errorCount));
+    property("coverage", complete ? "complete" : "incomplete");
     property("serial", serial);
     property("model", model);
     property("version", version);
@@ -516,13 +665,15 @@ std::string buildJunit(const Record &r, std::uint32_t nowMs) {
         const std::string &st = row.status;
         x += "    <testcase classname=\"" + xmlText(s.key) + "\" name=\"" + xmlText(stepName(s.key, s.cpu)) +
              "\" time=\"" + seconds(row.ms) + "\"";
-        if (st == "passed") {
+        if (st == "passed" || st == "partial") { // what a partial step left out is in the JSON
             x += "/>\n";
             continue;
         }
         x += ">\n";
-        if (st == "skipped" || st == "not run") {
-            x += "      <skipped message=\"" + st + "\"/>\n";
+        if (st == "skipped" || st == "not applicable" || st == "not run") {
+            Json reason = stepReason(s, st);
+            std::string message = reason.is_string() ? st + ": " + reason.get<std::string>() : st;
+            x += "      <skipped message=\"" + xmlText(message) + "\"/>\n";
         } else if (st == "interrupted") {
             x += "      <error message=\"interrupted\" type=\"interrupted\"/>\n";
         } else {
@@ -571,6 +722,69 @@ void warnUnwritten(const std::string &name, const std::string &why) {
 
 } // namespace
 
+namespace {
+
+// An error line handed over with a fault: UTF-8, without the line breaks
+// and spaces around it.
+std::string lineText(const char *cp1251) {
+    std::string text = utf8(cp1251);
+    std::size_t first = text.find_first_not_of(" \r\n\t");
+    if (first == std::string::npos)
+        return "";
+    std::size_t last = text.find_last_not_of(" \r\n\t");
+    return text.substr(first, last - first + 1);
+}
+
+// Built outside the lock; kept bounded in the step under way.
+void addFault(Json fault) {
+    std::lock_guard<std::mutex> hold(rec().lock);
+    Step *s = current();
+    if (!s)
+        return;
+    ++s->faultCount;
+    s->faults.push_back(std::move(fault));
+    if (s->faults.size() > 2 * kFaultsKept)
+        s->faults.erase(s->faults.begin() + kFaultsKept);
+}
+
+} // namespace
+
+MemoryPlace decodeMemoryAddress(std::uint32_t address) {
+    static const std::uint32_t kBankStarts[3] = {0x00000, 0x80000, 0x100000};
+    constexpr std::uint32_t kBankWords = 0x10000;
+    constexpr std::uint32_t kChipBase = 0x10000000, kChipWords = 0x01000000;
+    for (int bank = 0; bank < 3; ++bank)
+        if (address - kBankStarts[bank] < kBankWords)
+            return {"internal", bank, -1, address - kBankStarts[bank]};
+    if (address - kChipBase < 4 * kChipWords)
+        return {"dynamic", -1, static_cast<int>((address - kChipBase) / kChipWords), (address - kChipBase) % kChipWords};
+    return {nullptr, -1, -1, 0};
+}
+
+const char *decideStepStatus(const StepFacts &f) {
+    if (f.skipped)
+        return "skipped";
+    if (!f.ended) // a repeated step's passes that found something stand
+        return !f.runEnded && !(f.repeated && f.found) ? "interrupted" : "failed";
+    if (f.found)
+        return "failed";
+    if (f.notApplicable)
+        return "not applicable";
+    return f.notTested ? "partial" : "passed";
+}
+
+std::string reasonText(const char *cp1251) {
+    if (!cp1251)
+        return "";
+    std::string text = utf8(cp1251);
+    const char *const marks = " \r\n\t!#-";
+    std::size_t first = text.find_first_not_of(marks);
+    if (first == std::string::npos)
+        return "";
+    std::size_t last = text.find_last_not_of(marks);
+    return text.substr(first, last - first + 1);
+}
+
 std::string recordBaseName(std::int32_t boardLid) {
     std::uint32_t board = static_cast<std::uint32_t>(boardLid);
     if (board <= 1)
@@ -617,10 +831,31 @@ void recordStepBegin(const char *key, int cpu) {
     r.stepOpen = true;
 }
 
-void recordStepSkipped() {
+void recordStepSkipped(const char *reason) {
     std::lock_guard<std::mutex> hold(rec().lock);
-    if (Step *s = current())
+    if (Step *s = current()) {
         s->skipped = true;
+        s->reason = reasonText(reason);
+    }
+}
+
+void recordNotApplicable(const char *reason) {
+    std::lock_guard<std::mutex> hold(rec().lock);
+    if (Step *s = current()) {
+        s->notApplicable = true;
+        s->reason = reasonText(reason);
+    }
+}
+
+void recordNotTested(const char *part, const char *reason) {
+    std::lock_guard<std::mutex> hold(rec().lock);
+    Step *s = current();
+    if (!s)
+        return;
+    for (const NotTested &n : s->notTested)
+        if (n.part == part)
+            return; // the first reason stands
+    s->notTested.push_back({part, reasonText(reason)});
 }
 
 void recordStepDrop() {
@@ -669,10 +904,62 @@ void recordPass() {
     ++s->passes.count;
 }
 
-void recordMismatch(const char *test, std::uint32_t where, std::uint32_t written, std::uint32_t read) {
+void recordMismatch(const char *test, std::uint32_t where, std::uint32_t written, std::uint32_t read, int cpu) {
     std::lock_guard<std::mutex> hold(rec().lock);
     if (Step *s = current())
-        addFinding(*s, {test, "", true, where, written, read});
+        addFinding(*s, {test, "", true, where, written, read, cpu});
+}
+
+void recordLinkFault(int fromCpu, int fromLink, int toCpu, int toLink, bool values, std::uint32_t written,
+                     std::uint32_t read, const char *text) {
+    Json f;
+    f["kind"] = "link";
+    f["from"] = {{"processor", cpuName(fromCpu)}, {"link", fromLink}};
+    f["to"] = toCpu == kNoCpu ? Json(nullptr) : Json({{"processor", cpuName(toCpu)}, {"link", toLink}});
+    f["written"] = values ? Json(written) : Json(nullptr);
+    f["read"] = values ? Json(read) : Json(nullptr);
+    if (!values)
+        f["text"] = lineText(text);
+    addFault(std::move(f));
+}
+
+void recordMemoryFault(int cpu, std::uint32_t address, std::uint32_t written, std::uint32_t read) {
+    Json f;
+    f["kind"] = "memory";
+    placeJson(f, cpu, address);
+    f["address"] = address;
+    f["written"] = written;
+    f["read"] = read;
+    addFault(std::move(f));
+}
+
+void recordProcessorFault(int cpu, const char *test, const char *text) {
+    Json f;
+    f["kind"] = "processor";
+    f["processor"] = cpu == kNoCpu ? Json(nullptr) : Json(cpuName(cpu));
+    f["test"] = test;
+    f["text"] = lineText(text);
+    addFault(std::move(f));
+}
+
+void recordHostFault(const char *part, const char *text) {
+    Json f;
+    f["kind"] = "host";
+    f["part"] = part;
+    f["text"] = lineText(text);
+    addFault(std::move(f));
+}
+
+void recordVerdict(bool passed) {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    r.verdict = passed ? 1 : 0;
+}
+
+void recordOrigin(const char *origin) {
+    Record &r = rec();
+    std::lock_guard<std::mutex> hold(r.lock);
+    r.origin = origin;
 }
 
 void recordFinding(const char *test, const char *text) {
@@ -875,4 +1162,6 @@ void resetRecord() {
     r.abortProgram.clear();
     r.runLines.clear();
     r.logFailures = Json::array();
+    r.origin.clear();
+    r.verdict = -1;
 }

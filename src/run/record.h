@@ -20,8 +20,10 @@
 
 // The "schema" field; grows when a field changes meaning. 2: the host
 // exchange test of continuous mode is one step with a summary of its
-// passes ("passes"), no longer a step per pass.
-constexpr int kRecordSchema = 2;
+// passes ("passes"), no longer a step per pass. 3: the run's identity,
+// origin, verdict and coverage; steps that did not run in whole or in part
+// say so; counted errors carry their place ("faults").
+constexpr int kRecordSchema = 3;
 constexpr int kNoCpu = -1;       // a step that does not run per processor
 
 // "result1" .. "result8" or "result", after the logs' names.
@@ -45,8 +47,15 @@ void recordPlan(const std::vector<PlannedStep> &plan);
 // A step of the run: "identification", "configuration", a selection key,
 // or "memory"; with the processor index 0..6 for a step per processor.
 void recordStepBegin(const char *key, int cpu);
-// The selection skipped the step that has begun.
-void recordStepSkipped();
+// The selection skipped the step that has begun, as the console said
+// (`reason`: the line printed, Windows-1251; or a short English text where
+// the console said nothing).
+void recordStepSkipped(const char *reason);
+// The board lacks what the step that has begun needs: it ran nothing.
+void recordNotApplicable(const char *reason);
+// A part of the step that has begun did not run ("internalMemory",
+// "dynamicMemory", "fifo", "stream"), and why.
+void recordNotTested(const char *part, const char *reason);
 // Forgets the step that has begun: a selected step that goes on per
 // processor, each a step of its own.
 void recordStepDrop();
@@ -61,8 +70,30 @@ void recordPass();
 // One error counted towards the verdict (countError calls it).
 void recordError();
 // A mismatch that a test shows without counting it: where (word index or
-// DSP address), the word written and the word read.
-void recordMismatch(const char *test, std::uint32_t where, std::uint32_t written, std::uint32_t read);
+// DSP address), the word written and the word read; `cpu` names the
+// processor when `where` is an address of its memory.
+void recordMismatch(const char *test, std::uint32_t where, std::uint32_t written, std::uint32_t read,
+                    int cpu = kNoCpu);
+
+// The place of an error just counted, as the test knows it; `text` is the
+// error line as printed (Windows-1251). A link pair: each side's processor
+// index and link; `values` false when the pair gave no words (no answer,
+// no program).
+void recordLinkFault(int fromCpu, int fromLink, int toCpu, int toLink, bool values, std::uint32_t written,
+                     std::uint32_t read, const char *text);
+// A word of a processor's memory: its DSP address, written and read.
+void recordMemoryFault(int cpu, std::uint32_t address, std::uint32_t written, std::uint32_t read);
+// A processor (or kNoCpu when the test cannot tell which) that failed
+// `test` ("memory", "cluster", "fft").
+void recordProcessorFault(int cpu, const char *test, const char *text);
+// The host's side of the board: "hostPort", "dpram", "fifo", "interrupts",
+// "dma".
+void recordHostFault(const char *part, const char *text);
+
+// The verdict line is out: the success line or the error count's.
+void recordVerdict(bool passed);
+// Where the board's answers come from: "virtual", "replay", "adapter".
+void recordOrigin(const char *origin);
 // Another finding of an uncounted test, as text (Windows-1251).
 void recordFinding(const char *test, const char *text);
 // A figure the run printed: its value, its unit, and the text it was
@@ -102,5 +133,36 @@ std::string recordJunit();
 
 // Forgets everything (for tests).
 void resetRecord();
+
+// The record's rules, open to tests.
+//
+// A processor's memory address decoded: internal memory's banks at word
+// addresses 0x00000, 0x80000 and 0x100000 (65536 words each), dynamic
+// memory's chips at 0x10000000 + chip * 0x01000000 (offset in words from
+// the chip's first word). `memory` is nullptr outside both.
+struct MemoryPlace {
+    const char *memory; // "internal", "dynamic" or nullptr
+    int bank;           // internal: 0..2, else -1
+    int chip;           // dynamic: 0..3, else -1
+    std::uint32_t offset;
+};
+MemoryPlace decodeMemoryAddress(std::uint32_t address);
+
+// A step's status from what the record knows of it.
+struct StepFacts {
+    bool skipped, notApplicable, ended, repeated, runEnded;
+    bool found;     // errors counted or findings made
+    bool notTested; // a part did not run
+};
+const char *decideStepStatus(const StepFacts &facts);
+
+// Text for XML 1.0: bytes that are not UTF-8 and characters XML cannot
+// hold even escaped become U+FFFD; markup is escaped (line feeds too in
+// an attribute).
+std::string xmlText(const std::string &text, bool attribute = true);
+
+// A console line as a reason: UTF-8, without its line breaks, spaces,
+// "###", "!" and "-----" marks.
+std::string reasonText(const char *cp1251);
 
 #endif // ZORVANTIK_RECORD_H

@@ -53,6 +53,7 @@ int fftTest(std::int32_t hBoard, int cpu) {
         reportScreen("\n### ОШИБКА:  Не могу загрузить программу теста.");
         logProtocol("\n### ОШИБКА.");
         countError(); // an untested processor must not pass
+        recordProcessorFault(cpu, "fft", "### ОШИБКА:  Не могу загрузить программу теста.");
         return -1;
     }
     QAL_start(hBoard, cpu);
@@ -71,13 +72,16 @@ int fftTest(std::int32_t hBoard, int cpu) {
     if (size == 0) {
         reportNoAnswer();
         countError();
+        recordProcessorFault(cpu, "fft", "### ОШИБКА: Нет ответа от программы");
         QAL_reset(hBoard, cpu);
         return -1;
     }
 
     if (!fftSpectrumOk(spectrum)) {
-        report("\n### ОШИБКА ВЫЧИСЛЕНИЯ БПФ.");
+        const char *text = "\n### ОШИБКА ВЫЧИСЛЕНИЯ БПФ.";
+        report("%s", text);
         countError();
+        recordProcessorFault(cpu, "fft", text);
         return -1;
     }
     std::uint32_t cycles = timing.word[0] - timing.word[2];
@@ -89,6 +93,7 @@ int fftTest(std::int32_t hBoard, int cpu) {
         report("\n### ОШИБКА: слишком большое время выполнения:");
         report("\n### %ld тактов > 11737 тактов пpоцессоpа.", shown);
         countError();
+        recordProcessorFault(cpu, "fft", "### ОШИБКА: слишком большое время выполнения:");
         return 0;
     }
     double us = runState.cpuFreqMHz == 250 ? cycles * 0.004 : cycles * 0.00333;

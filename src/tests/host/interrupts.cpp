@@ -6,7 +6,10 @@
 #include "board/qal.h"
 #include "run/driver.h"
 #include "run/output.h"
+#include "run/record.h"
 #include "run/runstate.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -36,8 +39,11 @@ bool catchInterrupts(std::int32_t hBoard, bool hostRaises) {
         if (hostRaises)
             QAL_signalSend(hBoard, 0, 0);
         if (QAL_signalGrab(hBoard, 0, 0, 0, kInterruptTimeoutMs) == 0) {
-            report("\n### ОШИБКА: Не получено прерывание %d из 256.", i + 1);
+            char text[64];
+            std::snprintf(text, sizeof text, "\n### ОШИБКА: Не получено прерывание %d из 256.", i + 1);
+            report("%s", text);
             countError();
+            recordHostFault("interrupts", text);
             QAL_reset(hBoard, 0);
             return false;
         }

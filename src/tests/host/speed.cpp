@@ -52,6 +52,8 @@ bool fifoMeasurement(std::int32_t hBoard, const char *name, const char *file, co
         reportScreen("%s", loadError);
         logProtocol("\n### ОШИБКА.");
         countError(); // the remaining measurements are not made
+        recordHostFault("fifo", loadError);
+        recordNotTested("fifo", "a FIFO program did not load: the measurements from it on were not made");
         return false;
     }
     QAL_start(hBoard, 0);

@@ -47,8 +47,10 @@ double streamRate(std::uint32_t firstCount, std::uint32_t lastCount, std::uint32
 
 int loadStreamProgram() {
     if (loadDspProgram(runState.hBoard, 0, "tst_strm.ldr") < 0) {
-        conPrintf("### ОШИБКА: Не могу загрузить файл tst_strm.ldr\n");
+        const char *text = "### ОШИБКА: Не могу загрузить файл tst_strm.ldr\n";
+        conPrintf("%s", text);
         countError(); // the stream runs on, with nothing to feed it
+        recordHostFault("dma", text);
         return -1;
     }
     QAL_start(runState.hBoard, 0);
@@ -74,11 +76,14 @@ int dmaStreamTest(std::int32_t hBoard) {
     QAL_serviceList(hBoard, kUnit, services, 0, &serviceCount);
     QAL_serviceList(hBoard, kUnit, services, 10, &serviceCount);
     std::int32_t hService = QAL_capture(hBoard, kUnit, &mode, services[0].name, kCaptureTimeoutMs);
-    if (hService < 0)
+    if (hService < 0) {
+        recordNotTested("stream", "the DMA stream service could not be captured");
         return -1;
+    }
     // A refused set-up or start still gives the service back, so that the
     // stream is not left captured by a test that has ended.
     if (QAL_ctrl(hService, kUnit, QALctrl_STREAM_CBUF_ALLOC, &setup) < 0) {
+        recordNotTested("stream", "the DMA stream's buffer could not be set up");
         QAL_release(hService, kUnit);
         return -1;
     }
@@ -86,6 +91,7 @@ int dmaStreamTest(std::int32_t hBoard) {
     if (!observer) {
         loadStreamProgram();
         if (QAL_ctrl(hService, kUnit, QALctrl_STREAM_CBUF_START, &start) < 0) {
+            recordNotTested("stream", "the DMA stream could not be started");
             QAL_ctrl(hService, kUnit, QALctrl_STREAM_CBUF_FREE, &setup);
             QAL_release(hService, kUnit);
             return -1;

@@ -9,6 +9,7 @@
 #include "board/qal.h"
 #include "platform/platform.h"
 #include "run/output.h"
+#include "run/record.h"
 #include "run/runstate.h"
 
 namespace {
@@ -25,30 +26,41 @@ struct LinkPair {
     const char *file;      // the pair's program set
     std::uint32_t mask;    // processors looked at
     std::uint32_t present; // the pair runs when (cpuMask & mask) == present
+    LinkEnds ends;         // as the label names them
 };
 
 // In order. The last two serve boards without P2 or P3: P1's link runs
 // against P6 or P7 with the programs of the first two pairs.
 const LinkPair kLinkPairs[] = {
-    {"\nПpоцессоp P1 линк 1 <---> Пpоцессоp P2 линк 0: ", "p1l1p2l0.tsx", 0x03, 0x03},
-    {"\nПpоцессоp P1 линк 2 <---> Пpоцессоp P3 линк 0: ", "p1l2p3l0.tsx", 0x05, 0x05},
-    {"\nПpоцессоp P2 линк 2 <---> Пpоцессоp P3 линк 2: ", "p2l2p3l2.tsx", 0x07, 0x07},
-    {"\nПpоцессоp P2 линк 3 <---> Пpоцессоp P4 линк 0: ", "p2l3p4l0.tsx", 0x0B, 0x0B},
-    {"\nПpоцессоp P2 линк 1 <---> Пpоцессоp P6 линк 0: ", "p2l1p6l0.tsx", 0x23, 0x23},
-    {"\nПpоцессоp P4 линк 1 <---> Пpоцессоp P6 линк 2: ", "p4l1p6l2.tsx", 0x2B, 0x2B},
-    {"\nПpоцессоp P3 линк 3 <---> Пpоцессоp P5 линк 0: ", "p3l3p5l0.tsx", 0x15, 0x15},
-    {"\nПpоцессоp P3 линк 1 <---> Пpоцессоp P7 линк 0: ", "p3l1p7l0.tsx", 0x45, 0x45},
-    {"\nПpоцессоp P5 линк 1 <---> Пpоцессоp P7 линк 2: ", "p5l1p7l2.tsx", 0x55, 0x55},
-    {"\nПpоцессоp P1 линк 1 <---> Пpоцессоp P6 линк 0: ", "p1l1p2l0.tsx", 0x23, 0x21},
-    {"\nПpоцессоp P1 линк 2 <---> Пpоцессоp P7 линк 0: ", "p1l2p3l0.tsx", 0x45, 0x41},
+    {"\nПpоцессоp P1 линк 1 <---> Пpоцессоp P2 линк 0: ", "p1l1p2l0.tsx", 0x03, 0x03, {0, 1, 1, 0}},
+    {"\nПpоцессоp P1 линк 2 <---> Пpоцессоp P3 линк 0: ", "p1l2p3l0.tsx", 0x05, 0x05, {0, 2, 2, 0}},
+    {"\nПpоцессоp P2 линк 2 <---> Пpоцессоp P3 линк 2: ", "p2l2p3l2.tsx", 0x07, 0x07, {1, 2, 2, 2}},
+    {"\nПpоцессоp P2 линк 3 <---> Пpоцессоp P4 линк 0: ", "p2l3p4l0.tsx", 0x0B, 0x0B, {1, 3, 3, 0}},
+    {"\nПpоцессоp P2 линк 1 <---> Пpоцессоp P6 линк 0: ", "p2l1p6l0.tsx", 0x23, 0x23, {1, 1, 5, 0}},
+    {"\nПpоцессоp P4 линк 1 <---> Пpоцессоp P6 линк 2: ", "p4l1p6l2.tsx", 0x2B, 0x2B, {3, 1, 5, 2}},
+    {"\nПpоцессоp P3 линк 3 <---> Пpоцессоp P5 линк 0: ", "p3l3p5l0.tsx", 0x15, 0x15, {2, 3, 4, 0}},
+    {"\nПpоцессоp P3 линк 1 <---> Пpоцессоp P7 линк 0: ", "p3l1p7l0.tsx", 0x45, 0x45, {2, 1, 6, 0}},
+    {"\nПpоцессоp P5 линк 1 <---> Пpоцессоp P7 линк 2: ", "p5l1p7l2.tsx", 0x55, 0x55, {4, 1, 6, 2}},
+    {"\nПpоцессоp P1 линк 1 <---> Пpоцессоp P6 линк 0: ", "p1l1p2l0.tsx", 0x23, 0x21, {0, 1, 5, 0}},
+    {"\nПpоцессоp P1 линк 2 <---> Пpоцессоp P7 линк 0: ", "p1l2p3l0.tsx", 0x45, 0x41, {0, 2, 6, 0}},
 };
+
+// The front-panel pair, joined by the operator's cable.
+constexpr LinkEnds kFrontPanel = {5, 1, 6, 1};
+
+// A fault of the pair that gave no words, for the record.
+void recordSilentPair(const LinkEnds &ends, const char *text) {
+    recordLinkFault(ends.fromCpu, ends.fromLink, ends.toCpu, ends.toLink, false, 0, 0, text);
+}
 
 // After the directory is restored: a failed load is reported and counted;
 // a loaded set is started on every processor.
-bool startLinkSet(std::int32_t hBoard, std::int32_t loadResult) {
+bool startLinkSet(std::int32_t hBoard, std::int32_t loadResult, const LinkEnds &ends) {
     if (loadResult < 0) {
-        reportScreen("\n### ОШИБКА: Не могу загрузить тестовую программу");
+        const char *text = "\n### ОШИБКА: Не могу загрузить тестовую программу";
+        reportScreen("%s", text);
         countError();
+        recordSilentPair(ends, text);
         return false;
     }
     QAL_start(hBoard, -1);
@@ -73,11 +85,13 @@ void changeDirOrPause(const std::string &path) {
 // A status word that does not come ends the row as one fault. So do the
 // two values after an error word; the processors, which hung in the
 // middle of a report, are then stopped so that the next row starts clean.
-long readLinkStatus(std::int32_t hBoard, int words) {
+long readLinkStatus(std::int32_t hBoard, int words, const LinkEnds &ends) {
     long faults = 0;
     auto noAnswer = [&] {
-        reportScreen("\n### ОШИБКА: Нет ответа от программы");
+        const char *text = "\n### ОШИБКА: Нет ответа от программы";
+        reportScreen("%s", text);
         countError();
+        recordSilentPair(ends, text);
         return faults + 1;
     };
     for (int i = 0; i < words; ++i) {
@@ -97,6 +111,7 @@ long readLinkStatus(std::int32_t hBoard, int words) {
         reportScreen("\n### ОШИБКА: записано %08lX != прочитано %08lX", static_cast<unsigned long>(written),
                      static_cast<unsigned long>(read));
         countError();
+        recordLinkFault(ends.fromCpu, ends.fromLink, ends.toCpu, ends.toLink, true, written, read, "");
         ++faults;
     }
     return faults;
@@ -106,21 +121,25 @@ int internalLinksTest(std::int32_t hBoard) {
     std::string station = platformCurrentDir();
     report("\n -----   TЕСТ ВНУТРЕННИХ ЛИНКОВ ----- ");
     long faults = 0;
+    int pairs = 0;
     for (const LinkPair &pair : kLinkPairs) {
         if ((runState.cpuMask & pair.mask) != pair.present)
             continue;
+        ++pairs;
         long before = faults;
         reportScreen("%s", pair.label);
         changeDirOrPause(platformDspProgramDir());
         std::int32_t result = QAL_load(hBoard, 0, pair.file, 0, nullptr);
         changeDirOrPause(station);
-        if (startLinkSet(hBoard, result))
-            faults += readLinkStatus(hBoard, kInternalWords);
+        if (startLinkSet(hBoard, result, pair.ends))
+            faults += readLinkStatus(hBoard, kInternalWords, pair.ends);
         else
             ++faults;
         if (faults == before)
             reportScreen(" Ошибок нет.");
     }
+    if (pairs == 0)
+        recordNotApplicable("no pair of present processors joined by a link");
     if (faults == 0)
         report("\n TЕСТ ВНУТРЕННИХ ЛИНКОВ ЗАВЕРШЕН УСПЕШНО ");
     else
@@ -130,7 +149,9 @@ int internalLinksTest(std::int32_t hBoard) {
 
 int externalLinksTest(std::int32_t hBoard) {
     if (runState.x5Type != 0 || runState.x6Type != 0) {
-        report("\n -----   ВНЕШНИЕ РАЗЪЕМЫ - НЕ LINK ----- ");
+        const char *text = "\n -----   ВНЕШНИЕ РАЗЪЕМЫ - НЕ LINK ----- ";
+        report("%s", text);
+        recordNotApplicable(text);
         return 0;
     }
     std::string station = platformCurrentDir();
@@ -151,12 +172,14 @@ int externalLinksTest(std::int32_t hBoard) {
         break;
     default:
         changeDirOrPause(station);
-        report("\n -----   НЕТ НУЖНЫХ МЕЖПРОЦЕССОРНЫХ СВЯЗЕЙ ----- ");
+        const char *text = "\n -----   НЕТ НУЖНЫХ МЕЖПРОЦЕССОРНЫХ СВЯЗЕЙ ----- ";
+        report("%s", text);
+        recordNotApplicable(text);
         return 0;
     }
     std::int32_t result = QAL_load(hBoard, 0, file, 0, nullptr);
     changeDirOrPause(station);
-    long faults = startLinkSet(hBoard, result) ? readLinkStatus(hBoard, kExternalWords) : 1;
+    long faults = startLinkSet(hBoard, result, kFrontPanel) ? readLinkStatus(hBoard, kExternalWords, kFrontPanel) : 1;
     if (faults == 0) {
         reportScreen(" Ошибок нет.");
         report("\n TЕСТ ВНЕШНИХ ЛИНКОВ НА ФРОНТ-ПАНЕЛИ ЗАВЕРШЕН УСПЕШНО ");

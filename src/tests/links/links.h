@@ -14,11 +14,17 @@ constexpr std::uint32_t kLinkErrorWord = 0x87654321;
 // and waits for a key, then lets the caller go on wherever it is.
 void changeDirOrPause(const std::string &path);
 
+// A pair of links as the console names it: each side's processor index
+// (0 for P1) and link.
+struct LinkEnds {
+    int fromCpu, fromLink, toCpu, toLink;
+};
+
 // Reads up to `words` status words from P1, each within 1000 ms, printing
-// and counting (in runState.errorCount) every fault; a missing word, or a
-// missing value after an error word (5 s each), ends the reading. Returns
-// the number of faults.
-long readLinkStatus(std::int32_t hBoard, int words);
+// and counting (in runState.errorCount) every fault, and handing it to the
+// record with the pair; a missing word, or a missing value after an error
+// word (5 s each), ends the reading. Returns the number of faults.
+long readLinkStatus(std::int32_t hBoard, int words, const LinkEnds &ends);
 
 // Every internal link pair whose processors are present. Returns 0.
 int internalLinksTest(std::int32_t hBoard);

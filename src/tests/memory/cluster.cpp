@@ -5,8 +5,10 @@
 #include "board/dspload.h"
 #include "board/qal.h"
 #include "run/output.h"
+#include "run/record.h"
 #include "run/runstate.h"
 
+#include <cstdio>
 #include <initializer_list>
 
 namespace {
@@ -84,8 +86,12 @@ void printPassHeader(Pass pass) {
 int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expected) {
     std::int32_t errorsBefore = runState.errorCount;
     if (loadDspProgram(hBoard, 0, file) < 0) {
-        report("### ОШИБКА: Не могу загрузить '%s' на модуль.\n", file);
+        char text[160];
+        std::snprintf(text, sizeof text, "### ОШИБКА: Не могу загрузить '%s' на модуль.\n", file);
+        report("%s", text);
         countError(); // the cluster's memory goes untested
+        recordProcessorFault(kNoCpu, "cluster", text);
+        recordNotTested("dynamicMemory", "the test program did not load");
         return 1;
     }
     QAL_start(hBoard, -1);
@@ -93,7 +99,7 @@ int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expect
     std::uint32_t sizes[4] = {};
     std::uint32_t size = sizeof sizes;
     QAL_getMsg(hBoard, 0, sizes, &size, QAL_WAIT_FOREVER);
-    if (!chipSizesMatch(sizes, expected))
+    if (!chipSizesMatch(sizes, expected, kNoCpu, "cluster"))
         return -1; // the processors are left running
 
     int members[4], present = 0; // cluster processors present, P2..P5 as 0..3
@@ -117,7 +123,10 @@ int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expect
                         unsigned long read = receiveWord(hBoard, 0);
                         printError(pass, members[i], address, written, read);
                         countError();
+                        recordMemoryFault(members[i] + 1, static_cast<std::uint32_t>(address),
+                                          static_cast<std::uint32_t>(written), static_cast<std::uint32_t>(read));
                         if (++shown == kShownErrorLimit) { // in the whole test, never reset
+                            recordNotTested("dynamicMemory", "the test stopped after 16 errors shown");
                             QAL_reset(hBoard, 0);
                             return 0;
                         }
@@ -143,7 +152,9 @@ int clusterTest(std::int32_t hBoard) {
     conPrintf("\n-----   (CTRL-BRK - прерывание теста)");
     logBoth("\n-----   TЕСТЫ 32-БИТНОЙ ПАМЯТИ В КЛАСТЕРЕ P2,P3,P4,P5 ----- ");
     if (runState.sdramSize == 0) {
-        report("\n Тест динамической памяти пропущен (нет памяти).");
+        const char *text = "\n Тест динамической памяти пропущен (нет памяти).";
+        report("%s", text);
+        recordNotApplicable(text);
         return 0;
     }
     std::uint32_t present = runState.cpuMask & kClusterMask;
@@ -152,6 +163,8 @@ int clusterTest(std::int32_t hBoard) {
             clusterSdramTest(hBoard, program.file, runState.sdramSize);
             return 0;
         }
-    report("\n Тест пропущен: в кластере менее 2-х процессоров");
+    const char *text = "\n Тест пропущен: в кластере менее 2-х процессоров";
+    report("%s", text);
+    recordNotApplicable(text);
     return 0;
 }

@@ -46,7 +46,7 @@ std::uint32_t receiveWord(std::int32_t hBoard, int node) {
     return word;
 }
 
-bool chipSizesMatch(const std::uint32_t sizes[4], std::uint32_t expected) {
+bool chipSizesMatch(const std::uint32_t sizes[4], std::uint32_t expected, int cpu, const char *test) {
     static const char *const kChips[4] = {"chip1", "chip2", "chip3", "chip4"};
     for (int i = 0; i < 4; ++i) {
         char shown[16];
@@ -57,6 +57,11 @@ bool chipSizesMatch(const std::uint32_t sizes[4], std::uint32_t expected) {
         return true;
     countError();
     unsigned long want = expected;
+    char text[96];
+    std::snprintf(text, sizeof text, "\n### ОШИБКА: Неверный размер памяти CHIP1: 0x%08lX != 0x%08lX", want,
+                  static_cast<unsigned long>(sizes[0]));
+    recordProcessorFault(cpu, test, text);
+    recordNotTested("dynamicMemory", "the chips' sizes are not the configuration's");
     report("\n### ОШИБКА: Неверный размер памяти CHIP1: 0x%08lX != 0x%08lX", want,
            static_cast<unsigned long>(sizes[0]));
     report("\n### ОШИБКА: Неверный размер памяти CHIP2: 0x%08lX != 0x%08lX", want,
@@ -71,8 +76,12 @@ bool chipSizesMatch(const std::uint32_t sizes[4], std::uint32_t expected) {
 int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t expected) {
     std::int32_t errorsBefore = runState.errorCount;
     if (loadDspProgram(hBoard, node, file) < 0) {
-        report("### ОШИБКА: Не могу загрузить '%s' на модуль.\n", file);
+        char text[160];
+        std::snprintf(text, sizeof text, "### ОШИБКА: Не могу загрузить '%s' на модуль.\n", file);
+        report("%s", text);
         countError(); // the processor's memory goes untested
+        recordProcessorFault(node, "memory", text);
+        recordNotTested("dynamicMemory", "the test program did not load");
         return 1;
     }
     QAL_start(hBoard, -1);
@@ -80,7 +89,7 @@ int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t exp
     std::uint32_t sizes[4] = {};
     std::uint32_t size = sizeof sizes;
     QAL_getMsg(hBoard, node, sizes, &size, QAL_WAIT_FOREVER);
-    if (!chipSizesMatch(sizes, expected))
+    if (!chipSizesMatch(sizes, expected, node, "memory"))
         return -1; // the processors are left running
     conPrintf("\n");
 
@@ -105,7 +114,10 @@ int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t exp
                 reportScreen("\n### ОШИБКА:  адрес 0x%08lX: записано 0x%08lX != прочитано 0x%08lX", address, written,
                              read);
                 countError();
+                recordMemoryFault(node, static_cast<std::uint32_t>(address), static_cast<std::uint32_t>(written),
+                                  static_cast<std::uint32_t>(read));
                 if (++shown == kShownErrorLimit) { // in this pass
+                    recordNotTested("dynamicMemory", "the test stopped after 16 errors shown");
                     QAL_reset(hBoard, 0);
                     return 0;
                 }
@@ -130,10 +142,21 @@ int cpuMemoryTest(std::int32_t hBoard, int cpu) {
         internalMemoryTests(hBoard);
         memoryTestDone(); // the pattern tests count nothing
     }
-    if (runState.sdramSize == 0)
+    // P1's internal memory is tested above; the other processors have
+    // only their dynamic memory to test.
+    if (runState.sdramSize == 0) {
+        const char *reason = "no dynamic memory";
+        recordNotTested("dynamicMemory", reason);
+        if (cpu != 0)
+            recordNotApplicable(reason);
         return 0;
+    }
     if (isTestSkipped("SDRAM", 5) != 0) {
-        report("\n Тест динамической памяти пропущен");
+        const char *text = "\n Тест динамической памяти пропущен";
+        report("%s", text);
+        recordNotTested("dynamicMemory", text);
+        if (cpu != 0)
+            recordStepSkipped(text);
         return 0;
     }
     report("\n Тест динамической памяти");

@@ -39,7 +39,9 @@ int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expect
 // Shared by both dynamic-memory tests: the size message against the
 // expected chip size. False, with the four lines reported and one error
 // counted, when any chip differs.
-bool chipSizesMatch(const std::uint32_t sizes[4], std::uint32_t expected);
+// A mismatch is handed to the record as a fault of `test` ("memory" or
+// "cluster") on processor `cpu` (kNoCpu when the message covers several).
+bool chipSizesMatch(const std::uint32_t sizes[4], std::uint32_t expected, int cpu, const char *test);
 // One 4-byte message from `node`, waited for without limit.
 std::uint32_t receiveWord(std::int32_t hBoard, int node);
 

@@ -81,7 +81,7 @@ void printHeader(Pattern pattern, std::uint32_t value) {
 // Lists the block's mismatches; the scan ends after a listed word whose
 // index is a multiple of 16, so a block wrong from its first word shows
 // that word alone.
-void listBlock(std::uint32_t address, std::uint32_t words) {
+void listBlock(int node, std::uint32_t address, std::uint32_t words) {
     const std::uint32_t *written = runState.buf0, *read = runState.buf1;
     reportScreen("\n### ОШИБКА:");
     for (std::uint32_t l = 0; l < words; ++l) {
@@ -89,7 +89,7 @@ void listBlock(std::uint32_t address, std::uint32_t words) {
             continue;
         reportScreen("\n%08lX: Записано %08lX != прочитано %08lX", static_cast<unsigned long>(address + l),
                      static_cast<unsigned long>(written[l]), static_cast<unsigned long>(read[l]));
-        recordMismatch("pattern test", address + l, written[l], read[l]);
+        recordMismatch("pattern test", address + l, written[l], read[l], node);
         if (l % kListStop == 0)
             break;
     }
@@ -115,10 +115,13 @@ int patternTest(std::int32_t hBoard, int node, std::uint32_t address, std::uint3
         QAL_writeRAM(hBoard, node, a, runState.buf2, blockWords, 4);
         if (std::memcmp(runState.buf1, runState.buf0, blockWords * 4) == 0)
             continue;
-        listBlock(a, blockWords);
+        listBlock(node, a, blockWords);
         conPrintf("\n\tНажмите на клавишу для продолжения данного теста ... ( <ESC> - пропуск теста)");
-        if (platformReadKey() == kKeyEscape)
+        if (platformReadKey() == kKeyEscape) {
+            if (j + 1 < blocks)
+                recordNotTested("internalMemory", "the operator left a pattern test with Esc");
             return -1;
+        }
     }
     return 0;
 }
