@@ -7,12 +7,18 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlschemas.h>
-#include <unistd.h>
+#include <fcntl.h>
 #include <nlohmann/json.hpp>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 namespace {
@@ -435,6 +441,238 @@ TEST_F(Record, RecordThatCannotBeWrittenIsAWarningOnly) {
     EXPECT_EQ(consoleText(after.err), "### ПРЕДУПРЕЖДЕНИЕ: Не могу записать файл 'result1.json' (Is a directory)\n");
     EXPECT_FALSE(station_.exists("result1.json.tmp"));
     EXPECT_TRUE(parseJunit(station_.read("result1.xml")).parsed); // the other one is written all the same
+}
+
+// Board faults and selection files, each with what the record must hold:
+// the status of the steps named, the coverage, and the faults' places.
+// A step is named "KEY" or "KEY Pn"; every other step of the row must be
+// one of `others`.
+TEST_F(Record, StatusesCoverageAndFaultPlacesOfBoardFaultsAndSelections) {
+    struct Row {
+        const char *name;
+        std::string cfg, board, keys;
+        std::map<std::string, std::string> statuses;
+        std::vector<std::string> others;
+        const char *verdict, *outcome;
+        std::function<void()> check;
+    };
+    const std::string small = "p1_sdram_chips = 0x10000, 0x10000, 0x10000, 0x10000\nsdram_chip_size = 0x10000\n";
+    const std::string none = "p1_sdram_chips = 0, 0, 0, 0\n";
+    const std::vector<Row> rows = {
+        {"FFT only: P1's internal memory runs, the dynamic memory of none",
+         selecting({"FFTTIME"}), small, "",
+         {{"memory P1", "partial"}, {"memory P2", "skipped"}, {"memory P7", "skipped"}, {"FFTTIME P4", "passed"},
+          {"HOST", "skipped"}, {"CLASTER", "skipped"}},
+         {"passed", "skipped"}, "passed", "passed",
+         [this] {
+             const Json &p1 = step("memory", "P1");
+             EXPECT_EQ(p1["reason"], "Тест динамической памяти пропущен");
+             EXPECT_EQ(p1["notTested"], Json::parse(R"([{"part":"dynamicMemory","reason":"Тест динамической памяти пропущен"}])"));
+             EXPECT_EQ(step("memory", "P2")["notTested"].size(), 1u);
+             EXPECT_EQ(step("HOST")["reason"], "ТЕСТ HOST-ИНТЕРФЕЙСА ПРОПУЩЕН");
+             const Json &c = json_["coverage"];
+             EXPECT_EQ(c, Json({{"complete", false}, {"passed", 9}, {"failed", 0}, {"partial", 1}, {"skipped", 12},
+                                {"notApplicable", 0}, {"notRun", 0}, {"interrupted", 0}}));
+             EXPECT_EQ(junit_.properties.at("coverage"), "incomplete");
+             const Junit::Case *p2 = testcase("memory", "Memory P2");
+             ASSERT_NE(p2, nullptr);
+             EXPECT_EQ(p2->outcome, "skipped");
+             EXPECT_EQ(p2->message, "skipped: Тест динамической памяти пропущен");
+         }},
+        {"no P2: the front panel has no pair to test", selecting({"EXTLINKS"}),
+         "cpu_mask = 0x7D\n" + none, " ",
+         {{"EXTLINKS", "not applicable"}, {"memory P1", "partial"}, {"memory P3", "not applicable"}},
+         {"passed", "skipped", "not applicable"}, "passed", "passed",
+         [this] {
+             EXPECT_EQ(step("EXTLINKS")["reason"], "НЕТ НУЖНЫХ МЕЖПРОЦЕССОРНЫХ СВЯЗЕЙ");
+             EXPECT_EQ(step("EXTLINKS")["notTested"], Json::array());
+             EXPECT_EQ(step("memory", "P3")["reason"], "no dynamic memory");
+             EXPECT_EQ(json_["coverage"]["notApplicable"], 6); // P3..P7's memory and the front panel
+             const Junit::Case *c = testcase("EXTLINKS", "External links");
+             ASSERT_NE(c, nullptr);
+             EXPECT_EQ(c->message, "not applicable: НЕТ НУЖНЫХ МЕЖПРОЦЕССОРНЫХ СВЯЗЕЙ");
+         }},
+        {"a stuck bit on P2's link 3: only its pair", selecting({"INTLINKS"}),
+         none + "link_fault = P2.3:stuck:5:1\n", "", {{"INTLINKS", "failed"}},
+         {"passed", "skipped", "partial", "not applicable"}, "failed", "failed",
+         [this] {
+             const Json &links = step("INTLINKS");
+             EXPECT_GT(links["errors"].get<int>(), 0);
+             EXPECT_EQ(links["faultCount"], links["errors"]);
+             const Json pair = {{"processor", "P2"}, {"link", 3}}, other = {{"processor", "P4"}, {"link", 0}};
+             for (const Json &f : links["faults"]) {
+                 EXPECT_EQ(f["kind"], "link");
+                 EXPECT_EQ(f["from"], pair);
+                 EXPECT_EQ(f["to"], other);
+                 EXPECT_TRUE(f["written"].is_number_unsigned() && f["read"].is_number_unsigned()) << f;
+                 EXPECT_EQ(f["read"].get<std::uint32_t>(), f["written"].get<std::uint32_t>() | 0x20) << f;
+             }
+             char line[80];
+             std::snprintf(line, sizeof line, "### ОШИБКА: записано %08X != прочитано %08X",
+                           links["faults"][0]["written"].get<unsigned>(), links["faults"][0]["read"].get<unsigned>());
+             EXPECT_EQ(links["errorLines"][0], line); // the error lines stay as printed
+         }},
+        {"a stuck bit in P1's internal memory: findings the verdict does not count", selecting({}),
+         none + "ram_stuck_bit = P1:0x80003:9:1\n", "", {{"memory P1", "failed"}},
+         {"skipped", "passed", "not applicable"}, "passed", "failed",
+         [this] {
+             EXPECT_TRUE(endsWith(console_, "\n+++++ ТЕСТИРОВАНИЕ ЗАВЕРШЕНО УСПЕШНО +++++"));
+             EXPECT_EQ(json_["errorCount"], 0);
+             const Json &p1 = step("memory", "P1");
+             EXPECT_EQ(p1["faults"], Json::array());
+             ASSERT_FALSE(p1["findings"].empty());
+             for (const Json &f : p1["findings"]) {
+                 EXPECT_EQ(f["where"], "0x00080003");
+                 EXPECT_EQ(f["processor"], "P1");
+                 EXPECT_EQ(f["memory"], "internal");
+                 EXPECT_EQ(f["bank"], 1);
+                 EXPECT_FALSE(f.contains("chip"));
+             }
+             EXPECT_EQ(junit_.properties.at("verdict"), "passed");
+             EXPECT_EQ(junit_.properties.at("outcome"), "failed");
+         }},
+        {"a stuck bit in P3's dynamic memory: chip and offset", selecting({"SDRAM"}),
+         small + "sdram_stuck_bit = P3:chip2:0x1234:7:1\n", "", {{"memory P3", "failed"}, {"memory P2", "passed"}},
+         {"passed", "skipped"}, "failed", "failed",
+         [this] {
+             const Json &p3 = step("memory", "P3");
+             ASSERT_FALSE(p3["faults"].empty());
+             EXPECT_EQ(p3["faultCount"], p3["errors"]);
+             for (const Json &f : p3["faults"]) {
+                 EXPECT_EQ(f["kind"], "memory");
+                 EXPECT_EQ(f["processor"], "P3");
+                 EXPECT_EQ(f["memory"], "dynamic");
+                 EXPECT_EQ(f["chip"], 2);
+                 EXPECT_EQ(f["offset"], 0x1234);
+                 EXPECT_EQ(f["address"], 0x12001234);
+                 EXPECT_EQ(f["read"].get<std::uint32_t>(), f["written"].get<std::uint32_t>() | 0x80) << f;
+             }
+         }},
+        {"silent DSPs: the processors that failed", selecting({"FFTTIME"}),
+         none + "fft_silent = P5\ndsp_silent = P2:cfft:1\n", "",
+         {{"FFTTIME P5", "failed"}, {"FFTTIME P2", "failed"}, {"FFTTIME P3", "passed"}},
+         {"passed", "skipped", "partial", "not applicable"}, "failed", "failed",
+         [this] {
+             for (const char *cpu : {"P2", "P5"})
+                 EXPECT_EQ(step("FFTTIME", cpu)["faults"],
+                           Json::parse(std::string(R"([{"kind":"processor","processor":")") + cpu +
+                                       R"(","test":"fft","text":"### ОШИБКА: Нет ответа от программы"}])"));
+         }},
+        {"the host's interrupts never reach the DSP", selecting({"INTERRUPTS"}), none + "interrupts = to_dsp_dead\n", "",
+         {{"INTERRUPTS", "failed"}}, {"passed", "skipped", "partial", "not applicable"}, "failed", "failed",
+         [this] {
+             EXPECT_EQ(step("INTERRUPTS")["faults"],
+                       Json::parse(R"([{"kind":"host","part":"interrupts","text":"### ОШИБКА: Не получено прерывание 1 из 256."}])"));
+         }},
+        {"the DMA stream refused: it did not run, and says so", selecting({"HSTREAM"}),
+         none + "stream_capture = refused\n", "", {{"HSTREAM", "partial"}},
+         {"passed", "skipped", "partial", "not applicable"}, "passed", "passed",
+         [this] {
+             EXPECT_EQ(step("HSTREAM")["notTested"],
+                       Json::parse(R"([{"part":"stream","reason":"the DMA stream service could not be captured"}])"));
+             EXPECT_EQ(step("HSTREAM")["reason"], "the DMA stream service could not be captured");
+         }},
+        {"a cluster of one: the cluster test does not apply", selecting({"CLASTER"}), "cpu_mask = 0x03\n" + small, "",
+         {{"CLASTER", "not applicable"}, {"memory P2", "skipped"}}, {"passed", "skipped", "partial"}, "passed",
+         "passed",
+         [this] {
+             EXPECT_EQ(step("CLASTER")["reason"], "Тест пропущен: в кластере менее 2-х процессоров");
+         }},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        run(row.cfg, row.board, row.keys);
+        EXPECT_EQ(json_["verdict"], row.verdict);
+        EXPECT_EQ(json_["outcome"], row.outcome);
+        std::map<std::string, int> counted;
+        for (const Json &s : json_["steps"]) {
+            std::string name = s["key"].get<std::string>() + (s["processor"].is_null() ? "" : " " + s["processor"].get<std::string>());
+            std::string status = s["status"];
+            ++counted[status == "not applicable" ? "notApplicable" : status == "not run" ? "notRun" : status];
+            auto named = row.statuses.find(name);
+            const bool expected = named != row.statuses.end();
+            EXPECT_TRUE(expected ? status == named->second
+                                 : std::find(row.others.begin(), row.others.end(), status) != row.others.end())
+                << name << ": " << status;
+            // A step that did not run whole says why; one that did, does not.
+            bool whole = status == "passed" || status == "failed";
+            EXPECT_EQ(s["reason"].is_null(), whole) << name;
+            // Only a step that ran in part, or failed, lists parts not tested.
+            EXPECT_EQ(s["notTested"].empty(), status == "passed" || (status != "partial" && s["notTested"].empty()))
+                << name;
+        }
+        for (const auto &[status, n] : counted)
+            EXPECT_EQ(json_["coverage"][status], n) << status;
+        for (const auto &named : row.statuses)
+            EXPECT_GT(std::count_if(json_["steps"].begin(), json_["steps"].end(),
+                                    [&](const Json &s) {
+                                        return s["key"].get<std::string>() +
+                                                   (s["processor"].is_null() ? "" : " " + s["processor"].get<std::string>()) ==
+                                               named.first;
+                                    }),
+                      0)
+                << named.first;
+        EXPECT_EQ(junit_.properties.at("origin"), "virtual");
+        expectJunitCounts();
+        row.check();
+    }
+}
+
+// Runs the program in the station under a host name of its own (a UTS
+// namespace: root, or a user namespace, is needed), stdin and stdout
+// empty. False when the environment cannot give the name.
+bool runUnderHostName(const std::string &dir, const std::string &host, const std::vector<std::string> &args) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int nothing = open("/dev/null", O_RDWR);
+        if (chdir(dir.c_str()) != 0 || unshare(CLONE_NEWUTS) != 0 || sethostname(host.data(), host.size()) != 0 ||
+            nothing < 0)
+            _exit(77);
+        dup2(nothing, 0);
+        dup2(nothing, 1);
+        dup2(nothing, 2);
+        std::vector<char *> argv = {const_cast<char *>(ZT_PROGRAM_PATH)};
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(ZT_PROGRAM_PATH, argv.data());
+        _exit(78);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Bytes that are not UTF-8, control characters and markup in the bench's
+// host name and in the arguments: the JSON parses strictly, the JUnit
+// report is well-formed and valid, and the bad bytes read as U+FFFD.
+TEST_F(Record, HostileBytesInTheHostNameAndArguments) {
+    const std::string fffd = "\xEF\xBF\xBD";
+    struct Row {
+        std::string host, arg;  // as given
+        std::string xmlHost;    // the host name as the XML reads it back
+        std::string jsonHost;   // and the JSON (U+FFFE is a character there)
+    };
+    const std::vector<Row> rows = {
+        {"bench\xFF" "7", "\xFF\xFE", "bench" + fffd + "7", "bench" + fffd + "7"},
+        {"b\x01\x1F<&\"'>", "\x01\x1B[31mred", "b" + fffd + fffd + "<&\"'>", "b\x01\x1F<&\"'>"},
+        {"b\xC0\xAF\xED\xA0\x80", "\xF4\x90\x80\x80", "b" + fffd + fffd + fffd + fffd + fffd,
+         "b" + fffd + fffd + fffd + fffd + fffd},
+        {"\xEF\xBF\xBE\xD0\x9F", "]]><x/>&amp;", fffd + fffd + fffd + "П", "\xEF\xBF\xBE\xD0\x9F"},
+    };
+    station_.write("check1.cfg", "");
+    station_.write("virtual-board.ini", "[board 1]\np1_sdram_chips = 0, 0, 0, 0\n");
+    for (const Row &row : rows) {
+        SCOPED_TRACE(Json(row.xmlHost).dump());
+        if (!runUnderHostName(station_.path(), row.host, {row.arg, "-B1"}))
+            GTEST_SKIP() << "no host name of our own here (a UTS namespace needs root)";
+        load(); // strict JSON, well-formed and valid XML
+        EXPECT_EQ(json_["host"], row.jsonHost);
+        EXPECT_EQ(junit_.suite.at("hostname"), row.xmlHost);
+        ASSERT_EQ(json_["options"]["arguments"].size(), 2u);
+        EXPECT_EQ(json_["options"]["arguments"][1], "-B1");
+        EXPECT_EQ(json_["outcome"], "passed"); // nothing selected, nothing found
+    }
 }
 
 } // namespace
