@@ -18,6 +18,8 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <map>
 
@@ -672,6 +674,55 @@ TEST_F(Record, HostileBytesInTheHostNameAndArguments) {
         ASSERT_EQ(json_["options"]["arguments"].size(), 2u);
         EXPECT_EQ(json_["options"]["arguments"][1], "-B1");
         EXPECT_EQ(json_["outcome"], "passed"); // nothing selected, nothing found
+    }
+}
+
+// A bench's board library says nothing of where its answers come from:
+// the virtual board's own library with its one extra export renamed in
+// the library's symbol table stands in for one. The program still links
+// and runs with it, and so does the recorder over it, and the record says
+// "adapter"; the recorder over the virtual board says what that is.
+TEST_F(Record, OriginOfAnAdapterWithoutTheVirtualBoardsExport) {
+    namespace fs = std::filesystem;
+    fs::create_directories(station_.file("lib"));
+    fs::create_directories(station_.file("bench"));
+    std::ifstream in(ZT_QAL_PATH, std::ios::binary);
+    std::string library((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string name = "ZT_boardOrigin", other = "ZT_boardOrigix";
+    int renamed = 0;
+    for (std::size_t at = library.find(name + '\0'); at != std::string::npos; at = library.find(name + '\0', at)) {
+        library.replace(at, other.size(), other);
+        ++renamed;
+    }
+    ASSERT_GT(renamed, 0);
+    const std::string bench = station_.file("bench/libqal.so");
+    station_.write("bench/libqal.so", library);
+    const std::string soname = fs::path(ZT_QAL_PATH).filename().string();
+
+    struct Row {
+        const char *name;
+        std::string lib;      // the program's board library, by its name
+        const char *adapter;  // the recorder's adapter, or nullptr without the recorder
+        const char *origin;
+    };
+    const Row rows[] = {
+        {"a bench's library", bench, nullptr, "adapter"},
+        {"the recorder over a bench's library", ZT_RECORDER_PATH, "bench/libqal.so", "adapter"},
+        {"the recorder over the virtual board", ZT_RECORDER_PATH, ZT_QAL_PATH, "virtual"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove(station_.file("lib/" + soname));
+        fs::create_symlink(row.lib, station_.file("lib/" + soname));
+        if (row.adapter)
+            station_.write("qal-record.ini", std::string("[record]\nadapter = ") + row.adapter + "\ntrace = run.qtr\n");
+        setenv("LD_LIBRARY_PATH", station_.file("lib").c_str(), 1);
+        RunResult r = run(selecting({"INTLINKS"}), "p1_sdram_chips = 0, 0, 0, 0\n");
+        unsetenv("LD_LIBRARY_PATH");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(json_["origin"], row.origin);
+        EXPECT_EQ(junit_.properties.at("origin"), row.origin);
+        EXPECT_EQ(json_["outcome"], "passed");
     }
 }
 
