@@ -533,6 +533,15 @@ TEST_F(Record, StatusesCoverageAndFaultPlacesOfBoardFaultsAndSelections) {
              EXPECT_EQ(junit_.properties.at("verdict"), "passed");
              EXPECT_EQ(junit_.properties.at("outcome"), "failed");
          }},
+        {"the operator leaves a pattern test with Esc: the rest of its blocks untested", selecting({}),
+         none + "ram_stuck_bit = P1:0x80003:9:1\n", "\x1b", {{"memory P1", "failed"}},
+         {"skipped", "passed", "not applicable"}, "passed", "failed",
+         [this] {
+             EXPECT_EQ(step("memory", "P1")["notTested"],
+                       Json::parse(R"([{"part":"internalMemory","reason":"the operator left a pattern test with Esc"},)"
+                                   R"({"part":"dynamicMemory","reason":"no dynamic memory"}])"));
+             EXPECT_FALSE(json_["coverage"]["complete"]);
+         }},
         {"a stuck bit in P3's dynamic memory: chip and offset", selecting({"SDRAM"}),
          small + "sdram_stuck_bit = P3:chip2:0x1234:7:1\n", "", {{"memory P3", "failed"}, {"memory P2", "passed"}},
          {"passed", "skipped"}, "failed", "failed",
