@@ -63,8 +63,8 @@ std::string utcStamp(const std::string &iso) {
     std::tm t{};
     int offsetHours = 0, offsetMinutes = 0;
     char sign = '+';
-    if (std::sscanf(iso.c_str(), "%d-%d-%dT%d:%d:%d%c%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
-                    &t.tm_min, &t.tm_sec, &sign, &offsetHours, &offsetMinutes) != 9)
+    if (std::sscanf(iso.c_str(), "%d-%d-%dT%d:%d:%d%c%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
+                    &t.tm_sec, &sign, &offsetHours, &offsetMinutes) != 9)
         return "?";
     t.tm_year -= 1900;
     t.tm_mon -= 1;
@@ -162,8 +162,9 @@ TEST_F(Archive, EachEndAndSetting) {
         const char *name;
         const char *setting;         // ZORVANTIK_ARCHIVE; nullptr: unset
         std::string board;           // virtual-board.ini's board 1
-        const char *inTheWay;        // a file made a directory, or "records" made a file
+        const char *inTheWay;        // a file made a directory, or "records" made a file, or removed ("-" first)
         int status;                  // the run's exit status
+        const char *outcome;         // the record's
         const char *root;            // the archive, relative to the station ("" = none)
         const char *folder;          // the run's folder in it
         std::set<std::string> files; // the extensions kept
@@ -171,17 +172,34 @@ TEST_F(Archive, EachEndAndSetting) {
     const std::set<std::string> all(std::begin(kFiles), std::end(kFiles));
     const std::string moved = share.path() + "/bench 2/records";
     const Case kCases[] = {
-        {"the default", nullptr, "serial = 1042\n", nullptr, 0, "records", "01042", all},
-        {"a relative setting", "archive/b2", "serial = 7\n", nullptr, 0, "archive/b2", "00007", all},
-        {"an absolute setting", moved.c_str(), "serial = 1234567\n", nullptr, 0, "", "1234567", all},
-        {"an empty setting", "", "serial = 1042\n", nullptr, 0, "", "", {}},
-        {"a board never identified", nullptr, "model = 0x5367\n", nullptr, 255, "records", "unidentified", all},
-        {"a protocol log that is a directory", nullptr, "", "protoc1.log", 255, "records", "unidentified",
+        {"the default", nullptr, "serial = 1042\n", nullptr, 0, "passed", "records", "01042", all},
+        {"a relative setting", "archive/b2", "serial = 7\n", nullptr, 0, "passed", "archive/b2", "00007", all},
+        {"an absolute setting", moved.c_str(), "serial = 1234567\n", nullptr, 0, "passed", "", "1234567", all},
+        {"an empty setting", "", "serial = 1042\n", nullptr, 0, "passed", "", "", {}},
+        {"a board never identified", nullptr, "model = 0x5367\n", nullptr, 255, "fatal", "records", "unidentified",
+         all},
+        {"a protocol log that is a directory",
+         nullptr,
+         "",
+         "protoc1.log",
+         255,
+         "fatal",
+         "records",
+         "unidentified",
          {".json", ".xml", ".html"}},
-        {"a screen log that is a directory", nullptr, "", "screen1.log", 255, "records", "unidentified",
+        {"a screen log that is a directory",
+         nullptr,
+         "",
+         "screen1.log",
+         255,
+         "fatal",
+         "records",
+         "unidentified",
          {".json", ".xml", ".html", ".protoc.log"}},
-        {"a file where the archive should be", nullptr, "serial = 1042\n", "records", 0, "", "", {}},
-        {"an archive under /proc", "/proc/zorvantik-archive", "serial = 1042\n", nullptr, 0, "", "", {}},
+        {"a test's fatal exit", nullptr, "cpu_mask = 0x01\n", "-dsp_app/drvwrite.ldr", 255, "aborted", "records",
+         "01042", all},
+        {"a file where the archive should be", nullptr, "serial = 1042\n", "records", 0, "passed", "", "", {}},
+        {"an archive under /proc", "/proc/zorvantik-archive", "serial = 1042\n", nullptr, 0, "passed", "", "", {}},
     };
     for (const Case &c : kCases) {
         TempStation station;
@@ -190,7 +208,9 @@ TEST_F(Archive, EachEndAndSetting) {
         // not keep them as this run's.
         station.write("protoc1.log", "earlier run");
         station.write("screen1.log", "earlier run");
-        if (c.inTheWay && std::string(c.inTheWay) == "records") {
+        if (c.inTheWay && c.inTheWay[0] == '-') {
+            station.remove(c.inTheWay + 1);
+        } else if (c.inTheWay && std::string(c.inTheWay) == "records") {
             station.write("records", "in the way");
         } else if (c.inTheWay) {
             station.remove(c.inTheWay);
@@ -200,7 +220,7 @@ TEST_F(Archive, EachEndAndSetting) {
         RunResult r = runBoard(station, c.board);
         EXPECT_EQ(r.status, c.status) << c.name;
         Json record = Json::parse(station.read("result1.json"), nullptr, false);
-        EXPECT_EQ(record["outcome"], c.status == 0 ? "passed" : "fatal") << c.name;
+        EXPECT_EQ(record["outcome"], c.outcome) << c.name;
         EXPECT_TRUE(station.exists("result1.xml") && station.exists("result1.html")) << c.name;
         if (c.status == 0) {
             EXPECT_TRUE(endsWith(r.out, toCp866(kSuccess))) << c.name;

@@ -70,8 +70,8 @@ TEST(ArchiveNames, StemReadFromTheRecord) {
         const char *stem;
     };
     const Case kCases[] = {
-        {R"({"boardNumber":2,"start":"2026-12-08T21:00:00+02:00","board":{"serial":1042,"serialShown":"01042"}})",
-         id, "01042/20261208T190000Z-B2-0bad"},
+        {R"({"boardNumber":2,"start":"2026-12-08T21:00:00+02:00","board":{"serial":1042,"serialShown":"01042"}})", id,
+         "01042/20261208T190000Z-B2-0bad"},
         {R"({"boardNumber":1,"start":"2026-12-08T21:00:00+02:00","board":null})", id,
          "unidentified/20261208T190000Z-B1-0bad"},
         {R"({"start":"2026-12-08T21:00:00+02:00","board":{"serial":7}})", id, "unidentified/20261208T190000Z-B0-0bad"},
@@ -90,9 +90,9 @@ TEST(ArchiveNames, FolderFromTheSetting) {
         const char *setting, *folder;
     };
     const Case kCases[] = {
-        {nullptr, "records"},          // unset: in the station
-        {"", ""},                      // set and empty: no archive
-        {"archive", "archive"},        // relative to the station
+        {nullptr, "records"},   // unset: in the station
+        {"", ""},               // set and empty: no archive
+        {"archive", "archive"}, // relative to the station
         {"/mnt/share/records/", "/mnt/share/records"},
         {"//server/share//", "//server/share"},
         {"D:\\records\\", "D:\\records"},

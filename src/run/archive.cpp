@@ -234,8 +234,8 @@ std::string archiveUtcStamp(const std::string &iso) {
         minute > 59 || second < 0 || second > 60 || offsetHours < 0 || offsetMinutes < 0 || offsetMinutes > 59)
         return "";
     long long offset = (offsetHours * 60 + offsetMinutes) * 60 * (iso[19] == '-' ? -1 : 1);
-    long long t = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-                  hour * 3600 + minute * 60 + second - offset;
+    long long t = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 + hour * 3600 +
+                  minute * 60 + second - offset;
     long long days = (t >= 0 ? t : t - 86399) / 86400;
     long long rest = t - days * 86400;
     long long y;
