@@ -165,7 +165,12 @@ bool writeCopy(Copy &c, const Item &item, const std::string &path, std::string &
             ok = std::fwrite(block.data(), 1, n, out) == n;
             c.moved();
         }
+        bool unread = std::ferror(in) != 0;
         std::fclose(in);
+        if (ok && unread) {
+            ok = false;
+            errno = EIO; // the station's log could not be read to its end
+        }
     }
     if (!ok)
         why = std::strerror(errno);
