@@ -143,4 +143,10 @@ void platformDecideEnd();
 // library without it, a bench's. The program never links to the symbol.
 const char *platformBoardOrigin(std::int32_t boardLid);
 
+// Creates the directory `path` and any of its parents that are missing.
+// True when it is a directory afterwards (made now or before); false, with
+// the reason in `why`, when it cannot be made (a file in the way, no
+// right, no such share).
+bool platformMakeDirs(const std::string &path, std::string &why);
+
 #endif // ZORVANTIK_PLATFORM_H

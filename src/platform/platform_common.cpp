@@ -49,3 +49,15 @@ std::uint32_t platformMillis() {
     auto elapsed = std::chrono::steady_clock::now() - kProgramStart;
     return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
+
+bool platformMakeDirs(const std::string &path, std::string &why) {
+    std::error_code error;
+    std::filesystem::path dir(path);
+    std::filesystem::create_directories(dir, error);
+    if (!error && !std::filesystem::is_directory(dir, error) && !error)
+        error = std::make_error_code(std::errc::not_a_directory);
+    if (!error)
+        return true;
+    why = error.message();
+    return false;
+}

@@ -12,6 +12,7 @@
 #include "board/processors.h"
 #include "board/qal.h"
 #include "platform/platform.h"
+#include "run/archive.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
@@ -136,8 +137,10 @@ void startLogs() {
                   now.tm_mday, now.tm_mon + 1, now.tm_year + 1900, now.tm_hour, now.tm_min, now.tm_sec);
     if (!startLog(runState.protocolLogName, text))
         fatalStop(1, "\n### ОШИБКА: НЕ МОГУ ОТКРЫТЬ ФАЙЛ ПРОТОКОЛА ИСПЫТАНИЙ.");
+    archiveLogStarted(runState.protocolLogName);
     if (!startLog(runState.screenLogName, text))
         fatalStop(2, "\n### ОШИБКА: НЕ МОГУ ОТКРЫТЬ ФАЙЛ МОНИТОРИНГА ИСПЫТАНИЙ.");
+    archiveLogStarted(runState.screenLogName);
 }
 
 void allocateBuffers() {

@@ -12,6 +12,7 @@
 #include "platform/codepage.h"
 #include "platform/platform.h"
 #include "report/report.h"
+#include "run/archive.h"
 #include "run/run_id.h"
 #include "run/runstate.h"
 
@@ -1126,6 +1127,8 @@ void recordFinish(bool complete) {
     std::string html;
     if (!renderRunPage(json, html, why) || !writeWhole(stationPath((base + ".html").c_str()), html, why))
         warnUnwritten(base + ".html", why);
+    // Then the same files and the logs into the archive (run/archive.h).
+    archiveRun(json, xml, html, r.runId);
 }
 
 std::string recordJson() {
