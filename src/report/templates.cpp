@@ -90,7 +90,10 @@ footer { color: var(--muted); font-size: 12px; margin-top: 18px; text-align: cen
   .stamp { font-size: 22px; min-width: 0; max-width: none; padding: 8px 14px; }
   h1 { font-size: 20px; }
   .facts { grid-template-columns: 1fr; }
-  /* The steps as cards: a row is a block, its figures inline with their names. */
+}
+/* On a narrow screen and on paper the steps are cards: a row is a block,
+   its figures inline with their names, its lines the full width below. */
+@media (max-width: 560px), print {
   table#steps { min-width: 0; }
   table#steps, table#steps tbody, table#steps tr { display: block; width: 100%; }
   table#steps thead { display: none; }
