@@ -602,7 +602,7 @@ std::string coverageLineOf(const Json &record, bool &complete) {
         if (c.n > 0)
             list += std::string(list.empty() ? "" : "; ") + c.words + ": " + counted(c.n, "шаг", "шага", "шагов");
     if (withParts > 0)
-        list += std::string(list.empty() ? "" : "; ") + "не проверено целиком при ошибках: " +
+        list += std::string(list.empty() ? "" : "; ") + "не пройдены и проверены не целиком: " +
                 counted(withParts, "шаг", "шага", "шагов");
     bool recorded = field(coverage, "complete").is_boolean();
     complete = recorded ? field(coverage, "complete").get<bool>() : list.empty();

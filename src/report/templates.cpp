@@ -13,7 +13,7 @@ const char *const kPageStyle = R"CSS(
 body { margin: 0; background: var(--bg); color: var(--ink);
   font: 15px/1.45 "Segoe UI", "DejaVu Sans", "Liberation Sans", Arial, sans-serif; }
 main { max-width: 1100px; margin: 0 auto; padding: 20px 20px 48px; }
-header.top { display: flex; flex-wrap: wrap; gap: 28px; align-items: center; background: var(--card); border-radius: 10px;
+header.top { display: flex; flex-wrap: wrap; gap: 28px; align-items: flex-start; background: var(--card); border-radius: 10px;
   padding: 22px 26px; box-shadow: 0 1px 3px rgba(0,0,0,.08); }
 .stamp { flex: none; font-weight: 800; font-size: 28px; line-height: 1.15; letter-spacing: .06em;
   padding: 10px 20px; border: 5px solid currentColor; border-radius: 10px; transform: rotate(-4deg);
