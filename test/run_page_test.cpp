@@ -73,10 +73,21 @@ TEST(RunPageWords, SuspectedCauseOfMismatches) {
         // Bank offset 0x1000 reads what the test wrote at 0x0000: line 12.
         {"address line, first word", {at(0x00001000, 0x00000001, 0xFFFFFFFE)}, K::addressLine, {}, 12,
          "адресную линию A12"},
-        {"address line, a run of words",
-         {at(0x12001000, 0x00000010, 0x12345678), at(0x12001001, 0x00000020, 0x0BADF00D),
-          at(0x12001002, 0x00000040, 0x00000000)},
-         K::addressLine, {}, 12, "смещения 0x1000"},
+        // As the virtual board shows line 12 not decoded: P1's pattern
+        // tests fail at the blocks from 0x1000 on, every other one ...
+        {"address line, internal memory",
+         {at(0x00001000, 0xFFFFFFFE, 0x00000001), at(0x00003000, 0xFFFFFFFE, 0x00000001),
+          at(0x00005000, 0x00000001, 0xFFFFFFFE), at(0x0000F000, 0x55555555, 0xAAAAAAAA)},
+         K::addressLine, {}, 12, "адресную линию A12"},
+        // ... and the dynamic memory test of chip 0 below them.
+        {"address line, dynamic memory",
+         {at(0x10000000, 0xFFFFFFFE, 0xFFFFFFEF), at(0x10000800, 0xFFFFFFFB, 0xFFFFFFBF),
+          at(0x10002000, 0xFFFFFEFF, 0xFFFFEFFF), at(0x10002800, 0xFFFFFBFF, 0xFFFFBFFF),
+          at(0x10004000, 0xFFFEFFFF, 0xFFEFFFFF)},
+         K::addressLine, {}, 12, "A12"},
+        // Words off the blocks' starts agree on some bit by chance: no line.
+        {"scattered words agreeing on a bit", {at(0x1003, 0x1, 0x2), at(0x5007, 0x4, 0x8), at(0x9001, 0x10, 0x20)},
+         K::unclear, {}, -1, "причина не ясна"},
         // The same offset with one lone bit wrong is a word, not an address.
         {"one word at a power of two", {at(0x00001000, 0x00000001, 0x00000003)}, K::oneWord, {}, -1,
          "одно слово по адресу 0x00001000"},

@@ -295,32 +295,42 @@ SuspectedCause suspectCause(const std::vector<Mismatch> &mismatches) {
                       : "залипли разряды данных " + list + ": они отличаются во всех словах и всегда читаются одинаково";
         return c;
     }
-    // Offsets in one power-of-two span that starts at its first word: the
-    // words from 2^k on read what was written at the offsets without bit k.
-    std::uint32_t lowest = 0xFFFFFFFFu;
-    int high = -2;
-    bool oneSpan = true;
+    // An address line k not decoded: words at offsets that differ only in
+    // bit k share one cell, so what the test finds wrong are the first
+    // words of its blocks (offsets aligned to 16 words or more) on one side
+    // of line k, spread over the lines above it. Line k is then the
+    // highest bit all offsets agree on below a bit they differ in. A lone
+    // mismatch at offset 2^k is the first word the aliasing shows.
+    std::uint32_t agreeOnes = 0xFFFFFFFFu, agreeZeros = 0xFFFFFFFFu, anyBits = 0;
+    bool placed = true;
+    std::map<std::uint32_t, int> offsets;
     for (const Mismatch &m : mismatches) {
-        int h = -1;
-        for (int bit = 31; bit >= 0; --bit)
-            if ((m.offset >> bit) & 1) {
-                h = bit;
+        agreeOnes &= m.offset;
+        agreeZeros &= ~m.offset;
+        anyBits |= m.offset;
+        offsets[m.offset]++;
+        placed = placed && (m.bank >= 0 || m.chip >= 0);
+    }
+    std::uint32_t agree = agreeOnes | agreeZeros, varying = ~agree;
+    int line = -1;
+    if (placed && offsets.size() >= 2 && (anyBits & 0xF) == 0 && varying != 0)
+        for (int bit = 30; bit >= 4; --bit)
+            if (((agree >> bit) & 1) && (varying >> (bit + 1)) != 0 && (anyBits >> bit) < (1u << 24)) {
+                line = bit;
                 break;
             }
-        if (high == -2)
-            high = h;
-        oneSpan = oneSpan && h == high && (m.bank >= 0 || m.chip >= 0);
-        lowest = std::min(lowest, m.offset);
-    }
     bool loneBit = common != 0 && (common & (common - 1)) == 0;
-    if (oneSpan && high >= 4 && lowest == (1u << high) && !loneBit) {
+    std::uint32_t first = offsets.empty() ? 0 : offsets.begin()->first;
+    if (line < 0 && placed && offsets.size() == 1 && first >= 16 && (first & (first - 1)) == 0 && !loneBit)
+        for (int bit = 4; bit < 32; ++bit)
+            if (first == (1u << bit))
+                line = bit;
+    if (line >= 0) {
         c.kind = SuspectedCause::addressLine;
-        c.addressBit = high;
-        char offset[16];
-        std::snprintf(offset, sizeof offset, "0x%X", 1u << high);
-        c.words = "похоже на адресную линию A" + std::to_string(high) + ": ошибки начинаются со смещения " +
-                  offset + ", где адрес впервые отличается только разрядом " + std::to_string(high) +
-                  ", и слово читает данные другого адреса";
+        c.addressBit = line;
+        c.words = "похоже на адресную линию A" + std::to_string(line) + ": ошибочные слова — начала блоков по одну " +
+                  "сторону линии " + std::to_string(line) + ", и каждое читает данные адреса, отличного от него " +
+                  "только разрядом " + std::to_string(line);
         return c;
     }
     if (addresses.size() == 1) {

@@ -79,10 +79,10 @@ struct SuspectedCause {
 };
 // In this order: no mismatch; a data line: two or more addresses, and some
 // bit differs in every word and always reads the same value; an address
-// line A<k>: every offset lies in [2^k, 2^(k+1)) and the first is 2^k
-// (the first word whose address differs only in line k from one already
-// written), unless one lone bit differs; one word: a single address; else
-// unclear.
+// line A<k>: two or more offsets, all multiples of 16 words, that agree on
+// bit k and differ in some bit above it (k the highest such bit), or a
+// lone offset 2^k with more than one bit wrong; one word: a single
+// address; else unclear.
 SuspectedCause suspectCause(const std::vector<Mismatch> &mismatches);
 
 // Where the mismatches lie: a band per bank or chip that holds any (a
