@@ -336,6 +336,16 @@ TEST(RunPagePicture, OnlyTheFailingPairAndPartAreRed) {
     EXPECT_EQ(boxes["P5"], kRed); // the cluster's fault on P5's chip 2
     HtmlPage page = parseHtmlPage(html);
     EXPECT_TRUE(titled(page, "P2 линк 3 — P4 линк 0: тест внутренних линков — не пройден, 50 ошибок на этой паре"));
+    // A fault on a pair the picture does not draw (no P4 fitted) cannot be
+    // placed: every pair of the test shows its failure.
+    Json noP4 = r;
+    noP4["board"]["processors"] = {"P1", "P2", "P3", "P5", "P6", "P7"};
+    std::string unplaced, unplacedWhy;
+    ASSERT_TRUE(renderRunPage(noP4.dump(), unplaced, unplacedWhy)) << unplacedWhy;
+    std::map<std::string, std::string> all = linkColours(unplaced);
+    EXPECT_EQ(all.size(), 8u);
+    for (const auto &p : all)
+        EXPECT_EQ(p.second, p.first.find("кабель") != std::string::npos ? kGreen : kRed) << p.first;
     EXPECT_TRUE(titled(page, "прерывания: Прерывания — не пройден, 1 ошибка: ### ОШИБКА: нет прерывания"));
     EXPECT_NE(page.text.find("Память кластера P5 — 1 несовпадение"), std::string::npos);
     EXPECT_NE(page.text.find("динамическая память, микросхема 2 · 1 ошибка"), std::string::npos);

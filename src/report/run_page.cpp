@@ -298,12 +298,30 @@ const Json *findStep(const Json &steps, const char *key) {
 // The status a pair of links shows: in a record of schema 3 a failed
 // test paints only the pairs its faults name (all of them when it named
 // none); older records hold the test's status alone.
-std::string pairStatus(const Json *step, const Pair &p, int schema, int &faults) {
+// Whether every link fault of the step names one of the pairs drawn.
+bool allFaultsDrawn(const Json *step, const std::vector<const Pair *> &drawn) {
+    if (!step)
+        return true;
+    for (const Json &f : field(*step, "faults")) {
+        if (str(f, "kind") != "link")
+            continue;
+        Json one = Json::object();
+        one["faults"] = Json::array({f});
+        bool found = false;
+        for (const Pair *p : drawn)
+            found = found || pairFaults(&one, *p) > 0;
+        if (!found)
+            return false;
+    }
+    return true;
+}
+
+std::string pairStatus(const Json *step, const Pair &p, int schema, int &faults, bool placed = true) {
     faults = 0;
     if (!step)
         return "";
     std::string st = str(*step, "status");
-    if (schema < 3 || st != "failed" || !hasLinkFaults(step))
+    if (schema < 3 || st != "failed" || !hasLinkFaults(step) || !placed)
         return st;
     faults = pairFaults(step, p);
     return faults > 0 ? "failed" : "passed";
@@ -428,19 +446,24 @@ std::string boardPicture(const Json &record) {
     }
     std::vector<BoardLink> links;
     const Json *internal = findStep(steps, "INTLINKS");
-    for (const Pair &p : kPairs) {
-        if ((mask & p.mask) != p.present)
-            continue;
+    std::vector<const Pair *> drawn;
+    for (const Pair &p : kPairs)
+        if ((mask & p.mask) == p.present)
+            drawn.push_back(&p);
+    // A fault on a pair the picture does not hold cannot be placed: then
+    // the test's status colours all its pairs, as for older records.
+    bool placed = allFaultsDrawn(internal, drawn);
+    for (const Pair *p : drawn) {
         int faults = 0;
-        std::string st = pairStatus(internal, p, schema, faults);
-        links.push_back({p.a, p.b, false, st, linkTip(p, internal, st, faults, "тест внутренних линков")});
+        std::string st = pairStatus(internal, *p, schema, faults, placed);
+        links.push_back({p->a, p->b, false, st, linkTip(*p, internal, st, faults, "тест внутренних линков")});
     }
     const Json *external = findStep(steps, "EXTLINKS");
     bool frontLinks = str(board, "x5") == "LINK" && str(board, "x6") == "LINK" &&
                       ((mask & 0x67) == 0x67 || (mask & 0x67) == 0x61);
     if (frontLinks || (external && str(*external, "status") != "not applicable" && hasLinkFaults(external))) {
         int faults = 0;
-        std::string st = pairStatus(external, kCable, schema, faults);
+        std::string st = pairStatus(external, kCable, schema, faults, allFaultsDrawn(external, {&kCable}));
         links.push_back({5, 6, true, st, linkTip(kCable, external, st, faults, "тест внешних линков")});
     }
     return boardChart(cpus, links, hostPicture(steps, schema));
