@@ -470,9 +470,14 @@ std::string bitChart(const std::vector<Mismatch> &mismatches) {
             h1 *= shrink;
             h0 *= shrink;
         }
-        if (ones[bit] + zeros[bit] > 0)
-            s += text(x + colW / 2, top + plotH - h1 - h0 - 3, std::to_string(ones[bit] + zeros[bit]), "middle",
-                      "count");
+        if (ones[bit] + zeros[bit] > 0) {
+            // Three digits and more are squeezed into the column's width.
+            std::string count = std::to_string(ones[bit] + zeros[bit]);
+            std::string fit = count.size() < 3 ? "" : "\" textLength=\"" + svgNumber(colW - 3) +
+                                                         "\" lengthAdjust=\"spacingAndGlyphs";
+            s += "<text x=\"" + svgNumber(x + colW / 2) + "\" y=\"" + svgNumber(top + plotH - h1 - h0 - 3) +
+                 "\" text-anchor=\"middle\" class=\"count" + fit + "\">" + count + "</text>";
+        }
         if (ones[bit] > 0)
             s += rect(x + 2, top + plotH - h1, colW - 4, h1, "#c62828",
                       name + ": читается 1 вместо 0 — " + std::to_string(ones[bit]));
