@@ -7,6 +7,7 @@
 #include "report/charts.h"
 
 #include "report/html.h"
+#include "report/labels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,7 +23,7 @@ std::string titled(const std::string &text) { return "<title>" + htmlEscape(text
 std::string svgOpen(double width, double height, const std::string &label) {
     return "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"chart\" viewBox=\"0 0 " + svgNumber(width) + " " +
            svgNumber(height) + "\" width=\"" + svgNumber(width) + "\" height=\"" + svgNumber(height) +
-           "\" role=\"img\" aria-label=\"" + htmlEscape(label) + "\" " + kFont + ">";
+           "\" role=\"group\" aria-label=\"" + htmlEscape(label) + "\" " + kFont + ">";
 }
 
 std::string text(double x, double y, const std::string &content, const char *anchor = "start",
@@ -150,6 +151,10 @@ const char *statusColour(const std::string &status) {
         return "#8e0000";
     if (status == "aborted")
         return "#ad1457";
+    if (status == "partial")
+        return "#5c6bc0";
+    if (status == "not applicable")
+        return "#8d6e63";
     if (status == "skipped")
         return "#90a4ae";
     if (status == "not run")
@@ -193,13 +198,23 @@ std::string outcomeChart(const std::vector<ChartBar> &bars) {
     return horizontalBars(bars, "прогонов", "Итоги прогонов", 200, true);
 }
 
-std::string boardChart(const std::vector<BoardCpu> &cpus, const std::vector<BoardLink> &links) {
+std::string boardChart(const std::vector<BoardCpu> &cpus, const std::vector<BoardLink> &links,
+                       const std::vector<BoardHostPart> &host) {
     const double width = 660, height = 380;
     std::string s = svgOpen(width, height, "Процессоры модуля и линки между ними");
     s += "<rect x=\"4\" y=\"4\" width=\"652\" height=\"322\" rx=\"10\" fill=\"#f7f9fa\" stroke=\"#b0bec5\">" +
          titled("Модуль: процессоры P1..P7 и их линки") + "</rect>";
     s += text(16, 24, "HOST / PCI", "start", "tick");
-    s += line(40, 30, kCpuAt[0].x - kBoxW / 2, kCpuAt[0].y, "#b0bec5", 2, "", " stroke-dasharray=\"2 3\"");
+    s += line(host.empty() ? 40 : 259, 47, kCpuAt[0].x - kBoxW / 2, kCpuAt[0].y, "#b0bec5", 2, "", " stroke-dasharray=\"2 3\"");
+    // The host side's parts, each coloured by what tested it.
+    for (std::size_t i = 0; i < host.size() && i < 5; ++i) {
+        const BoardHostPart &h = host[i];
+        double x = 12 + i * 50.0, y = 32;
+        const char *colour = statusColour(h.status.empty() ? "none" : h.status);
+        s += rect(x, y, 47, 30, "#ffffff", h.title, std::string(" rx=\"5\" stroke=\"") + colour + "\" stroke-width=\"3\"");
+        s += rect(x + 5, y + 24, 37, 3, colour, h.title);
+        s += text(x + 23.5, y + 18, h.name, "middle", "part");
+    }
     for (const BoardLink &l : links) {
         if (l.a < 0 || l.a > 6 || l.b < 0 || l.b > 6)
             continue;
@@ -232,70 +247,191 @@ std::string boardChart(const std::vector<BoardCpu> &cpus, const std::vector<Boar
     return s + "</svg>";
 }
 
-std::string memoryMapChart(const std::vector<Mismatch> &mismatches) {
-    // The ranges that hold mismatches: each internal bank of 64K words on
-    // its own, and whatever lies outside them (dynamic memory) as one
-    // range rounded to 64K words.
+void decodeAddress(Mismatch &m) {
+    m.bank = m.chip = -1;
+    m.offset = 0;
+    const std::uint32_t banks[3] = {0x00000, 0x80000, 0x100000};
+    for (int b = 0; b < 3; ++b)
+        if (m.where >= banks[b] && m.where < banks[b] + 0x10000u) {
+            m.bank = b;
+            m.offset = m.where - banks[b];
+            return;
+        }
+    if (m.where >= 0x10000000u && m.where < 0x14000000u) {
+        m.chip = static_cast<int>((m.where - 0x10000000u) >> 24);
+        m.offset = (m.where - 0x10000000u) & 0x00FFFFFFu;
+    }
+}
+
+SuspectedCause suspectCause(const std::vector<Mismatch> &mismatches) {
+    SuspectedCause c;
+    if (mismatches.empty()) {
+        c.words = "несовпадений нет";
+        return c;
+    }
+    std::map<std::uint32_t, int> addresses;
+    std::uint32_t common = 0xFFFFFFFFu, readOnes = 0xFFFFFFFFu, readZeros = 0xFFFFFFFFu;
+    for (const Mismatch &m : mismatches) {
+        addresses[m.where]++;
+        common &= m.written ^ m.read;
+        readOnes &= m.read;
+        readZeros &= ~m.read;
+    }
+    std::uint32_t stuck = common & (readOnes | readZeros);
+    if (addresses.size() >= 2 && stuck != 0) {
+        c.kind = SuspectedCause::dataLine;
+        std::string list;
+        for (int bit = 31; bit >= 0; --bit)
+            if ((stuck >> bit) & 1) {
+                int value = (readOnes >> bit) & 1 ? 1 : 0;
+                c.dataBits.push_back({bit, value});
+                list += std::string(list.empty() ? "" : ", ") + "D" + std::to_string(bit) + " в " +
+                        std::to_string(value);
+            }
+        c.words = c.dataBits.size() == 1
+                      ? "залип разряд данных D" + std::to_string(c.dataBits[0].first) + " в " +
+                            std::to_string(c.dataBits[0].second) + ": он отличается во всех " +
+                            std::to_string(mismatches.size()) + " словах и всегда читается одинаково"
+                      : "залипли разряды данных " + list + ": они отличаются во всех словах и всегда читаются одинаково";
+        return c;
+    }
+    // An address line k not decoded: words at offsets that differ only in
+    // bit k share one cell, so what the test finds wrong are the first
+    // words of its blocks (offsets aligned to 16 words or more) on one side
+    // of line k, spread over the lines above it. Line k is then the
+    // highest bit all offsets agree on below a bit they differ in. A lone
+    // mismatch at offset 2^k is the first word the aliasing shows.
+    std::uint32_t agreeOnes = 0xFFFFFFFFu, agreeZeros = 0xFFFFFFFFu, anyBits = 0;
+    bool placed = true;
+    std::map<std::uint32_t, int> offsets;
+    for (const Mismatch &m : mismatches) {
+        agreeOnes &= m.offset;
+        agreeZeros &= ~m.offset;
+        anyBits |= m.offset;
+        offsets[m.offset]++;
+        placed = placed && (m.bank >= 0 || m.chip >= 0);
+    }
+    std::uint32_t agree = agreeOnes | agreeZeros, varying = ~agree;
+    int line = -1;
+    if (placed && offsets.size() >= 2 && (anyBits & 0xF) == 0 && varying != 0)
+        for (int bit = 30; bit >= 4; --bit)
+            if (((agree >> bit) & 1) && (varying >> (bit + 1)) != 0 && (anyBits >> bit) < (1u << 24)) {
+                line = bit;
+                break;
+            }
+    bool loneBit = common != 0 && (common & (common - 1)) == 0;
+    std::uint32_t first = offsets.empty() ? 0 : offsets.begin()->first;
+    if (line < 0 && placed && offsets.size() == 1 && first >= 16 && (first & (first - 1)) == 0 && !loneBit)
+        for (int bit = 4; bit < 32; ++bit)
+            if (first == (1u << bit))
+                line = bit;
+    if (line >= 0) {
+        c.kind = SuspectedCause::addressLine;
+        c.addressBit = line;
+        c.words = "похоже на адресную линию A" + std::to_string(line) + ": ошибочные слова — начала блоков по одну " +
+                  "сторону линии " + std::to_string(line) + ", и каждое читает данные адреса, отличного от него " +
+                  "только разрядом " + std::to_string(line);
+        return c;
+    }
+    if (addresses.size() == 1) {
+        c.kind = SuspectedCause::oneWord;
+        char at[16];
+        std::snprintf(at, sizeof at, "0x%08X", static_cast<unsigned>(mismatches.front().where));
+        c.words = std::string("одно слово по адресу ") + at + ": остальные адреса читаются верно";
+        return c;
+    }
+    c.kind = SuspectedCause::unclear;
+    c.words = "ошибки разбросаны по " + std::to_string(addresses.size()) +
+              " адресам без общего разряда данных или адреса: причина не ясна";
+    return c;
+}
+
+std::string memoryMapChart(const std::vector<Mismatch> &mismatches, const std::vector<double> &chipWords) {
+    // A band per bank or chip that holds mismatches, in address order;
+    // whatever lies outside the maps as one range rounded to 64K words.
     struct Range {
-        std::uint64_t first, end;
+        int bank, chip;
+        std::uint64_t first, size;
         std::string name;
         int count = 0;
     };
-    std::vector<Range> ranges;
-    const std::uint32_t banks[3] = {0x00000, 0x80000, 0x100000};
+    std::map<std::pair<int, int>, Range> found;
     std::uint64_t outLo = UINT64_MAX, outHi = 0;
-    for (int b = 0; b < 3; ++b) {
-        Range r{banks[b], banks[b] + 0x10000u, "внутренняя память, банк " + std::to_string(b)};
-        for (const Mismatch &m : mismatches)
-            r.count += m.where >= r.first && m.where < r.end;
-        if (r.count > 0)
-            ranges.push_back(r);
-    }
     for (const Mismatch &m : mismatches) {
-        bool inBank = false;
-        for (std::uint32_t b : banks)
-            inBank = inBank || (m.where >= b && m.where < b + 0x10000u);
-        if (!inBank) {
+        if (m.bank < 0 && m.chip < 0) {
             outLo = std::min<std::uint64_t>(outLo, m.where);
             outHi = std::max<std::uint64_t>(outHi, m.where);
+            continue;
+        }
+        auto key = std::make_pair(m.chip >= 0 ? 1 : 0, m.chip >= 0 ? m.chip : m.bank);
+        auto it = found.find(key);
+        if (it == found.end()) {
+            Range r{m.bank, m.chip, 0, 0x10000, "", 0};
+            if (m.chip >= 0) {
+                std::uint64_t size = 0;
+                if (static_cast<std::size_t>(m.chip) < chipWords.size() && chipWords[m.chip] > 0 &&
+                    chipWords[m.chip] < 4294967296.0)
+                    size = static_cast<std::uint64_t>(chipWords[m.chip]);
+                r.size = size;
+                r.name = "динамическая память, микросхема " + std::to_string(m.chip);
+            } else {
+                r.name = "внутренняя память, банк " + std::to_string(m.bank);
+            }
+            it = found.emplace(key, r).first;
+        }
+        it->second.count++;
+        // A chip of unknown size (or an offset beyond it): up to the next
+        // power of two over the highest offset, at least 64K words.
+        if (m.chip >= 0 && m.offset >= it->second.size) {
+            std::uint64_t size = 0x10000;
+            while (size <= m.offset)
+                size <<= 1;
+            it->second.size = size;
         }
     }
+    std::vector<Range> ranges;
+    for (auto &f : found)
+        ranges.push_back(f.second);
     if (outLo != UINT64_MAX) {
-        Range r{outLo & ~std::uint64_t(0xFFFF), (outHi | 0xFFFF) + 1, "остальные адреса"};
+        Range r{-1, -1, outLo & ~std::uint64_t(0xFFFF), ((outHi | 0xFFFF) + 1) - (outLo & ~std::uint64_t(0xFFFF)),
+                "другие адреса", 0};
         for (const Mismatch &m : mismatches)
-            r.count += m.where >= r.first && m.where < r.end &&
-                       !(m.where < 0x10000 || (m.where >= 0x80000 && m.where < 0x90000) ||
-                         (m.where >= 0x100000 && m.where < 0x110000));
+            r.count += m.bank < 0 && m.chip < 0;
         ranges.push_back(r);
     }
-    const double width = 760, left = 10, gap = 16, top = 26, band = 34;
-    double each = ranges.empty() ? 0 : (width - 2 * left - gap * (ranges.size() - 1)) / ranges.size();
-    std::string s = svgOpen(width, 96, "Где лежат ошибки в адресах памяти");
+    const double width = 760, left = 10, top = 30, band = 30, rowH = 86;
+    std::string s = svgOpen(width, 10 + rowH * ranges.size(), "Где лежат ошибки в памяти: по банкам и микросхемам");
     // One tick per address; several mismatches at one address share it.
     std::map<std::uint32_t, std::vector<const Mismatch *>> byAddress;
     for (const Mismatch &m : mismatches)
         byAddress[m.where].push_back(&m);
     for (std::size_t i = 0; i < ranges.size(); ++i) {
         const Range &r = ranges[i];
-        double x0 = left + i * (each + gap);
-        std::string span = hex(static_cast<std::uint32_t>(r.first), 8) + "–" +
-                           hex(static_cast<std::uint32_t>(r.end - 1), 8);
-        s += rect(x0, top, each, band, "#eef1f4",
-                  r.name + " " + span + ": ошибок " + std::to_string(r.count),
+        double y = top + rowH * i, each = width - 2 * left;
+        bool outside = r.bank < 0 && r.chip < 0;
+        std::string first = outside ? hex(static_cast<std::uint32_t>(r.first), 8) : hex(0, 5);
+        std::string last = outside ? hex(static_cast<std::uint32_t>(r.first + r.size - 1), 8)
+                                   : hex(static_cast<std::uint32_t>(r.size - 1), r.size > 0x100000 ? 7 : 5);
+        std::string count = counted(r.count, "ошибка", "ошибки", "ошибок");
+        s += rect(left, y, each, band, "#eef1f4",
+                  r.name + (outside ? " " : ", смещения ") + first + "–" + last + ": " + count,
                   " stroke=\"#b0bec5\" rx=\"3\"");
-        s += text(x0, top - 8, r.name + " · ошибок " + std::to_string(r.count), "start", "tick");
-        s += text(x0, top + band + 16, hex(static_cast<std::uint32_t>(r.first), 5), "start", "tick");
-        s += text(x0 + each, top + band + 16, hex(static_cast<std::uint32_t>(r.end - 1), 5), "end", "tick");
+        s += text(left, y - 8, r.name + " · " + count, "start", "lbl");
+        s += text(left, y + band + 16, first, "start", "tick");
+        s += text(left + each, y + band + 16, last, "end", "tick");
         for (const auto &entry : byAddress) {
-            if (entry.first < r.first || entry.first >= r.end)
+            const Mismatch &m = *entry.second.front();
+            bool here = outside ? (m.bank < 0 && m.chip < 0) : (m.bank == r.bank && m.chip == r.chip);
+            if (!here)
                 continue;
-            double x = x0 + 1 + (each - 2) * double(entry.first - r.first) / double(r.end - r.first);
+            double at = outside ? double(m.where - r.first) : double(m.offset);
+            double x = left + 1 + (each - 2) * at / double(r.size);
             std::string tip;
             for (std::size_t k = 0; k < entry.second.size() && k < 6; ++k)
                 tip += (k ? "\n" : "") + entry.second[k]->shown;
             if (entry.second.size() > 6)
                 tip += "\n… всего " + std::to_string(entry.second.size());
-            s += line(x, top + 2, x, top + band - 2, "#c62828", 2.5, tip);
+            s += line(x, y + 2, x, y + band - 2, "#c62828", 2.5, tip);
         }
     }
     return s + "</svg>";
@@ -312,7 +448,7 @@ std::string bitChart(const std::vector<Mismatch> &mismatches) {
                 most = std::max(most, ones[bit] + zeros[bit]);
             }
     }
-    const double width = 760, left = 44, top = 14, plotH = 120, colW = (width - left - 10) / 32;
+    const double width = 760, left = 44, top = 24, plotH = 120, colW = (width - left - 10) / 32;
     std::string s = svgOpen(width, top + plotH + 58, "Биты данных, прочитанные не так, как записаны");
     double scale = most > 0 ? plotH / most : 0;
     s += line(left, top + plotH, width - 10, top + plotH, "#8a94a0", 1);
@@ -325,7 +461,23 @@ std::string bitChart(const std::vector<Mismatch> &mismatches) {
         s += rect(x, top, colW, plotH, "transparent",
                   name + ": ошибок " + std::to_string(ones[bit] + zeros[bit]) + " (читается 1 вместо 0: " +
                       std::to_string(ones[bit]) + ", читается 0 вместо 1: " + std::to_string(zeros[bit]) + ")");
-        double h1 = ones[bit] * scale, h0 = zeros[bit] * scale;
+        // A few next to many stay in sight: no bar under 3 px, and the
+        // count written over the column.
+        double h1 = ones[bit] > 0 ? std::max(3.0, ones[bit] * scale) : 0;
+        double h0 = zeros[bit] > 0 ? std::max(3.0, zeros[bit] * scale) : 0;
+        if (h1 + h0 > plotH) {
+            double shrink = plotH / (h1 + h0);
+            h1 *= shrink;
+            h0 *= shrink;
+        }
+        if (ones[bit] + zeros[bit] > 0) {
+            // Three digits and more are squeezed into the column's width.
+            std::string count = std::to_string(ones[bit] + zeros[bit]);
+            std::string fit = count.size() < 3 ? "" : "\" textLength=\"" + svgNumber(colW - 3) +
+                                                         "\" lengthAdjust=\"spacingAndGlyphs";
+            s += "<text x=\"" + svgNumber(x + colW / 2) + "\" y=\"" + svgNumber(top + plotH - h1 - h0 - 3) +
+                 "\" text-anchor=\"middle\" class=\"count" + fit + "\">" + count + "</text>";
+        }
         if (ones[bit] > 0)
             s += rect(x + 2, top + plotH - h1, colW - 4, h1, "#c62828",
                       name + ": читается 1 вместо 0 — " + std::to_string(ones[bit]));

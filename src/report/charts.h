@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The colour of a status or an outcome: "passed", "failed", "interrupted",
-// "skipped", "not run", "fatal", "aborted"; grey for anything else.
+// "partial", "skipped", "not applicable", "not run", "fatal", "aborted";
+// grey for anything else. Only "passed" is green.
 const char *statusColour(const std::string &status);
 
 // One bar: its label beside it, its length (not finite: drawn full and
@@ -46,17 +48,49 @@ struct BoardLink {
     std::string status; // of the step that tests it
     std::string title;
 };
-std::string boardChart(const std::vector<BoardCpu> &cpus, const std::vector<BoardLink> &links);
-
-// A mismatch of a memory test: the word address, written and read words.
-struct Mismatch {
-    std::uint32_t where, written, read;
-    std::string shown; // as the record holds it
+// The host side of the board: host port, DPRAM, FIFO, interrupts, DMA.
+struct BoardHostPart {
+    std::string name;   // as drawn: "порт", "DPRAM" ...
+    std::string status; // "" when no step tested it
+    std::string title;
 };
-// Where the mismatches lie in the processor's address ranges.
-std::string memoryMapChart(const std::vector<Mismatch> &mismatches);
+std::string boardChart(const std::vector<BoardCpu> &cpus, const std::vector<BoardLink> &links,
+                       const std::vector<BoardHostPart> &host = {});
+
+// A mismatch of a memory test: the word address, written and read words,
+// and where it lies: bank 0..2 of internal memory (64K words each, at
+// 0x00000, 0x80000, 0x100000) or chip 0..3 of dynamic memory (at
+// 0x10000000 + chip * 0x01000000), and the word's offset in it.
+struct Mismatch {
+    std::uint32_t where = 0, written = 0, read = 0;
+    std::string shown; // as the record holds it
+    int bank = -1, chip = -1; // both -1: outside the maps
+    std::uint32_t offset = 0;
+};
+// Fills bank or chip and offset from the address.
+void decodeAddress(Mismatch &m);
+
+// What a set of mismatches of one processor's memory most likely shows.
+struct SuspectedCause {
+    enum Kind { none, oneWord, dataLine, addressLine, unclear } kind = none;
+    std::vector<std::pair<int, int>> dataBits; // dataLine: (bit, the value it reads)
+    int addressBit = -1;                       // addressLine
+    std::string words;                         // the cause in Russian, one sentence
+};
+// In this order: no mismatch; a data line: two or more addresses, and some
+// bit differs in every word and always reads the same value; an address
+// line A<k>: two or more offsets, all multiples of 16 words, that agree on
+// bit k and differ in some bit above it (k the highest such bit), or a
+// lone offset 2^k with more than one bit wrong; one word: a single
+// address; else unclear.
+SuspectedCause suspectCause(const std::vector<Mismatch> &mismatches);
+
+// Where the mismatches lie: a band per bank or chip that holds any (a
+// chip's size from `chipWords` when known), ticks at their offsets.
+std::string memoryMapChart(const std::vector<Mismatch> &mismatches, const std::vector<double> &chipWords = {});
 // Which data bits differ (written XOR read), split into bits read as 1
-// that were written 0 and the other way round.
+// that were written 0 and the other way round; every count written over
+// its column, and a column of a few drawn tall enough to see.
 std::string bitChart(const std::vector<Mismatch> &mismatches);
 
 // A measurement over many boards: each point its value and tooltip.

@@ -32,7 +32,8 @@ const Label kSteps[] = {
 
 const Label kStatuses[] = {
     {"passed", "пройден"},     {"failed", "не пройден"}, {"skipped", "пропущен"},
-    {"not run", "не начат"},   {"interrupted", "прерван"},
+    {"not run", "не начат"},   {"interrupted", "прерван"}, {"partial", "частично"},
+    {"not applicable", "неприменим"},
 };
 
 const Label kStamps[] = {
@@ -99,4 +100,20 @@ std::string durationLabel(double ms) {
             std::snprintf(text, sizeof text, "%ld ч %02ld мин", s / 3600, s / 60 % 60);
     }
     return text;
+}
+
+std::string plural(long long n, const std::string &one, const std::string &few, const std::string &many) {
+    long long m = n < 0 ? -n : n;
+    long long tens = m % 100, units = m % 10;
+    if (tens >= 11 && tens <= 14)
+        return many;
+    if (units == 1)
+        return one;
+    if (units >= 2 && units <= 4)
+        return few;
+    return many;
+}
+
+std::string counted(long long n, const std::string &one, const std::string &few, const std::string &many) {
+    return std::to_string(n) + " " + plural(n, one, few, many);
 }
