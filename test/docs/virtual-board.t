@@ -110,5 +110,9 @@ counts (errors counted, mismatches shown).
   exit 0, errorCount: 1 findingCount: 0
   $ see 'id_tag = 0x1234'
   exit 0, errorCount: 1 findingCount: 0
+  $ see 'id_prefix_size = 90'
+  exit 0, errorCount: 0 findingCount: 0
+  $ see 'id_prefix_size = 120'
+  exit 0, errorCount: 1 findingCount: 0
   $ see 'stream_capture = refused' HSTREAM
   exit 0, errorCount: 0 findingCount: 0
