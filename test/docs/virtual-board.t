@@ -80,7 +80,7 @@ counts (errors counted, mismatches shown).
   >   sed -i '$d' virtual-board.ini && echo "$1" >>virtual-board.ini && shift
   >   : >check1.cfg && for k; do printf '[%s START]\r\nCHECK=1\r\n[%s END]\r\n' $k $k >>check1.cfg; done
   >   "$clone"/build/zorvantik-test </dev/null >/dev/null 2>&1
-  >   echo "exit $?, $(grep -o '"\(errorCount\|findingCount\)": *[0-9]*' result1.json | tr -d '"' | paste -sd ' ')"
+  >   echo "exit $?, $(jq -r '"errorCount: \(.errorCount) findingCount: \(.findingCount)"' result1.json)"
   > }
   $ see 'ram_stuck_bit = P3:0x80003:0:1' HOST INTLINKS FFTTIME
   exit 0, errorCount: 0 findingCount: 0
