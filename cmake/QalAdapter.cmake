@@ -80,3 +80,17 @@ else()
   message(STATUS "Board-access library: ${_zt_qal_file}, installed as "
                  "${CMAKE_INSTALL_LIBDIR}/${_zt_qal_installed_name}")
 endif()
+
+# A build directory that built the virtual board before (make windows, then
+# make windows QAL_LIBRARY=...) still holds its library beside the program,
+# where a bench would take it for the adapter: it goes, unless it is the
+# adapter itself.
+get_filename_component(_zt_qal_dll_file "${ZT_QAL_DLL}" REALPATH)
+foreach(_zt_stale qal.dll libqal.dll.a libqal.so)
+  get_filename_component(_zt_stale_file "${CMAKE_BINARY_DIR}/${_zt_stale}" REALPATH)
+  if(EXISTS "${_zt_stale_file}" AND NOT _zt_stale_file STREQUAL _zt_qal_file
+     AND NOT (ZT_QAL_DLL AND _zt_stale_file STREQUAL _zt_qal_dll_file))
+    message(STATUS "Removing the virtual board's ${_zt_stale} from the build directory")
+    file(REMOVE "${CMAKE_BINARY_DIR}/${_zt_stale}")
+  endif()
+endforeach()
