@@ -99,10 +99,7 @@ Kept keptRun(const std::string &root, const std::string &folder) {
     if (k.extensions.count(".json")) {
         k.record = Json::parse(readFile(root + "/" + folder + "/" + k.stem + ".json"), nullptr, false);
         EXPECT_EQ(k.stem.substr(0, 20), utcStamp(k.record.value("start", "")) + "-B1-");
-        // (A record of layout 2 does not carry the runId.)
-        if (k.record.contains("runId")) {
-            EXPECT_EQ(k.stem.substr(20), k.record["runId"].get<std::string>().substr(0, 4));
-        }
+        EXPECT_EQ(k.stem.substr(20), k.record.value("runId", "????").substr(0, 4));
     }
     return k;
 }

@@ -93,6 +93,8 @@ Json record(const std::string &serial, const std::string &start, const std::stri
 // its text as text, and gives every chart mark a tooltip.
 TEST(ReportPage, RecordsOfEveryShapeMakeSafePages) {
     Json marked = record("01042", "2026-12-08T10:00:00+00:00", "failed", {"INTLINKS"});
+    // Layout 2: its memory map and link pairs come from the error lines.
+    marked["schema"] = 2;
     marked["steps"][1]["errorLines"] = Json::array({kMarkup});
     marked["board"]["serialShown"] = kMarkup;
     marked["steps"][2]["findings"] = Json::array(

@@ -138,9 +138,15 @@ bool exists(const std::string &path) {
 bool writeCopy(Copy &c, const Item &item, const std::string &path, std::string &why) {
     std::FILE *in = nullptr;
     if (!item.content) {
+        // A log that is gone, or that something else took the place of (a
+        // directory, a device), holds nothing of this run to keep; the run
+        // has told of it already.
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(std::filesystem::path(item.source), error))
+            return true;
         in = std::fopen(item.source.c_str(), "rb");
         if (!in)
-            return true; // the log is gone: nothing of this run to keep
+            return true;
     }
     std::string temporary = path + ".tmp";
     std::FILE *out = std::fopen(temporary.c_str(), "wb");
