@@ -272,7 +272,7 @@ body.fleet td.m-none { color: var(--muted); } body.fleet td.m-0 { background: #e
 body.fleet td.m-1 { background: #fde0dc; } body.fleet td.m-2 { background: #f4a59c; }
 body.fleet td.m-3 { background: #c62828; color: #fff; font-weight: 600; }
 body.fleet ul.runs, body.fleet ul.never, body.fleet ul.files { margin: 4px 0 0; padding-left: 18px; font-size: 13px; }
-body.fleet ul.runs li { white-space: nowrap; text-align: left; }
+body.fleet td ul.runs li { white-space: nowrap; text-align: left; }
 body.fleet .cover { display: inline-block; font-size: 12px; color: #8a4b00; border: 1px solid #e0a060; border-radius: 10px;
   padding: 0 6px; white-space: nowrap; }
 body.fleet ul.files { font-family: "DejaVu Sans Mono", Consolas, monospace; }
