@@ -15,6 +15,10 @@
 
 #include <kainjow/mustache.hpp>
 #include <nlohmann/json.hpp>
+// XXH3 (Debian's libxxhash-dev), compiled in from its header: the
+// command needs no library for it at run time.
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -538,25 +542,15 @@ bool readFleetRun(const std::string &text, FleetRun &run, std::string &why) {
     if (!instant(run.start, run.startSeconds))
         run.startSeconds = 0;
     if (run.runId.empty())
-        run.digest = fnv1a128(text);
+        run.digest = recordDigest(text);
     return true;
 }
 
-std::string fnv1a128(const std::string &bytes) {
-    // The 128-bit offset basis and prime 2^88 + 0x13B, in two 64-bit halves.
-    std::uint64_t hi = 0x6c62272e07bb0142ULL, lo = 0x62b821756295c58dULL;
-    for (unsigned char c : bytes) {
-        lo ^= c;
-        // (hi, lo) * (2^88 + 0x13B), modulo 2^128.
-        std::uint64_t a = (lo & 0xFFFFFFFFULL) * 0x13B, b = (lo >> 32) * 0x13B;
-        std::uint64_t low = a + (b << 32);
-        std::uint64_t carry = low < a;
-        hi = hi * 0x13B + (b >> 32) + carry + (lo << 24);
-        lo = low;
-    }
+std::string recordDigest(const std::string &bytes) {
+    XXH128_hash_t h = XXH3_128bits(bytes.data(), bytes.size());
     char t[40];
-    std::snprintf(t, sizeof t, "%016llx%016llx", static_cast<unsigned long long>(hi),
-                  static_cast<unsigned long long>(lo));
+    std::snprintf(t, sizeof t, "%016llx%016llx", static_cast<unsigned long long>(h.high64),
+                  static_cast<unsigned long long>(h.low64));
     return t;
 }
 

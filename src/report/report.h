@@ -49,7 +49,7 @@ struct FleetStep {
 // come from any store that keeps these fields.
 struct FleetRun {
     std::string runId;   // schema 3's runId; "" in older records
-    std::string digest;  // 32 hex digits: FNV-1a 128 of the record's bytes (records without a runId)
+    std::string digest;  // recordDigest of the record's bytes (records without a runId), else ""
     std::string origin;  // "virtual", "replay", "adapter"; "" when the record does not say
     std::string serial;  // board.serialShown; "" when never identified
     std::string start;   // as the record holds it
@@ -70,8 +70,9 @@ bool readFleetRun(const std::string &text, FleetRun &run, std::string &why);
 // The identity a run is counted once by: its runId, or "digest:" and the
 // digest of its bytes for a record without one.
 std::string fleetRunKey(const FleetRun &run);
-// FNV-1a, 128 bits, of `bytes` as 32 lowercase hex digits.
-std::string fnv1a128(const std::string &bytes);
+// XXH3's 128-bit hash of `bytes` as 32 lowercase hex digits, the high
+// 64 bits first (the canonical form xxhsum -H2 prints).
+std::string recordDigest(const std::string &bytes);
 // True when run `a` comes before run `b`: by start instant, then by key
 // (byte order). A board's first run is its least, its last its greatest.
 bool fleetRunBefore(const FleetRun &a, const FleetRun &b);
