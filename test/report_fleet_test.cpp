@@ -205,6 +205,18 @@ TEST(FleetSummary, CopyLinkedIsTheLeastPath) {
         EXPECT_EQ(b.lastFile, "st/records-old/r.json") << reversed;
         EXPECT_EQ(b.lastPage, "st/records-old/r.json.html");
     }
+    // A demonstration's two copies are one run left out.
+    Fleet fleet;
+    fleet.benchOnly = true;
+    std::string demo = record3("d-1", "07777", "2026-12-08T09:00:00Z", "passed", {}, "virtual").dump();
+    for (const char *f : {"a.json", "b.json"}) {
+        FleetRun run;
+        std::string why;
+        ASSERT_TRUE(readFleetRun(demo, run, why)) << why;
+        EXPECT_FALSE(fleetAdd(fleet, run, f, ""));
+    }
+    EXPECT_EQ(fleet.leftOut, 1);
+    EXPECT_EQ(fleet.runs, 0);
 }
 
 TEST(FleetText, CsvCellsAndStderrLines) {

@@ -599,11 +599,11 @@ std::string asciiEscape(const std::string &text) {
 }
 
 bool fleetAdd(Fleet &fleet, const FleetRun &run, const std::string &file, const std::string &page) {
+    std::string key = fleetRunKey(run);
     if (fleet.benchOnly && (run.origin == "virtual" || run.origin == "replay")) {
-        ++fleet.leftOut;
+        fleet.leftOut += fleet.leftOutKeys.insert(key).second; // each run once, however many copies
         return false;
     }
-    std::string key = fleetRunKey(run);
     auto known = fleet.seen.find(key);
     if (known != fleet.seen.end()) {
         // A copy of a run already counted: the copy linked to is the one

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,7 @@ struct Fleet {
     std::map<std::string, std::vector<std::vector<double>>> dayValues; // date -> per fleetMeasures() rate, its values
     std::map<std::pair<std::string, std::string>, FleetCell> cells; // (step key, processor) -> runs
     std::map<std::string, std::string> seen; // run key -> serial ("" never identified)
+    std::set<std::string> leftOutKeys;       // the keys of the runs benchOnly left out
     std::vector<std::string> skippedFiles; // as given, in the order told
     std::vector<FleetBoardRun> unidentifiedRuns; // the runs of boards never identified
 };
