@@ -281,5 +281,8 @@ body.fleet ul.files { font-family: "DejaVu Sans Mono", Consolas, monospace; }
   body.fleet section, body.fleet header.top { padding: 12px 12px; }
   body.fleet .figures { grid-template-columns: repeat(auto-fill, minmax(130px, 1fr)); }
   body.fleet .figure b { font-size: 22px; }
+  /* Charts keep readable type and scroll inside their section instead. */
+  body.fleet section { overflow-x: auto; }
+  body.fleet svg.chart { min-width: 600px; }
 }
 )CSS";
