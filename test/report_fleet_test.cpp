@@ -311,6 +311,18 @@ TEST(FleetCharts, TicksNumbersAndMedians) {
     } strides[] = {{28, 40, 2}, {40, 40, 1}, {50, 40, 1}, {5, 40, 8}, {0, 40, 1}};
     for (const Stride &s : strides)
         EXPECT_EQ(labelStride(s.slot, s.label), s.every) << s.slot;
+    // Thirty runs on one of 40 days: a grid of 0, 10, 20, 30, and every
+    // third day's label (the columns are 17,75 px, a label 40).
+    std::vector<DayRuns> days;
+    for (int d = 0; d < 40; ++d)
+        days.push_back({"2026-11-" + std::to_string(10 + d), d == 3 ? 20 : 1, d == 3 ? 10 : 0});
+    std::string chart = historyChart(days);
+    for (const char *tick : {">0</text>", ">10</text>", ">20</text>", ">30</text>"})
+        EXPECT_NE(chart.find(tick), std::string::npos) << tick;
+    EXPECT_EQ(count(chart, "-10</text>"), 1u); // day 0's label
+    EXPECT_EQ(count(chart, "-11</text>"), 0u); // day 1's: left out
+    EXPECT_EQ(count(chart, "-12</text>"), 0u);
+    EXPECT_EQ(count(chart, "-13</text>"), 1u);
 }
 
 RunResult runReport(const std::string &dir, const std::vector<std::string> &args) {
