@@ -378,7 +378,10 @@ TEST(FleetCommand, StationWithArchiveCopiesAndBadNames) {
 
     std::string csv = dir.read("fleet.csv");
     EXPECT_EQ(count(csv, "\r\n"), 4u) << csv; // the header and three runs
-    EXPECT_NE(csv.find("\nst/records/01042/20261208T090000Z-B1-2222.json,01042,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("\nst/records/01042/20261208T090000Z-B1-2222.json,01042,2026-12-08T10:00:00+01:00,passed,0,0,,"
+                       "22222222-0000-4000-8000-000000000002,adapter,incomplete,60,"),
+              std::string::npos)
+        << csv;
     EXPECT_EQ(csv.find("st/result1.json"), std::string::npos) << csv;
     EXPECT_NE(csv.find(",\"'=HYPERLINK(\"\"http://x\"\")\","), std::string::npos) << csv;
     EXPECT_EQ(csv.find("07777"), std::string::npos);

@@ -253,9 +253,10 @@ TEST_F(ReportFleet, SummaryOverRepeatedBoardsAndBadFiles) {
     for (std::string row; std::getline(rows, row);)
         all.push_back(row);
     ASSERT_EQ(all.size(), 9u);
-    EXPECT_EQ(all[0].substr(0, 71), "file,serial,start,outcome,errorCount,findingCount,failedSteps,HOST.host");
+    EXPECT_EQ(all[0].substr(0, 97),
+              "file,serial,start,outcome,errorCount,findingCount,failedSteps,runId,origin,coverage,HOST.hostPort");
     EXPECT_EQ(all[3].substr(0, all[3].find(',')), dir_.file("c/x.json"));
-    EXPECT_NE(all[5].find(",01002,2026-12-08T09:00:00+00:00,failed,2,0,INTLINKS; memory P3,900,"),
+    EXPECT_NE(all[5].find(",01002,2026-12-08T09:00:00+00:00,failed,2,0,INTLINKS; memory P3,,,,900,"),
               std::string::npos)
         << all[5];
     EXPECT_NE(all[8].find(",\"</script><script>alert(\"\"x,1\"\")</script><!-- <b>x</b> &amp;\","), std::string::npos)

@@ -732,7 +732,7 @@ std::string fleetSummaryJson(const Fleet &fleet) {
 }
 
 std::string fleetCsvHeader() {
-    std::string h = "file,serial,start,outcome,errorCount,findingCount,failedSteps";
+    std::string h = "file,serial,start,outcome,errorCount,findingCount,failedSteps,runId,origin,coverage";
     for (const FleetMeasure &m : fleetMeasures())
         h += "," + m.column;
     return h + "\r\n";
@@ -741,7 +741,9 @@ std::string fleetCsvHeader() {
 std::string fleetCsvRow(const std::string &file, const FleetRun &run) {
     std::string row = csvField(file) + "," + csvField(run.serial) + "," + csvField(run.start) + "," +
                       csvField(run.outcome) + "," + std::to_string(run.errorCount) + "," +
-                      std::to_string(run.findingCount) + "," + csvField(join(run.failedSteps, "; "));
+                      std::to_string(run.findingCount) + "," + csvField(join(run.failedSteps, "; ")) + "," +
+                      csvField(run.runId) + "," + csvField(run.origin) + "," +
+                      (run.coverageComplete < 0 ? "" : run.coverageComplete ? "complete" : "incomplete");
     for (double v : run.values)
         row += "," + number(v);
     return row + "\r\n";
