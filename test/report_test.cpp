@@ -184,11 +184,15 @@ protected:
 // record: the summary's figures, the lines on stderr, the CSV and the page.
 TEST_F(ReportFleet, SummaryOverRepeatedBoardsAndBadFiles) {
     // 01001: three runs, the first by time passed; the last two start at
-    // the same instant, and the one read later (a/result1.json, after
-    // a/b/) is the last: failed. 01002: passed, then failed. 01003: failed
-    // once. A fatal stop: a run without a board.
-    write("a/result1.json", record("01001", "2026-12-08T09:00:00+00:00", "failed", {"memory P3"}).dump(2));
-    write("a/b/result2.json", record("01001", "2026-12-08T12:00:00+03:00", "passed", {}, 62).dump(2));
+    // the same instant, and the one with the greater runId (a/result1.json)
+    // is the last: failed. 01002: passed, then failed. 01003: failed once.
+    // A fatal stop: a run without a board.
+    Json tiedLast = record("01001", "2026-12-08T09:00:00+00:00", "failed", {"memory P3"});
+    tiedLast["runId"] = "b0000000-0000-4000-8000-000000000000";
+    Json tiedFirst = record("01001", "2026-12-08T12:00:00+03:00", "passed", {}, 62);
+    tiedFirst["runId"] = "a0000000-0000-4000-8000-000000000000";
+    write("a/result1.json", tiedLast.dump(2));
+    write("a/b/result2.json", tiedFirst.dump(2));
     write("c/x.json", record("01001", "2026-12-08T08:30:00+00:00", "passed", {}, 61).dump(2)); // the last by time
     write("c/y.json", record("01002", "2026-12-07T09:00:00+00:00", "passed", {}, 59).dump(2));
     write("c/z.json", record("01002", "2026-12-08T09:00:00+00:00", "failed", {"INTLINKS", "memory P3"}, 900).dump());
@@ -202,7 +206,7 @@ TEST_F(ReportFleet, SummaryOverRepeatedBoardsAndBadFiles) {
     // Bad files.
     std::string whole = record("01009", "2026-12-08T09:00:00+00:00", "passed").dump(2);
     Json newer = record("01009", "2026-12-08T09:00:00+00:00", "passed");
-    newer["schema"] = std::max(kReportSchema, 3) + 1;
+    newer["schema"] = kFleetSchema + 1;
     struct Bad {
         const char *file, *text, *why;
     } bad[] = {
@@ -252,9 +256,10 @@ TEST_F(ReportFleet, SummaryOverRepeatedBoardsAndBadFiles) {
     for (std::string row; std::getline(rows, row);)
         all.push_back(row);
     ASSERT_EQ(all.size(), 9u);
-    EXPECT_EQ(all[0].substr(0, 71), "file,serial,start,outcome,errorCount,findingCount,failedSteps,HOST.host");
+    EXPECT_EQ(all[0].substr(0, 97),
+              "file,serial,start,outcome,errorCount,findingCount,failedSteps,runId,origin,coverage,HOST.hostPort");
     EXPECT_EQ(all[3].substr(0, all[3].find(',')), dir_.file("c/x.json"));
-    EXPECT_NE(all[5].find(",01002,2026-12-08T09:00:00+00:00,failed,2,0,INTLINKS; memory P3,900,"),
+    EXPECT_NE(all[5].find(",01002,2026-12-08T09:00:00+00:00,failed,2,0,INTLINKS; memory P3,,,,900,"),
               std::string::npos)
         << all[5];
     EXPECT_NE(all[8].find(",\"</script><script>alert(\"\"x,1\"\")</script><!-- <b>x</b> &amp;\","), std::string::npos)

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 
 namespace {
@@ -59,11 +60,7 @@ double niceStep(double top, int count) {
     return nice * magnitude;
 }
 
-std::string tickText(double value) {
-    char t[32];
-    std::snprintf(t, sizeof t, "%g", value);
-    return t;
-}
+std::string tickText(double value) { return humanNumber(value, 3); }
 
 // Horizontal bars from zero, a grid under them and the scale below.
 std::string horizontalBars(const std::vector<ChartBar> &bars, const std::string &unit, const std::string &label,
@@ -75,15 +72,12 @@ std::string horizontalBars(const std::vector<ChartBar> &bars, const std::string 
     for (const ChartBar &b : bars)
         if (std::isfinite(b.value))
             largest = std::max(largest, b.value);
-    double step = niceStep(largest > 0 ? largest : 1, 5);
-    if (counts)
-        step = std::max(1.0, std::ceil(step));
-    double scaleTop = std::max(step, std::ceil((largest > 0 ? largest : 1) / step) * step);
+    std::vector<double> ticks = niceTicks(0, largest > 0 ? largest : 1, 5, counts);
+    double scaleTop = ticks.back();
     double bottom = top + rowHeight * bars.size();
 
     std::string s = svgOpen(width, height, label);
-    for (int k = 0; k <= 12 && k * step <= scaleTop + step / 2; ++k) {
-        double v = k * step;
+    for (double v : ticks) {
         double x = labelWidth + v / scaleTop * plotWidth;
         s += line(x, top - 4, x, bottom, "#dfe3e8", 1);
         s += text(x, bottom + 16, tickText(v), "middle", "tick");
@@ -522,11 +516,9 @@ std::string distributionChart(const std::vector<Distribution> &rows, const std::
     for (std::size_t i = 0; i < rows.size(); i += 2)
         s += "<rect x=\"" + svgNumber(labelWidth) + "\" y=\"" + svgNumber(top + rowH * i) + "\" width=\"" +
              svgNumber(plotW) + "\" height=\"" + svgNumber(rowH) + "\" fill=\"#f7f9fa\" class=\"bg\"/>";
-    double step = niceStep(hi - lo, 6);
-    // Counted, so that a range narrower than a double's precision at its
-    // magnitude still ends.
-    for (int k = 0; k <= 12 && std::ceil(lo / step) * step + k * step <= hi; ++k) {
-        double v = std::ceil(lo / step) * step + k * step;
+    for (double v : niceTicks(lo, hi, 6)) {
+        if (v < lo || v > hi)
+            continue;
         s += line(xOf(v), top - 4, xOf(v), bottom, "#e6e9ed", 1);
         s += text(xOf(v), bottom + 16, tickText(v), "middle", "tick");
     }
@@ -580,15 +572,20 @@ std::string historyChart(const std::vector<DayRuns> &days) {
     int most = 1;
     for (const DayRuns &d : days)
         most = std::max(most, d.passed + d.other);
+    std::vector<double> ticks = niceTicks(0, most, 4, true);
+    double scaleTop = ticks.back();
     double colW = days.empty() ? 0 : std::min(28.0, (width - left - 10) / days.size());
     std::string s = svgOpen(width, top + plotH + 40, "Прогоны по дням");
-    s += line(left, top + plotH, width - 10, top + plotH, "#8a94a0", 1);
-    s += text(left - 6, top + 10, std::to_string(most), "end", "tick");
-    s += text(left - 6, top + plotH, "0", "end", "tick");
-    std::size_t labelEvery = std::max<std::size_t>(1, days.size() / 8);
+    for (double v : ticks) {
+        double y = top + plotH - plotH * v / scaleTop;
+        s += line(left, y, width - 10, y, v == 0 ? "#8a94a0" : "#e6e9ed", 1);
+        s += text(left - 6, y + 4, tickText(v), "end", "tick");
+    }
+    // "12-08" in 11 px type is about 34 px wide.
+    std::size_t labelEvery = labelStride(colW, 40);
     for (std::size_t i = 0; i < days.size(); ++i) {
         const DayRuns &d = days[i];
-        double x = left + i * colW, hp = plotH * d.passed / most, ho = plotH * d.other / most;
+        double x = left + i * colW, hp = plotH * d.passed / scaleTop, ho = plotH * d.other / scaleTop;
         std::string tip = d.day + ": прошли " + std::to_string(d.passed) + ", не прошли " + std::to_string(d.other);
         if (d.passed > 0)
             s += rect(x + 1, top + plotH - hp, colW - 2, hp, statusColour("passed"), tip);
@@ -596,6 +593,130 @@ std::string historyChart(const std::vector<DayRuns> &days) {
             s += rect(x + 1, top + plotH - hp - ho, colW - 2, ho, statusColour("failed"), tip);
         if (i % labelEvery == 0)
             s += text(x + colW / 2, top + plotH + 16, d.day.substr(5), "middle", "tick");
+    }
+    return s + "</svg>";
+}
+
+std::vector<double> niceTicks(double lo, double hi, int count, bool whole) {
+    if (!std::isfinite(lo) || !std::isfinite(hi))
+        return {0, 1};
+    if (hi < lo)
+        std::swap(lo, hi);
+    if (hi == lo && lo == 0) {
+        hi = 1; // nothing yet: a scale from 0 to 1
+    } else if (hi == lo) {
+        double pad = std::fabs(lo) * 0.05;
+        lo -= pad;
+        hi += pad;
+    }
+    double step = niceStep(hi - lo, std::max(1, count));
+    if (whole)
+        step = std::max(1.0, std::ceil(step));
+    double first = std::floor(lo / step) * step, last = std::ceil(hi / step) * step;
+    std::vector<double> ticks;
+    // Counted, so that a range narrower than a double's precision at its
+    // magnitude still ends.
+    for (int k = 0; k <= 4 * std::max(1, count) + 2; ++k) {
+        double v = first + k * step;
+        if (std::fabs(v) < step * 1e-9)
+            v = 0;
+        ticks.push_back(v);
+        if (v >= last - step * 1e-9)
+            break;
+    }
+    if (ticks.size() < 2)
+        ticks.push_back(first + step);
+    return ticks;
+}
+
+std::string humanNumber(double value, int decimals) {
+    if (std::isnan(value))
+        return "—";
+    if (std::isinf(value))
+        return value > 0 ? "∞" : "−∞";
+    if (std::fabs(value) >= 1e15) { // beyond whole digits a person counts: powers of ten
+        char t[32];
+        std::snprintf(t, sizeof t, "%.2e", value);
+        std::string e = t;
+        std::size_t at = e.find('e');
+        int exponent = std::atoi(e.c_str() + at + 1);
+        std::string mantissa = e.substr(0, at);
+        std::replace(mantissa.begin(), mantissa.end(), '.', ',');
+        return mantissa + "·10^" + std::to_string(exponent);
+    }
+    char t[64];
+    std::snprintf(t, sizeof t, "%.*f", std::max(0, std::min(decimals, 9)), value);
+    std::string s = t;
+    std::size_t point = s.find('.');
+    std::string fraction;
+    if (point != std::string::npos) {
+        fraction = s.substr(point + 1);
+        s.resize(point);
+        while (!fraction.empty() && fraction.back() == '0')
+            fraction.pop_back();
+    }
+    bool negative = !s.empty() && s[0] == '-';
+    std::string digits = negative ? s.substr(1) : s;
+    if (digits == "0" && fraction.empty())
+        negative = false; // "-0" after rounding
+    if (digits.size() > 4)
+        for (std::size_t at = digits.size() - 3; at > 0; at = at > 3 ? at - 3 : 0)
+            digits.insert(at, "\u202F");
+    return (negative ? "−" : "") + digits + (fraction.empty() ? "" : "," + fraction);
+}
+
+std::size_t labelStride(double slotWidth, double labelWidth) {
+    if (!(slotWidth > 0))
+        return 1;
+    return std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(labelWidth / slotWidth)));
+}
+
+std::string trendChart(const std::vector<std::string> &days, const std::vector<TrendRow> &rows,
+                       const std::string &unit) {
+    const double width = 760, labelWidth = 230, right = 70, rowH = 34, top = 6;
+    const double plotW = width - labelWidth - right;
+    double bottom = top + rowH * rows.size();
+    std::string s = svgOpen(width, bottom + 34, "Медианы скоростей по дням");
+    double slot = days.size() > 1 ? plotW / (days.size() - 1) : plotW;
+    auto xOf = [&](std::size_t day) { return labelWidth + (days.size() > 1 ? slot * day : plotW / 2); };
+    std::size_t labelEvery = labelStride(slot, 40);
+    for (std::size_t d = 0; d < days.size(); ++d) {
+        if (d % labelEvery != 0)
+            continue;
+        s += line(xOf(d), top, xOf(d), bottom, "#eef1f4", 1);
+        s += text(xOf(d), bottom + 16, days[d].size() >= 10 ? days[d].substr(5) : days[d], "middle", "tick");
+    }
+    s += text(width - 4, bottom + 30, "медиана за день, " + unit, "end", "tick");
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const TrendRow &r = rows[i];
+        double y0 = top + rowH * i;
+        if (i % 2 == 0)
+            s += "<rect x=\"" + svgNumber(labelWidth) + "\" y=\"" + svgNumber(y0) + "\" width=\"" + svgNumber(plotW) +
+                 "\" height=\"" + svgNumber(rowH) + "\" fill=\"#f7f9fa\" class=\"bg\"/>";
+        s += text(labelWidth - 8, y0 + rowH / 2 + 4, r.label, "end");
+        double lo = INFINITY, hi = -INFINITY;
+        for (const TrendRow::Point &p : r.points)
+            if (std::isfinite(p.value)) {
+                lo = std::min(lo, p.value);
+                hi = std::max(hi, p.value);
+            }
+        if (!std::isfinite(lo))
+            continue;
+        auto yOf = [&](double v) {
+            return hi > lo ? y0 + rowH - 6 - (v - lo) / (hi - lo) * (rowH - 12) : y0 + rowH / 2;
+        };
+        std::string points;
+        for (const TrendRow::Point &p : r.points)
+            if (std::isfinite(p.value))
+                points += svgNumber(xOf(p.day)) + "," + svgNumber(yOf(p.value)) + " ";
+        s += "<polyline points=\"" + points + "\" fill=\"none\" stroke=\"#1565c0\" stroke-width=\"1.5\" class=\"bg\"/>";
+        for (const TrendRow::Point &p : r.points)
+            if (std::isfinite(p.value))
+                s += "<circle cx=\"" + svgNumber(xOf(p.day)) + "\" cy=\"" + svgNumber(yOf(p.value)) +
+                     "\" r=\"3\" fill=\"#0d47a1\">" + titled(p.title) + "</circle>";
+        s += text(width - right + 6, y0 + 13, tickText(hi), "start", "tick");
+        if (hi > lo)
+            s += text(width - right + 6, y0 + rowH - 4, tickText(lo), "start", "tick");
     }
     return s + "</svg>";
 }

@@ -115,6 +115,33 @@ struct DayRuns {
 };
 std::string historyChart(const std::vector<DayRuns> &days);
 
+// The ticks of an axis over [lo, hi]: about `count` multiples of a round
+// step (1, 2, 2.5 or 5 times a power of ten), the first at or below lo
+// and the last at or above hi. Counts (`whole`) take whole steps only.
+std::vector<double> niceTicks(double lo, double hi, int count, bool whole = false);
+// A number as people read it: a decimal comma, groups of three digits
+// parted by a narrow no-break space from 10 000 up, no exponent, at most
+// `decimals` decimals with trailing zeros dropped.
+std::string humanNumber(double value, int decimals = 2);
+// Every how many slots of `slotWidth` a label `labelWidth` wide can be
+// written without touching its neighbour.
+std::size_t labelStride(double slotWidth, double labelWidth);
+
+// A rate over the days of the runs: the median of each day's runs.
+struct TrendRow {
+    std::string label;
+    struct Point {
+        std::size_t day; // index into the days
+        double value;
+        std::string title;
+    };
+    std::vector<Point> points;
+};
+// A strip per row on a shared axis of days ("2026-12-08"), each on its own
+// scale between its least and greatest median.
+std::string trendChart(const std::vector<std::string> &days, const std::vector<TrendRow> &rows,
+                       const std::string &unit);
+
 // The median and the median absolute deviation of `values` (sorted in place).
 double median(std::vector<double> &values);
 double medianAbsoluteDeviation(const std::vector<double> &sorted, double median);

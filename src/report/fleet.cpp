@@ -15,6 +15,10 @@
 
 #include <kainjow/mustache.hpp>
 #include <nlohmann/json.hpp>
+// XXH3 (Debian's libxxhash-dev), compiled in from its header: the
+// command needs no library for it at run time.
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -102,7 +106,7 @@ public:
     }
 
     bool null() { return scalar(Value{}); }
-    bool boolean(bool) { return scalar(Value{}); }
+    bool boolean(bool v) { return scalar(Value{false, 0, nullptr, true, v}); }
     bool number_integer(Json::number_integer_t v) { return scalar(Value{true, double(v), nullptr}); }
     bool number_unsigned(Json::number_unsigned_t v) { return scalar(Value{true, double(v), nullptr}); }
     bool number_float(Json::number_float_t v, const Json::string_t &) { return scalar(Value{true, v, nullptr}); }
@@ -115,6 +119,8 @@ public:
             box = Box::Record, rootObject_ = true;
         else if (top().box == Box::Record && top().key == Key::Board)
             box = Box::Board;
+        else if (top().box == Box::Record && top().key == Key::Coverage)
+            box = Box::Coverage;
         else if (top().box == Box::Steps)
             box = Box::Step;
         else if (top().box == Box::Measurements)
@@ -135,6 +141,8 @@ public:
     bool end_object() {
         Box box = top().box;
         stack_.pop_back();
+        if (box == Box::Step)
+            run_.steps.push_back({stepKey_, stepCpu_, stepStatus_});
         if (box == Box::Step && stepStatus_ == "failed") {
             run_.failedSteps.push_back(stepCpu_.empty() ? stepKey_ : stepKey_ + " " + stepCpu_);
             run_.failedKeys.emplace_back(stepKey_, stepCpu_);
@@ -175,10 +183,16 @@ public:
                     : k == "findingCount" ? Key::FindingCount
                     : k == "board"        ? Key::Board
                     : k == "steps"        ? Key::Steps
+                    : k == "runId"        ? Key::RunId
+                    : k == "origin"       ? Key::Origin
+                    : k == "coverage"     ? Key::Coverage
                                           : Key::None;
             break;
         case Box::Board:
             f.key = k == "serialShown" ? Key::Serial : Key::None;
+            break;
+        case Box::Coverage:
+            f.key = k == "complete" ? Key::Complete : Key::None;
             break;
         case Box::Step:
             f.key = k == "key"            ? Key::StepKey
@@ -207,9 +221,9 @@ public:
     std::size_t errorAt() const { return errorAt_; }
 
 private:
-    enum class Box { Record, Board, Steps, Step, Measurements, Measurement, Other };
+    enum class Box { Record, Board, Coverage, Steps, Step, Measurements, Measurement, Other };
     enum class Key { None, Schema, Outcome, Start, ErrorCount, FindingCount, Board, Serial, Steps, StepKey,
-                     Processor, Status, Measurements, Name, Value, Shown };
+                     Processor, Status, Measurements, Name, Value, Shown, RunId, Origin, Coverage, Complete };
     struct Frame {
         Box box;
         Key key;
@@ -218,6 +232,7 @@ private:
         bool number = false;
         double n = 0;
         const std::string *s = nullptr;
+        bool boolean = false, truth = false;
     };
 
     Frame &top() { return stack_.back(); }
@@ -252,6 +267,18 @@ private:
         case Key::Serial:
             if (v.s)
                 run_.serial = *v.s;
+            break;
+        case Key::RunId:
+            if (v.s && f.box == Box::Record)
+                run_.runId = *v.s;
+            break;
+        case Key::Origin:
+            if (v.s && f.box == Box::Record)
+                run_.origin = *v.s;
+            break;
+        case Key::Complete:
+            if (v.boolean)
+                run_.coverageComplete = v.truth ? 1 : 0;
             break;
         case Key::StepKey:
             if (v.s)
@@ -312,14 +339,38 @@ std::string number(double v) {
     return std::string(t, r.ptr);
 }
 
-// A CSV field: quoted when it holds a separator, a quote or a line break.
-std::string csvField(const std::string &s) {
-    if (s.find_first_of(",\"\r\n") == std::string::npos)
-        return s;
-    std::string out = "\"";
-    for (char c : s)
-        out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return out + "\"";
+// A CSV field (csvCell).
+std::string csvField(const std::string &s) { return csvCell(s); }
+
+// A decimal number as a spreadsheet reads one: an optional sign, digits
+// with at most one point, an optional exponent.
+bool isNumber(const std::string &s) {
+    std::size_t i = 0, n = s.size();
+    if (i < n && (s[i] == '+' || s[i] == '-'))
+        ++i;
+    std::size_t digits = 0;
+    bool point = false;
+    for (; i < n; ++i) {
+        if (s[i] >= '0' && s[i] <= '9')
+            ++digits;
+        else if (s[i] == '.' && !point)
+            point = true;
+        else
+            break;
+    }
+    if (digits == 0)
+        return false;
+    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < n && (s[i] == '+' || s[i] == '-'))
+            ++i;
+        std::size_t exponent = 0;
+        for (; i < n && s[i] >= '0' && s[i] <= '9'; ++i)
+            ++exponent;
+        if (exponent == 0)
+            return false;
+    }
+    return i == n;
 }
 
 std::string join(const std::vector<std::string> &items, const char *separator) {
@@ -345,10 +396,12 @@ struct ParetoEntry {
     std::string key, processor;
     long long boards;
 };
-std::vector<ParetoEntry> pareto(const Fleet &fleet) {
+// Over each board's last run, or its first.
+std::vector<ParetoEntry> pareto(const Fleet &fleet, bool firstRuns = false) {
     std::map<std::pair<std::string, std::string>, long long> counts;
     for (const auto &b : fleet.boards) {
-        std::vector<std::pair<std::string, std::string>> seen = b.second.last.failedKeys;
+        std::vector<std::pair<std::string, std::string>> seen =
+            firstRuns ? b.second.first.failedKeys : b.second.last.failedKeys;
         std::sort(seen.begin(), seen.end());
         seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
         for (const auto &k : seen)
@@ -405,10 +458,11 @@ struct Collector {
     std::ostream *csv;
     std::ostream &err;
     std::string text;
+    std::vector<fs::path> files; // the records found, read in byte order of their paths
 
     void skip(const std::string &file, const std::string &why) {
-        ++fleet.skipped;
-        err << "zorvantik-report: skipped " << file << ": " << why << "\n";
+        fleetSkip(fleet, file);
+        err << "zorvantik-report: skipped " << asciiEscape(file) << ": " << asciiEscape(why) << "\n";
     }
 
     void file(const fs::path &path) {
@@ -421,13 +475,12 @@ struct Collector {
         fs::path page = path;
         page.replace_extension(".html");
         std::error_code ec;
-        fleetAdd(fleet, run, name, fs::is_regular_file(page, ec) ? page.string() : "");
-        if (csv)
+        if (fleetAdd(fleet, run, name, fs::is_regular_file(page, ec) ? page.string() : "") && csv)
             *csv << fleetCsvRow(name, run);
     }
 
-    // A folder's entries in name order, so that runs and rows come in the
-    // same order on every machine.
+    // A folder's records, searched recursively; what is not a record
+    // file is told when found.
     void folder(const fs::path &dir) {
         std::error_code ec;
         std::vector<fs::directory_entry> entries;
@@ -444,8 +497,18 @@ struct Collector {
             else if (directory && !e.is_symlink(ec))
                 folder(e.path());
             else if (endsWithJson(e.path()))
-                file(e.path());
+                files.push_back(e.path());
         }
+    }
+
+    // Every file in byte order of its path as given, so that of a run's
+    // copies the same one is read first on every machine.
+    void readAll() {
+        std::sort(files.begin(), files.end(),
+                  [](const fs::path &a, const fs::path &b) { return a.string() < b.string(); });
+        files.erase(std::unique(files.begin(), files.end()), files.end());
+        for (const fs::path &f : files)
+            file(f);
     }
 };
 
@@ -471,49 +534,163 @@ bool readFleetRun(const std::string &text, FleetRun &run, std::string &why) {
         why = "not a result record (no schema, outcome and steps)";
         return false;
     }
-    if (reader.schema() >= kReportSchema + 1 || reader.schema() < 1) {
+    if (reader.schema() >= kFleetSchema + 1 || reader.schema() < 1) {
         why = "record layout " + number(std::floor(reader.schema())) + " is not one this program knows (up to " +
-              std::to_string(kReportSchema) + ")";
+              std::to_string(kFleetSchema) + ")";
         return false;
     }
     if (!instant(run.start, run.startSeconds))
         run.startSeconds = 0;
+    if (run.runId.empty())
+        run.digest = recordDigest(text);
     return true;
 }
 
-void fleetAdd(Fleet &fleet, const FleetRun &run, const std::string &file, const std::string &page) {
+std::string recordDigest(const std::string &bytes) {
+    XXH128_hash_t h = XXH3_128bits(bytes.data(), bytes.size());
+    char t[40];
+    std::snprintf(t, sizeof t, "%016llx%016llx", static_cast<unsigned long long>(h.high64),
+                  static_cast<unsigned long long>(h.low64));
+    return t;
+}
+
+std::string fleetRunKey(const FleetRun &run) { return run.runId.empty() ? "digest:" + run.digest : run.runId; }
+
+bool fleetRunBefore(const FleetRun &a, const FleetRun &b) {
+    if (a.startSeconds != b.startSeconds)
+        return a.startSeconds < b.startSeconds;
+    return fleetRunKey(a) < fleetRunKey(b);
+}
+
+void fleetSkip(Fleet &fleet, const std::string &file) {
+    ++fleet.skipped;
+    fleet.skippedFiles.push_back(file);
+}
+
+std::string csvCell(const std::string &text) {
+    std::string s;
+    s.reserve(text.size());
+    for (char c : text)
+        if (c != '\0')
+            s += c;
+    if (!s.empty() && (s[0] == '=' || s[0] == '+' || s[0] == '-' || s[0] == '@') && !isNumber(s))
+        s.insert(s.begin(), '\'');
+    if (s.find_first_of(",\"\r\n") == std::string::npos)
+        return s;
+    std::string out = "\"";
+    for (char c : s)
+        out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+std::string asciiEscape(const std::string &text) {
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char t[8];
+            std::snprintf(t, sizeof t, "\\x%02X", c);
+            out += t;
+        }
+    }
+    return out;
+}
+
+bool fleetAdd(Fleet &fleet, const FleetRun &run, const std::string &file, const std::string &page) {
+    std::string key = fleetRunKey(run);
+    if (fleet.benchOnly && (run.origin == "virtual" || run.origin == "replay")) {
+        fleet.leftOut += fleet.leftOutKeys.insert(key).second; // each run once, however many copies
+        return false;
+    }
+    auto known = fleet.seen.find(key);
+    if (known != fleet.seen.end()) {
+        // A copy of a run already counted: the copy linked to is the one
+        // whose path is least in byte order, whichever came first.
+        ++fleet.duplicates;
+        auto keep = [&](std::string &kept, std::string &keptPage) {
+            if (file < kept) {
+                kept = file;
+                keptPage = page;
+            }
+        };
+        if (known->second.empty()) {
+            for (FleetBoardRun &r : fleet.unidentifiedRuns)
+                if (r.key == key)
+                    keep(r.file, r.page);
+            return false;
+        }
+        FleetBoard &b = fleet.boards[known->second];
+        for (FleetBoardRun &r : b.history)
+            if (r.key == key) {
+                std::string before = r.file;
+                keep(r.file, r.page);
+                if (fleetRunKey(b.last) == key && b.lastFile == before) {
+                    b.lastFile = r.file;
+                    b.lastPage = r.page;
+                }
+            }
+        return false;
+    }
+    fleet.seen.emplace(key, run.serial);
     ++fleet.runs;
     ++fleet.outcomes[run.outcome];
     if (run.start.size() >= 10) {
-        auto &day = fleet.days[run.start.substr(0, 10)];
+        std::string date = run.start.substr(0, 10);
+        auto &day = fleet.days[date];
         (run.outcome == "passed" ? day.first : day.second)++;
+        std::vector<std::vector<double>> &values = fleet.dayValues[date];
+        values.resize(run.values.size());
+        for (std::size_t i = 0; i < run.values.size(); ++i)
+            if (std::isfinite(run.values[i]) && fleetMeasures()[i].unit == "MB/s")
+                values[i].push_back(run.values[i]);
     }
-    if (run.serial.empty())
-        return; // never identified: a run, but no board to count it for
+    for (const FleetStep &step : run.steps) {
+        if (step.status != "passed" && step.status != "failed" && step.status != "partial")
+            continue; // a step that did not run tells nothing of its processor
+        FleetCell &cell = fleet.cells[{step.key, step.processor}];
+        ++cell.ran;
+        cell.failed += step.status == "failed";
+    }
+    FleetBoardRun entry{key, run.start, run.outcome, run.startSeconds, run.coverageComplete, file, page};
+    if (run.serial.empty()) {
+        // Never identified: a run, but no board to count it for.
+        ++fleet.unidentified;
+        fleet.unidentifiedRuns.push_back(entry);
+        return true;
+    }
     auto found = fleet.boards.find(run.serial);
     if (found == fleet.boards.end()) {
         FleetBoard &b = fleet.boards[run.serial];
         b.runs = 1;
+        b.everPassed = run.outcome == "passed";
         b.firstSeconds = run.startSeconds;
         b.firstOutcome = run.outcome;
+        b.first = run;
         b.last = run;
         b.lastFile = file;
         b.lastPage = page;
-        return;
+        b.history.push_back(entry);
+        return true;
     }
     FleetBoard &b = found->second;
     ++b.runs;
-    // Ties keep the run read first as the first, and the one read last as
-    // the last.
-    if (run.startSeconds < b.firstSeconds) {
+    b.everPassed = b.everPassed || run.outcome == "passed";
+    b.history.push_back(entry);
+    // Runs that start in the same second are ordered by their key, so the
+    // first and the last do not hang on the order the files were read in.
+    if (fleetRunBefore(run, b.first)) {
+        b.first = run;
         b.firstSeconds = run.startSeconds;
         b.firstOutcome = run.outcome;
     }
-    if (run.startSeconds >= b.last.startSeconds) {
+    if (fleetRunBefore(b.last, run)) {
         b.last = run;
         b.lastFile = file;
         b.lastPage = page;
     }
+    return true;
 }
 
 std::string fleetSummaryJson(const Fleet &fleet) {
@@ -538,11 +715,24 @@ std::string fleetSummaryJson(const Fleet &fleet) {
                                                              : nlohmann::ordered_json(e.processor)},
                            {"boards", e.boards}});
     j["pareto"] = entries;
+    nlohmann::ordered_json firstEntries = nlohmann::ordered_json::array();
+    for (const ParetoEntry &e : pareto(fleet, true))
+        firstEntries.push_back({{"key", e.key},
+                                {"processor", e.processor.empty() ? nlohmann::ordered_json(nullptr)
+                                                                  : nlohmann::ordered_json(e.processor)},
+                                {"boards", e.boards}});
+    j["paretoFirstRun"] = firstEntries;
+    nlohmann::ordered_json never = nlohmann::ordered_json::array();
+    for (const auto &b : fleet.boards) // a map: byte order of the serials
+        if (!b.second.everPassed)
+            never.push_back(b.first);
+    j["neverPassed"] = never;
+    j["unidentified"] = fleet.unidentified;
     return j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::string fleetCsvHeader() {
-    std::string h = "file,serial,start,outcome,errorCount,findingCount,failedSteps";
+    std::string h = "file,serial,start,outcome,errorCount,findingCount,failedSteps,runId,origin,coverage";
     for (const FleetMeasure &m : fleetMeasures())
         h += "," + m.column;
     return h + "\r\n";
@@ -551,14 +741,16 @@ std::string fleetCsvHeader() {
 std::string fleetCsvRow(const std::string &file, const FleetRun &run) {
     std::string row = csvField(file) + "," + csvField(run.serial) + "," + csvField(run.start) + "," +
                       csvField(run.outcome) + "," + std::to_string(run.errorCount) + "," +
-                      std::to_string(run.findingCount) + "," + csvField(join(run.failedSteps, "; "));
+                      std::to_string(run.findingCount) + "," + csvField(join(run.failedSteps, "; ")) + "," +
+                      csvField(run.runId) + "," + csvField(run.origin) + "," +
+                      (run.coverageComplete < 0 ? "" : run.coverageComplete ? "complete" : "incomplete");
     for (double v : run.values)
         row += "," + number(v);
     return row + "\r\n";
 }
 
 void fleetCollect(const std::vector<std::string> &paths, Fleet &fleet, std::ostream *csv, std::ostream &err) {
-    Collector c{fleet, csv, err, std::string()};
+    Collector c{fleet, csv, err, std::string(), {}};
     c.text.reserve(1 << 16);
     if (csv)
         *csv << fleetCsvHeader();
@@ -568,22 +760,138 @@ void fleetCollect(const std::vector<std::string> &paths, Fleet &fleet, std::ostr
         if (fs::is_directory(path, ec))
             c.folder(path);
         else
-            c.file(path);
+            c.files.push_back(path);
+    }
+    c.readAll();
+}
+
+namespace {
+
+// A file name as page text: each byte that does not belong to a UTF-8
+// sequence becomes U+FFFD (a name on disk may hold any bytes).
+std::string validUtf8(const std::string &text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0, n = text.size();
+    while (i < n) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        bool ok = len > 0 && i + len <= n && !(c == 0xC0 || c == 0xC1 || c > 0xF4);
+        for (std::size_t k = 1; ok && k < len; ++k)
+            ok = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        if (ok && len == 3) { // no overlong forms, no surrogates
+            unsigned char d = static_cast<unsigned char>(text[i + 1]);
+            ok = !(c == 0xE0 && d < 0xA0) && !(c == 0xED && d >= 0xA0);
+        }
+        if (ok && len == 4) {
+            unsigned char d = static_cast<unsigned char>(text[i + 1]);
+            ok = !(c == 0xF0 && d < 0x90) && !(c == 0xF4 && d >= 0x90);
+        }
+        if (ok) {
+            out.append(text, i, len);
+            i += len;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+// "2026-12-08 14:09:36 +01:00": the record's time as people read it, the
+// bench's UTC offset kept (benches may lie in different zones).
+std::string shownTime(const std::string &start) {
+    if (start.size() < 19 || start[10] != 'T')
+        return start;
+    std::string rest = start.substr(19);
+    if (!rest.empty() && rest[0] == '.') { // fractions of a second
+        std::size_t end = rest.find_first_not_of("0123456789", 1);
+        rest = end == std::string::npos ? "" : rest.substr(end);
+    }
+    return start.substr(0, 10) + " " + start.substr(11, 8) + (rest.empty() ? "" : " " + rest);
+}
+
+const char *outcomeClass(const std::string &o) {
+    for (const char *known : kOutcomes)
+        if (o == known)
+            return known;
+    return "other";
+}
+
+std::string stepsShown(const std::vector<std::pair<std::string, std::string>> &keys) {
+    std::vector<std::string> shown;
+    for (const auto &k : keys)
+        shown.push_back(stepLabel(k.first) + (k.second.empty() ? "" : " " + k.second));
+    return join(shown, ", ");
+}
+
+// The order the steps take in a run, for the rows of the map.
+int stepOrder(const std::string &key) {
+    static const char *const order[] = {"identification", "configuration", "HOST",    "HSTREAM",  "INTERRUPTS",
+                                        "INTLINKS",       "memory",        "CLASTER", "FFTTIME", "EXTLINKS"};
+    for (int i = 0; i < 10; ++i)
+        if (key == order[i])
+            return i;
+    return 10;
+}
+
+// Hrefs relative to the page's folder, or file: URLs where none can be made.
+struct Linker {
+    fs::path base;
+    std::string operator()(const std::string &page) const {
+        if (page.empty())
+            return "";
+        std::error_code ec;
+        fs::path target = fs::absolute(page, ec).lexically_normal();
+        fs::path relative = target.lexically_relative(base);
+        return relative.empty() ? fileUrl(target) : hrefPath(relative.generic_string());
+    }
+};
+
+mu::data runItem(const FleetBoardRun &r, const Linker &link) {
+    mu::data item;
+    item.set("start", shownTime(r.start));
+    item.set("outcome", outcomeStamp(r.outcome));
+    item.set("outcomeClass", outcomeClass(r.outcome));
+    if (r.coverageComplete == 0)
+        item.set("partial", true);
+    std::string href = link(r.page);
+    if (!href.empty())
+        item.set("href", href);
+    item.set("file", validUtf8(r.file));
+    return item;
+}
+
+void paretoBars(const std::vector<ParetoEntry> &entries, std::vector<ChartBar> &bars) {
+    for (const ParetoEntry &e : entries) {
+        std::string label = stepLabel(e.key) + (e.processor.empty() ? "" : " " + e.processor);
+        bars.push_back({label, double(e.boards), std::to_string(e.boards),
+                        label + " (" + e.key + (e.processor.empty() ? "" : " " + e.processor) +
+                            "): не прошли модулей " + std::to_string(e.boards),
+                        statusColour("failed")});
     }
 }
 
+} // namespace
+
 std::string renderFleetPage(const Fleet &fleet, const std::string &pageDir, const std::string &sources) {
     mu::data page;
-    page.set("style", kPageStyle);
-    page.set("sources", sources);
+    page.set("style", std::string(kPageStyle) + kFleetStyle);
+    page.set("sources", validUtf8(sources));
     page.set("program", std::string("zorvantik-report"));
     page.set("runs", std::to_string(fleet.runs));
     page.set("boards", std::to_string(fleet.boards.size()));
     page.set("skipped", std::to_string(fleet.skipped));
+    page.set("unidentified", std::to_string(fleet.unidentified));
+    page.set("duplicates", std::to_string(fleet.duplicates));
+    if (fleet.benchOnly)
+        page.set("leftOut", std::to_string(fleet.leftOut));
     BoardCounts counts = passedBoards(fleet);
     long long boards = static_cast<long long>(fleet.boards.size());
     page.set("firstPassYield", percent(counts.firstPassed, boards));
     page.set("finalYield", percent(counts.lastPassed, boards));
+    std::error_code ec;
+    Linker link{fs::absolute(pageDir.empty() ? fs::path(".") : fs::path(pageDir), ec).lexically_normal()};
 
     std::vector<ChartBar> outcomes;
     for (const char *o : kOutcomes) {
@@ -606,16 +914,91 @@ std::string renderFleetPage(const Fleet &fleet, const std::string &pageDir, cons
     if (days.size() > 1)
         page.set("history", historyChart(days));
 
-    std::vector<ChartBar> bars;
-    for (const ParetoEntry &e : pareto(fleet)) {
-        std::string label = stepLabel(e.key) + (e.processor.empty() ? "" : " " + e.processor);
-        bars.push_back({label, double(e.boards), std::to_string(e.boards),
-                        label + " (" + e.key + (e.processor.empty() ? "" : " " + e.processor) +
-                            "): не прошли модулей " + std::to_string(e.boards),
-                        statusColour("failed")});
-    }
+    std::vector<ChartBar> bars, firstBars;
+    paretoBars(pareto(fleet), bars);
+    paretoBars(pareto(fleet, true), firstBars);
     if (!bars.empty())
         page.set("pareto", paretoChart(bars));
+    if (!firstBars.empty())
+        page.set("paretoFirst", paretoChart(firstBars));
+
+    // The step x processor map over every run: failed of ran, per cell.
+    std::vector<std::string> cpus;
+    std::vector<std::string> keys;
+    for (const auto &c : fleet.cells) {
+        if (std::find(keys.begin(), keys.end(), c.first.first) == keys.end())
+            keys.push_back(c.first.first);
+        if (std::find(cpus.begin(), cpus.end(), c.first.second) == cpus.end())
+            cpus.push_back(c.first.second);
+    }
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const std::string &a, const std::string &b) { return stepOrder(a) < stepOrder(b); });
+    std::sort(cpus.begin(), cpus.end()); // "" (the board) first, then P1..P7
+    bool anyFailed = false;
+    if (!keys.empty()) {
+        mu::data heads{mu::data::type::list};
+        for (const std::string &c : cpus)
+            heads.push_back(mu::data(c.empty() ? std::string("модуль") : c));
+        page.set("mapHeads", heads);
+        mu::data mapRows{mu::data::type::list};
+        for (const std::string &k : keys) {
+            mu::data row;
+            row.set("label", stepLabel(k));
+            row.set("key", k);
+            mu::data cells{mu::data::type::list};
+            for (const std::string &c : cpus) {
+                mu::data cell;
+                auto it = fleet.cells.find({k, c});
+                if (it == fleet.cells.end() || it->second.ran == 0) {
+                    cell.set("text", std::string("·"));
+                    cell.set("cls", std::string("m-none"));
+                    cell.set("title", stepLabel(k) + (c.empty() ? "" : " " + c) + ": не проверялся");
+                } else {
+                    const FleetCell &v = it->second;
+                    anyFailed = anyFailed || v.failed > 0;
+                    double share = double(v.failed) / v.ran;
+                    cell.set("text", std::to_string(v.failed) + " / " + std::to_string(v.ran));
+                    cell.set("cls", std::string(v.failed == 0 ? "m-0" : share < 0.1 ? "m-1" : share < 0.3 ? "m-2" : "m-3"));
+                    cell.set("title", stepLabel(k) + (c.empty() ? "" : " " + c) + ": не пройден в " +
+                                          std::to_string(v.failed) + " прогонах из " + std::to_string(v.ran));
+                }
+                cells.push_back(cell);
+            }
+            row.set("cells", cells);
+            mapRows.push_back(row);
+        }
+        page.set("mapRows", mapRows);
+        page.set("map", true);
+    }
+    page.set("mapFailed", anyFailed);
+
+    // Each rate's median per day, on the days whose runs measured it.
+    const std::vector<FleetMeasure> &measures = fleetMeasures();
+    std::vector<std::string> dates;
+    for (const auto &d : fleet.dayValues)
+        dates.push_back(d.first);
+    std::vector<TrendRow> trends;
+    for (std::size_t i = 0; i < measures.size(); ++i) {
+        if (measures[i].unit != "MB/s")
+            continue;
+        TrendRow row;
+        row.label = measurementLabel(measures[i].name);
+        std::size_t day = 0;
+        for (const auto &d : fleet.dayValues) {
+            if (i < d.second.size() && !d.second[i].empty()) {
+                std::vector<double> values = d.second[i];
+                double m = median(values);
+                row.points.push_back({day, m, d.first + ": медиана " + humanNumber(m, 2) + " " +
+                                                  unitLabel(measures[i].unit) + ", прогонов " +
+                                                  std::to_string(values.size())});
+            }
+            ++day;
+        }
+        if (!row.points.empty())
+            trends.push_back(std::move(row));
+    }
+    if (!trends.empty() && dates.size() > 1)
+        page.set("trend", trendChart(dates, trends, unitLabel("MB/s")));
 
     // A chart per unit, a row per measurement some board's last run holds.
     struct Group {
@@ -626,7 +1009,6 @@ std::string renderFleetPage(const Fleet &fleet, const std::string &pageDir, cons
                             {"us", "БПФ, мкс"},
                             {"words", "Динамическая память: размеры микросхем, слов"}};
     mu::data distributions{mu::data::type::list};
-    const std::vector<FleetMeasure> &measures = fleetMeasures();
     for (const Group &g : groups) {
         std::vector<Distribution> rows;
         for (std::size_t i = 0; i < measures.size(); ++i) {
@@ -653,39 +1035,72 @@ std::string renderFleetPage(const Fleet &fleet, const std::string &pageDir, cons
     }
     page.set("distributions", distributions);
 
+    // The boards that never passed, each with its last run's page.
+    mu::data never{mu::data::type::list};
+    for (const auto &b : fleet.boards) {
+        if (b.second.everPassed)
+            continue;
+        mu::data item;
+        item.set("serial", b.first);
+        item.set("runs", std::to_string(b.second.runs));
+        std::string href = link(b.second.lastPage);
+        if (!href.empty())
+            item.set("href", href);
+        never.push_back(item);
+    }
+    page.set("hasNever", !never.is_empty_list());
+    page.set("never", never);
+
     // The table's rows, rendered one at a time from their own template.
     mu::mustache rowTemplate{kFleetRowTemplate};
     rowTemplate.set_custom_escape(htmlEscape);
     std::string rows;
-    std::error_code ec;
-    fs::path base = fs::absolute(pageDir.empty() ? fs::path(".") : fs::path(pageDir), ec).lexically_normal();
     for (const auto &b : fleet.boards) {
         const FleetBoard &board = b.second;
         mu::data row;
         row.set("serial", b.first);
         row.set("runs", std::to_string(board.runs));
         row.set("outcome", outcomeStamp(board.last.outcome));
-        std::string cls = board.last.outcome;
-        row.set("outcomeClass", cls == "passed" || cls == "failed" || cls == "interrupted" || cls == "fatal" ||
-                                        cls == "aborted"
-                                    ? cls
-                                    : "other");
+        row.set("outcomeClass", outcomeClass(board.last.outcome));
+        if (board.last.coverageComplete == 0)
+            row.set("partial", true);
         row.set("errors", std::to_string(board.last.errorCount));
         row.set("findings", std::to_string(board.last.findingCount));
-        row.set("failed", join(board.last.failedSteps, ", "));
-        std::string start = board.last.start;
-        if (start.size() >= 19 && start[10] == 'T')
-            start = start.substr(0, 10) + " " + start.substr(11, 8);
-        row.set("start", start);
+        row.set("failed", stepsShown(board.last.failedKeys));
+        row.set("failedKeys", join(board.last.failedSteps, ", "));
+        row.set("start", shownTime(board.last.start));
         row.set("startFull", board.last.start);
-        if (!board.lastPage.empty()) {
-            fs::path target = fs::absolute(board.lastPage, ec).lexically_normal();
-            fs::path relative = target.lexically_relative(base);
-            row.set("href", relative.empty() ? fileUrl(target) : hrefPath(relative.generic_string()));
+        std::string href = link(board.lastPage);
+        if (!href.empty())
+            row.set("href", href);
+        // Every run of the board, first to last.
+        std::vector<FleetBoardRun> history = board.history;
+        std::sort(history.begin(), history.end(), [](const FleetBoardRun &x, const FleetBoardRun &y) {
+            return x.startSeconds != y.startSeconds ? x.startSeconds < y.startSeconds : x.key < y.key;
+        });
+        if (history.size() > 1) {
+            mu::data list{mu::data::type::list};
+            for (const FleetBoardRun &r : history)
+                list.push_back(runItem(r, link));
+            row.set("history", list);
+            row.set("hasHistory", true);
         }
         rows += rowTemplate.render(row);
     }
     page.set("rows", rows);
+
+    mu::data unidentified{mu::data::type::list};
+    for (const FleetBoardRun &r : fleet.unidentifiedRuns)
+        unidentified.push_back(runItem(r, link));
+    page.set("hasUnidentified", !fleet.unidentifiedRuns.empty());
+    page.set("unidentifiedRuns", unidentified);
+
+    mu::data skipped{mu::data::type::list};
+    for (const std::string &f : fleet.skippedFiles)
+        skipped.push_back(mu::data(validUtf8(f)));
+    page.set("hasSkipped", !fleet.skippedFiles.empty());
+    page.set("skippedFiles", skipped);
+
     page.set("summary", scriptJson(fleetSummaryJson(fleet)));
 
     mu::mustache tmpl{kFleetPageTemplate};

@@ -1,7 +1,7 @@
 // report_main.cpp - zorvantik-report: the fleet page and CSV over a folder
 // of result records, or a run's page made again from its record.
 //
-//   zorvantik-report [-o FILE.html] [--csv FILE.csv] PATH...
+//   zorvantik-report [-o FILE.html] [--csv FILE.csv] [--bench-only] PATH...
 //   zorvantik-report --page RECORD.json [-o FILE.html]
 //
 // Messages are plain ASCII English, so that they read the same in any
@@ -22,12 +22,15 @@ namespace fs = std::filesystem;
 namespace {
 
 const char *const kUsage =
-    "usage: zorvantik-report [-o FILE.html] [--csv FILE.csv] PATH...\n"
+    "usage: zorvantik-report [-o FILE.html] [--csv FILE.csv] [--bench-only] PATH...\n"
     "       zorvantik-report --page RECORD.json [-o FILE.html]\n"
     "\n"
     "The fleet page over result records: each PATH is a record (result1.json)\n"
     "or a folder searched recursively for *.json records. Without -o the page\n"
     "is report.html in the current directory; --csv also writes a row per run.\n"
+    "A run counts once however many copies of its record the paths hold.\n"
+    "--bench-only leaves out runs on the virtual board and replays of a trace\n"
+    "(records that do not say where the board's answers came from are kept).\n"
     "--page makes the page of one run again from its record (by default beside\n"
     "it, RECORD.html).\n";
 
@@ -39,7 +42,7 @@ bool writeWhole(const std::string &name, const std::string &text) {
         out << text;
         out.close();
         if (!out) {
-            std::cerr << "zorvantik-report: cannot write " << name << ": " << std::strerror(errno) << "\n";
+            std::cerr << "zorvantik-report: cannot write " << asciiEscape(name) << ": " << std::strerror(errno) << "\n";
             std::remove(temporary.c_str());
             return false;
         }
@@ -51,7 +54,7 @@ bool writeWhole(const std::string &name, const std::string &text) {
         fs::rename(temporary, name, ec);
     }
     if (ec) {
-        std::cerr << "zorvantik-report: cannot write " << name << ": " << ec.message() << "\n";
+        std::cerr << "zorvantik-report: cannot write " << asciiEscape(name) << ": " << asciiEscape(ec.message()) << "\n";
         std::remove(temporary.c_str());
         return false;
     }
@@ -63,12 +66,12 @@ int runPage(const std::string &record, std::string out) {
     std::stringstream text;
     text << in.rdbuf();
     if (!in) {
-        std::cerr << "zorvantik-report: cannot read " << record << "\n";
+        std::cerr << "zorvantik-report: cannot read " << asciiEscape(record) << "\n";
         return 1;
     }
     std::string html, why;
     if (!renderRunPage(text.str(), html, why)) {
-        std::cerr << "zorvantik-report: " << record << ": " << why << "\n";
+        std::cerr << "zorvantik-report: " << asciiEscape(record) << ": " << asciiEscape(why) << "\n";
         return 1;
     }
     if (out.empty())
@@ -81,6 +84,7 @@ int runPage(const std::string &record, std::string out) {
 int main(int argc, char **argv) {
     std::string out, csv, page;
     std::vector<std::string> paths;
+    bool benchOnly = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         bool hasValue = i + 1 < argc;
@@ -90,6 +94,8 @@ int main(int argc, char **argv) {
             csv = argv[++i];
         else if (a == "--page" && hasValue)
             page = argv[++i];
+        else if (a == "--bench-only")
+            benchOnly = true;
         else if (a == "-h" || a == "--help") {
             std::cout << kUsage;
             return 0;
@@ -97,13 +103,13 @@ int main(int argc, char **argv) {
             for (++i; i < argc; ++i)
                 paths.push_back(argv[i]);
         else if (!a.empty() && a[0] == '-' && a != "-") {
-            std::cerr << "zorvantik-report: unknown option " << a << "\n" << kUsage;
+            std::cerr << "zorvantik-report: unknown option " << asciiEscape(a) << "\n" << kUsage;
             return 2;
         } else
             paths.push_back(a);
     }
     if (!page.empty()) {
-        if (!paths.empty() || !csv.empty()) {
+        if (!paths.empty() || !csv.empty() || benchOnly) {
             std::cerr << kUsage;
             return 2;
         }
@@ -117,12 +123,13 @@ int main(int argc, char **argv) {
         out = "report.html";
 
     Fleet fleet;
+    fleet.benchOnly = benchOnly;
     std::ofstream csvFile;
     std::string csvTemporary = csv + ".tmp";
     if (!csv.empty()) {
         csvFile.open(csvTemporary, std::ios::binary | std::ios::trunc);
         if (!csvFile) {
-            std::cerr << "zorvantik-report: cannot write " << csv << ": " << std::strerror(errno) << "\n";
+            std::cerr << "zorvantik-report: cannot write " << asciiEscape(csv) << ": " << std::strerror(errno) << "\n";
             return 1;
         }
     }
@@ -131,6 +138,9 @@ int main(int argc, char **argv) {
         std::cerr << "zorvantik-report: no result record found";
         if (fleet.skipped > 0)
             std::cerr << " (" << fleet.skipped << " file" << (fleet.skipped == 1 ? "" : "s") << " skipped)";
+        if (fleet.leftOut > 0)
+            std::cerr << " (" << fleet.leftOut << " run" << (fleet.leftOut == 1 ? "" : "s")
+                      << " left out by --bench-only)";
         std::cerr << "\n";
         if (!csv.empty()) {
             csvFile.close();
@@ -143,7 +153,7 @@ int main(int argc, char **argv) {
         csvFile.close();
         std::error_code ec;
         if (!csvFile) {
-            std::cerr << "zorvantik-report: cannot write " << csv << "\n";
+            std::cerr << "zorvantik-report: cannot write " << asciiEscape(csv) << "\n";
             std::remove(csvTemporary.c_str());
             status = 1;
         } else {
@@ -153,7 +163,7 @@ int main(int argc, char **argv) {
                 fs::rename(csvTemporary, csv, ec);
             }
             if (ec) {
-                std::cerr << "zorvantik-report: cannot write " << csv << ": " << ec.message() << "\n";
+                std::cerr << "zorvantik-report: cannot write " << asciiEscape(csv) << ": " << asciiEscape(ec.message()) << "\n";
                 status = 1;
             }
         }

@@ -238,7 +238,7 @@ const char *const kFleetPageTemplate = R"HTML(<!DOCTYPE html>
 <title>Сводка по модулям ZORVANTIK</title>
 <style>{{{style}}}</style>
 </head>
-<body>
+<body class="fleet">
 <main>
 <header class="top">
   <div>
@@ -253,9 +253,13 @@ const char *const kFleetPageTemplate = R"HTML(<!DOCTYPE html>
     <div class="figure"><span>Модулей</span><b>{{boards}}</b></div>
     <div class="figure"><span>С первого раза</span><b>{{firstPassYield}}</b></div>
     <div class="figure"><span>По последнему прогону</span><b>{{finalYield}}</b></div>
+    <div class="figure"><span>Модуль не опознан</span><b>{{unidentified}}</b></div>
     <div class="figure"><span>Пропущено файлов</span><b>{{skipped}}</b></div>
+    <div class="figure"><span>Повторных копий</span><b>{{duplicates}}</b></div>
+{{#leftOut}}    <div class="figure"><span>Не со стенда</span><b>{{leftOut}}</b></div>
+{{/leftOut}}
   </div>
-  <p class="hint" style="margin-top:12px">«С первого раза» — доля модулей, чей первый по времени прогон прошёл; «по последнему прогону» — доля модулей, чей последний прогон прошёл.</p>
+  <p class="hint" style="margin-top:12px">«С первого раза» — доля модулей, чей первый по времени прогон прошёл; «по последнему прогону» — доля модулей, чей последний прогон прошёл. Копии одного прогона (по его идентификатору или, в старых записях, по содержимому файла) считаются один раз.{{#leftOut}} Прогоны на виртуальном модуле и воспроизведения записей не учтены.{{/leftOut}}</p>
   {{{outcomes}}}
 </section>
 {{#history}}
@@ -269,7 +273,30 @@ const char *const kFleetPageTemplate = R"HTML(<!DOCTYPE html>
   <h2>Где не проходят модули</h2>
   <p class="hint">Сколько модулей не прошли шаг в своём последнем прогоне, больше всего — сверху.</p>
   {{#pareto}}{{{pareto}}}{{/pareto}}{{^pareto}}<p>Ни один модуль не провалил ни одного шага в последнем прогоне.</p>{{/pareto}}
+  <h2 class="next">С первого раза</h2>
+  <p class="hint">Сколько модулей не прошли шаг в своём первом прогоне.</p>
+  {{#paretoFirst}}{{{paretoFirst}}}{{/paretoFirst}}{{^paretoFirst}}<p>Ни один модуль не провалил ни одного шага в первом прогоне.</p>{{/paretoFirst}}
 </section>
+{{#map}}
+<section>
+  <h2>Шаги и процессоры</h2>
+  <p class="hint">Во всех прогонах: не пройден / проверялся (пропущенные и неприменимые шаги не считаются).{{^mapFailed}} Отказов нет.{{/mapFailed}}</p>
+  <div class="scroll"><table id="map" class="map">
+    <thead><tr><th>Шаг</th>{{#mapHeads}}<th>{{.}}</th>{{/mapHeads}}</tr></thead>
+    <tbody>
+{{#mapRows}}      <tr><th scope="row" title="{{key}}">{{label}}</th>{{#cells}}<td class="{{cls}}" title="{{title}}">{{text}}</td>{{/cells}}</tr>
+{{/mapRows}}
+    </tbody>
+  </table></div>
+</section>
+{{/map}}
+{{#trend}}
+<section>
+  <h2>Скорости обмена по дням</h2>
+  <p class="hint">Медиана скорости за день по всем прогонам этого дня; у каждой строки свой масштаб, справа — наибольшая и наименьшая медиана.</p>
+  {{{trend}}}
+</section>
+{{/trend}}
 {{#distributions}}
 <section>
   <h2>{{title}}</h2>
@@ -279,15 +306,35 @@ const char *const kFleetPageTemplate = R"HTML(<!DOCTYPE html>
   {{#folded}}</details>{{/folded}}
 </section>
 {{/distributions}}
+{{#hasNever}}
+<section>
+  <h2>Ни разу не прошли</h2>
+  <ul class="never" id="never">{{#never}}<li>{{#href}}<a href="{{href}}">{{serial}}</a>{{/href}}{{^href}}{{serial}}{{/href}} <span class="hint">прогонов: {{runs}}</span></li>{{/never}}</ul>
+</section>
+{{/hasNever}}
 <section>
   <h2>Модули</h2>
-  <table id="boards">
+  <p class="hint">Последний прогон каждого модуля; все его прогоны — под числом прогонов. «Неполный охват» — в прогоне не проверено всё, что выбрано.</p>
+  <div class="scroll"><table id="boards">
     <thead><tr><th>Серийный номер</th><th>Прогонов</th><th>Последний итог</th><th>Ошибок</th><th>Находок</th><th>Не пройдены</th><th>Последний прогон</th></tr></thead>
     <tbody>
 {{{rows}}}
     </tbody>
-  </table>
+  </table></div>
 </section>
+{{#hasUnidentified}}
+<section>
+  <h2>Прогоны без опознанного модуля</h2>
+  <ul class="runs">{{#unidentifiedRuns}}<li>{{#href}}<a href="{{href}}">{{start}}</a>{{/href}}{{^href}}{{start}}{{/href}} <span class="badge b-{{outcomeClass}}">{{outcome}}</span> <span class="file">{{file}}</span></li>{{/unidentifiedRuns}}</ul>
+</section>
+{{/hasUnidentified}}
+{{#hasSkipped}}
+<section>
+  <h2>Пропущенные файлы</h2>
+  <p class="hint">Эти файлы не прочитаны как записи прогонов; причина каждого — в сообщениях zorvantik-report.</p>
+  <ul class="files" id="skipped">{{#skippedFiles}}<li>{{.}}</li>{{/skippedFiles}}</ul>
+</section>
+{{/hasSkipped}}
 <footer>Сделано {{program}}; сводка — в блоке &lt;script id="summary"&gt; этого файла.</footer>
 </main>
 <script type="application/json" id="summary">{{{summary}}}</script>
@@ -296,5 +343,32 @@ const char *const kFleetPageTemplate = R"HTML(<!DOCTYPE html>
 )HTML";
 
 const char *const kFleetRowTemplate =
-    R"HTML(      <tr class="s-{{outcomeClass}}"><td class="key">{{serial}}</td><td class="num">{{runs}}</td><td><span class="badge b-{{outcomeClass}}">{{outcome}}</span></td><td class="num">{{errors}}</td><td class="num">{{findings}}</td><td>{{failed}}</td><td class="when" title="{{startFull}}">{{#href}}<a href="{{href}}">{{start}}</a>{{/href}}{{^href}}{{start}}{{/href}}</td></tr>
+    R"HTML(      <tr class="s-{{outcomeClass}}"><td class="key">{{serial}}</td><td class="num">{{#hasHistory}}<details><summary>{{runs}}</summary><ul class="runs">{{#history}}<li>{{#href}}<a href="{{href}}">{{start}}</a>{{/href}}{{^href}}{{start}}{{/href}} <span class="badge b-{{outcomeClass}}">{{outcome}}</span>{{#partial}} <span class="cover">неполный охват</span>{{/partial}}</li>{{/history}}</ul></details>{{/hasHistory}}{{^hasHistory}}{{runs}}{{/hasHistory}}</td><td><span class="badge b-{{outcomeClass}}">{{outcome}}</span>{{#partial}} <span class="cover">неполный охват</span>{{/partial}}</td><td class="num">{{errors}}</td><td class="num">{{findings}}</td><td title="{{failedKeys}}">{{failed}}</td><td class="when" title="{{startFull}}">{{#href}}<a href="{{href}}">{{start}}</a>{{/href}}{{^href}}{{start}}{{/href}}</td></tr>
 )HTML";
+
+// The fleet page's own rules, after the shared ones.
+const char *const kFleetStyle = R"CSS(
+body.fleet .scroll { overflow-x: auto; max-width: 100%; }
+body.fleet .verdict, body.fleet ul.files li, body.fleet .file { overflow-wrap: anywhere; }
+body.fleet h2.next { margin-top: 18px; }
+body.fleet table.map { width: auto; min-width: 60%; }
+body.fleet table.map th[scope=row] { text-transform: none; font-size: 13px; color: var(--ink); white-space: nowrap; }
+body.fleet table.map td { text-align: center; font-variant-numeric: tabular-nums; white-space: nowrap; }
+body.fleet td.m-none { color: var(--muted); } body.fleet td.m-0 { background: #eef7ee; }
+body.fleet td.m-1 { background: #fde0dc; } body.fleet td.m-2 { background: #f4a59c; }
+body.fleet td.m-3 { background: #c62828; color: #fff; font-weight: 600; }
+body.fleet ul.runs, body.fleet ul.never, body.fleet ul.files { margin: 4px 0 0; padding-left: 18px; font-size: 13px; }
+body.fleet td ul.runs li { white-space: nowrap; text-align: left; }
+body.fleet .cover { display: inline-block; font-size: 12px; color: #8a4b00; border: 1px solid #e0a060; border-radius: 10px;
+  padding: 0 6px; white-space: nowrap; }
+body.fleet ul.files { font-family: "DejaVu Sans Mono", Consolas, monospace; }
+@media (max-width: 600px) {
+  body.fleet main { padding: 10px 8px 32px; }
+  body.fleet section, body.fleet header.top { padding: 12px 12px; }
+  body.fleet .figures { grid-template-columns: repeat(auto-fill, minmax(130px, 1fr)); }
+  body.fleet .figure b { font-size: 22px; }
+  /* Charts keep readable type and scroll inside their section instead. */
+  body.fleet section { overflow-x: auto; }
+  body.fleet svg.chart { min-width: 600px; }
+}
+)CSS";
