@@ -171,14 +171,22 @@ std::string fillOutputs(Replay &r, const CallIo &io, const Call &rec, int32_t se
         if (!b.out || !b.bytes || b.bytes->empty())
             continue;
         if (b.arg == kStreamArg) {
-            const auto *state = static_cast<const StreamBufferState *>(io.outs.empty() ? nullptr : io.outs[0].at);
+            /* The block the recorded state names, which the program's
+             * state names once the outputs are in. */
+            const Buffer *state = nullptr;
+            for (const Buffer &s : rec.buffers)
+                if (s.out && s.arg == 3 && s.bytes && s.bytes->size() >= sizeof(StreamBufferState))
+                    state = &s;
+            uint32_t index = 0;
+            if (state)
+                std::memcpy(&index, state->bytes->data(), 4);
             auto it = r.blocks.find(service);
-            if (!state || it == r.blocks.end() || state->blockIndex >= it->second.at.size())
+            if (!state || io.outs.empty() || it == r.blocks.end() || index >= it->second.at.size())
                 continue;
             if (b.bytes->size() > it->second.bytes)
                 return "its stream block of " + std::to_string(b.bytes->size()) + " bytes passes the blocks of " +
                        std::to_string(it->second.bytes);
-            copies.push_back({it->second.at[state->blockIndex], &b});
+            copies.push_back({it->second.at[index], &b});
             continue;
         }
         for (const CallIo::Out &o : io.outs)
