@@ -293,6 +293,9 @@ std::string readCall(Reader r, const ReadState &st, Call &c) {
     if (c.function == 0 || c.function >= fFunctions)
         return "a call of unknown function " + number(c.function);
     const Shape &s = shape(c.function);
+    if (c.startUs > kMaxMicroseconds || c.durationNs > kMaxMicroseconds * 1000)
+        return std::string("a call of ") + s.name + " at " + number(c.startUs) + " us for " + number(c.durationNs) +
+               " ns, beyond the limit of " + number(kMaxMicroseconds) + " us";
     if (nargs != s.args.size())
         return std::string("a call of ") + s.name + " with " + number(nargs) + " arguments";
     for (uint64_t i = 0; i < nargs; ++i)

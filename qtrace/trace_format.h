@@ -51,6 +51,9 @@ constexpr uint32_t kMaxBufferBytes = 16u << 20;
 constexpr uint32_t kMaxStreamBlocks = 16;
 constexpr uint64_t kMaxBlobBytes = 32u << 20;
 constexpr uint64_t kBlobBytesPerByte = 512;
+/* No call starts or lasts longer than some 12 days (2^40 microseconds),
+ * which a replay with the recorded timing waits out. */
+constexpr uint64_t kMaxMicroseconds = uint64_t(1) << 40;
 
 /* Record types. */
 constexpr uint8_t kRecordCall = 'C';

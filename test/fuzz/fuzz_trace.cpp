@@ -47,6 +47,7 @@ void check(const std::string &bytes) {
     for (const qtrace::Call &c : trace.calls) {
         require(c.function > 0 && c.function < qtrace::fFunctions);
         require(c.args.size() == qtrace::shape(c.function).args.size());
+        require(c.startUs <= qtrace::kMaxMicroseconds && c.durationNs <= qtrace::kMaxMicroseconds * 1000);
         for (const qtrace::Buffer &b : c.buffers) {
             require(b.size <= qtrace::kMaxBufferBytes);
             require(!b.bytes || b.bytes->size() == b.size);
