@@ -203,8 +203,8 @@ std::string fillOutputs(Replay &r, const CallIo &io, const Call &rec, int32_t se
     return "";
 }
 
-/* A stream set-up the trace granted: blocks of the size it gave, never
- * fewer than the program gave room for (`asked`), and never smaller than
+/* A stream set-up the trace granted: blocks of the size it gave, no more
+ * of them than the program gave room for (`asked`), and none smaller than
  * the recorded words of a block, which they keep. */
 void setUpBlocks(Replay &r, const CallIo &io, int32_t service, uint32_t asked) {
     auto *setup = static_cast<StreamBufferSetup *>(io.outs[0].at);
