@@ -9,6 +9,12 @@
 
 namespace qtrace {
 
+/* The sizes the trace's reader holds outputs to (outputCapacity). */
+static_assert(QAL_BOARD_INFO_SIZE == 280 && sizeof(BoardInfo) == 280, "BoardInfo is 280 bytes");
+static_assert(sizeof(ServiceEntry) == 20, "a ServiceEntry is 20 bytes");
+static_assert(sizeof(StreamBufferState) == 20, "a StreamBufferState is 20 bytes");
+static_assert(QALctrl_STREAM_CBUF_ALLOC == 0xE00 && QALctrl_STREAM_CBUF_STATE == 0xE05, "the stream's codes");
+
 namespace {
 
 int32_t given(const void *p) { return p ? 1 : 0; }

@@ -9,6 +9,12 @@
 #include <cstring>
 #include <map>
 
+#include <sys/stat.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace qtrace {
 
 namespace {
@@ -70,10 +76,15 @@ void put32(std::string &out, uint32_t v) {
         out += char(uint8_t(v >> (8 * i)));
 }
 
-void putRecord(std::string &out, uint8_t type, const std::string &body) {
+/* A record: its type, its body's length, the body, then (version 2)
+ * the checksum of everything written so far, left out the checksums. */
+void putRecord(std::string &out, uint8_t type, const std::string &body, uint32_t &running) {
+    size_t at = out.size();
     out += char(type);
     putVarint(out, body.size());
     out += body;
+    running = crc32(running, out.data() + at, out.size() - at);
+    put32(out, running);
 }
 
 /* Little-endian words from any address. */
@@ -154,26 +165,48 @@ struct Reader {
 
 using Blobs = std::map<uint64_t, std::shared_ptr<const std::vector<uint8_t>>>;
 
-bool readBlob(Reader r, Blobs &blobs) {
+std::string number(uint64_t v) { return std::to_string(v); }
+
+/* What a reader takes in: the blobs so far and the bytes they came to,
+ * the limit on those, and the block size of each stream set-up by the
+ * recorded service handle. */
+struct ReadState {
+    Blobs blobs;
+    uint64_t blobBytes = 0;
+    uint64_t blobLimit = 0;
+    std::map<int32_t, uint32_t> blockBytes;
+};
+
+const char *const kUnparsed = "its body does not parse";
+
+/* A blob record into `st.blobs`; why it is refused, "" when it is not. */
+std::string readBlob(Reader r, ReadState &st) {
     uint64_t d = r.fixed(8);
     uint64_t size = r.varint();
     uint64_t coding = r.varint();
-    if (r.bad || size > (1u << 30))
-        return false;
+    if (r.bad)
+        return kUnparsed;
+    if (size > kMaxBufferBytes)
+        return "a blob of " + number(size) + " bytes, beyond the limit of " + number(kMaxBufferBytes);
+    if (st.blobBytes + size > st.blobLimit)
+        return "a blob of " + number(size) + " bytes, beyond the limit of " + number(st.blobLimit) +
+               " for the blobs of a trace of this size";
     auto bytes = std::make_shared<std::vector<uint8_t>>();
     if (coding == kRaw) {
+        if (uint64_t(r.end - r.p) < size)
+            return "a blob of " + number(size) + " bytes with " + number(uint64_t(r.end - r.p)) + " bytes of data";
         const uint8_t *at = r.take(size);
-        if (!at)
-            return false;
         bytes->assign(at, at + size);
     } else if (coding == kDeltaRuns) {
         bytes->reserve(size);
         uint32_t prev = 0;
-        while (bytes->size() + 4 <= size && !r.bad) {
+        while (bytes->size() + 4 <= size) {
             uint32_t delta = uint32_t(r.signedVarint());
             uint64_t run = r.varint();
+            if (r.bad)
+                return "a blob of " + number(size) + " bytes whose runs end at byte " + number(bytes->size());
             if (run == 0 || run > (size - bytes->size()) / 4)
-                return false;
+                return "a blob of " + number(size) + " bytes whose runs pass its size";
             for (uint64_t i = 0; i < run; ++i) {
                 prev += delta;
                 for (int b = 0; b < 4; ++b)
@@ -181,56 +214,139 @@ bool readBlob(Reader r, Blobs &blobs) {
             }
         }
         const uint8_t *tail = r.take(size % 4);
-        if (r.bad || !tail)
-            return false;
+        if (!tail)
+            return "a blob of " + number(size) + " bytes whose runs end at byte " + number(bytes->size());
         bytes->insert(bytes->end(), tail, tail + size % 4);
     } else {
-        return false;
+        return "a blob of unknown coding " + number(coding);
     }
-    blobs[d] = std::move(bytes);
-    return true;
+    if (r.p != r.end)
+        return "a blob with " + number(uint64_t(r.end - r.p)) + " bytes past its data";
+    if (digest(bytes->data(), bytes->size()) != d)
+        return "a blob whose bytes do not match its digest";
+    st.blobBytes += size;
+    st.blobs[d] = std::move(bytes);
+    return "";
 }
 
-bool readCall(Reader r, const Blobs &blobs, Call &c) {
+uint32_t littleWord(const Buffer &b, size_t at) {
+    return b.bytes && b.bytes->size() >= at + 4 ? word(b.bytes->data() + at) : 0;
+}
+
+const Buffer *findBuffer(const Call &c, uint8_t arg, bool out) {
+    for (const Buffer &b : c.buffers)
+        if (b.arg == arg && b.out == out)
+            return &b;
+    return nullptr;
+}
+
+/* What a replay takes from a call's outputs holds in the program's
+ * buffers: each output within its buffer, the stream block's bytes
+ * within the blocks of the stream's set-up, a set-up's blocks no more
+ * than the program gave room for. Why not, "" when it does. */
+std::string checkOutputs(const Call &c, ReadState &st) {
+    const char *name = shape(c.function).name;
+    for (const Buffer &b : c.buffers) {
+        if (!b.out)
+            continue;
+        int64_t capacity = outputCapacity(c, b.arg);
+        std::string what = std::string(name) + "'s output " +
+                           (b.arg == kStreamArg ? std::string("of the stream block")
+                                                : std::string("'") + shape(c.function).args[b.arg] + "'");
+        if (capacity < 0)
+            return what + ", which the call does not have";
+        if (b.size > capacity)
+            return what + " of " + number(b.size) + " bytes, where the program's buffer holds " + number(capacity);
+        if (b.arg == kStreamArg) {
+            auto setup = st.blockBytes.find(c.args[0]);
+            if (setup != st.blockBytes.end() && b.size > setup->second)
+                return what + " of " + number(b.size) + " bytes, where the set-up's blocks hold " +
+                       number(setup->second);
+        }
+    }
+    if (c.function == fCtrl && c.args[2] == 0xE00 && c.result >= 0) {
+        const Buffer *in = findBuffer(c, 3, false), *out = findBuffer(c, 3, true);
+        if (out && out->size >= 16) {
+            uint32_t asked = in ? littleWord(*in, 8) : 0, blocks = littleWord(*out, 8), bytes = littleWord(*out, 12);
+            std::string what = std::string(name) + "'s stream set-up of " + number(blocks) + " blocks of " +
+                               number(bytes) + " bytes";
+            if (!in || blocks > asked)
+                return what + ", where the program asked for " + number(asked) + " blocks";
+            if (blocks > kMaxStreamBlocks || bytes > kMaxBufferBytes)
+                return what + ", beyond the limit of " + number(kMaxStreamBlocks) + " blocks of " +
+                       number(kMaxBufferBytes) + " bytes";
+            st.blockBytes[c.args[0]] = bytes;
+        }
+    }
+    return "";
+}
+
+/* A call record; why it is refused, "" when it is not. */
+std::string readCall(Reader r, const ReadState &st, Call &c) {
     c.function = uint32_t(r.varint());
     c.thread = uint32_t(r.varint());
     c.startUs = r.varint();
     c.durationNs = r.varint();
     uint64_t nargs = r.varint();
-    if (r.bad || nargs > 16)
-        return false;
+    if (r.bad)
+        return kUnparsed;
+    if (c.function == 0 || c.function >= fFunctions)
+        return "a call of unknown function " + number(c.function);
+    const Shape &s = shape(c.function);
+    if (c.startUs > kMaxMicroseconds || c.durationNs > kMaxMicroseconds * 1000)
+        return std::string("a call of ") + s.name + " at " + number(c.startUs) + " us for " + number(c.durationNs) +
+               " ns, beyond the limit of " + number(kMaxMicroseconds) + " us";
+    if (nargs != s.args.size())
+        return std::string("a call of ") + s.name + " with " + number(nargs) + " arguments";
     for (uint64_t i = 0; i < nargs; ++i)
         c.args.push_back(r.signedVarint());
     c.result = r.signedVarint();
     uint64_t nbuffers = r.varint();
-    if (r.bad || nbuffers > 64)
-        return false;
-    for (uint64_t i = 0; i < nbuffers && !r.bad; ++i) {
+    if (r.bad)
+        return kUnparsed;
+    if (nbuffers > 2 * s.args.size() + 1)
+        return std::string("a call of ") + s.name + " with " + number(nbuffers) + " buffers";
+    for (uint64_t i = 0; i < nbuffers; ++i) {
         Buffer b;
         b.arg = uint8_t(r.fixed(1));
         uint8_t flags = uint8_t(r.fixed(1));
         b.out = flags & 1;
         b.storage = Storage((flags >> 1) & 3);
-        b.size = uint32_t(r.varint());
+        uint64_t size = r.varint();
+        if (r.bad || flags > 5 || b.storage > Storage::Digest)
+            return kUnparsed;
+        if (b.arg >= s.args.size() && !(b.arg == kStreamArg && b.out))
+            return std::string("a call of ") + s.name + " with a buffer of argument " + number(b.arg);
+        if (size > kMaxBufferBytes)
+            return std::string("a call of ") + s.name + " with a buffer of " + number(size) + " bytes, beyond the limit of " +
+                   number(kMaxBufferBytes);
+        b.size = uint32_t(size);
         if (b.storage == Storage::Inline) {
             const uint8_t *at = r.take(b.size);
             if (!at)
-                return false;
+                return kUnparsed;
             b.bytes = std::make_shared<const std::vector<uint8_t>>(at, at + b.size);
-        } else if (b.storage == Storage::Blob || b.storage == Storage::Digest) {
+        } else {
             b.digest = r.fixed(8);
+            if (r.bad)
+                return kUnparsed;
             if (b.storage == Storage::Blob) {
-                auto it = blobs.find(b.digest);
-                if (it == blobs.end() || it->second->size() != b.size)
-                    return false;
+                if (!b.out)
+                    return kUnparsed;
+                auto it = st.blobs.find(b.digest);
+                if (it == st.blobs.end())
+                    return std::string("a call of ") + s.name + " that names a blob the trace does not hold";
+                if (it->second->size() != b.size)
+                    return std::string("a call of ") + s.name + " that names a blob of " +
+                           number(it->second->size()) + " bytes as one of " + number(b.size);
                 b.bytes = it->second;
             }
-        } else {
-            return false;
         }
         c.buffers.push_back(std::move(b));
     }
-    return !r.bad && c.function > 0 && c.function < fFunctions;
+    if (r.p != r.end)
+        return std::string("a call of ") + s.name + " with " + number(uint64_t(r.end - r.p)) + " bytes past its end";
+    return "";
 }
 
 void appendArg(std::string &text, const Call &c, size_t i, const char *kind) {
@@ -251,7 +367,7 @@ void appendArg(std::string &text, const Call &c, size_t i, const char *kind) {
         for (const Buffer &b : c.buffers)
             if (!b.out && b.arg == i && b.bytes) {
                 std::string name(b.bytes->begin(), b.bytes->end());
-                text += '"' + name.substr(0, name.find('\0')) + '"';
+                text += '"' + escapeControls(name.substr(0, name.find('\0'))) + '"';
                 return;
             }
         text += "?";
@@ -292,17 +408,55 @@ uint64_t digest(const void *data, size_t size) {
     return h ^ (h >> 32);
 }
 
-std::string encodeHeader(uint64_t unixMs, uint32_t pointerBits) {
+/* Slicing by eight: eight tables, eight bytes a step, so that the
+ * checksum of a 16 KB blob takes some microseconds. */
+struct CrcTables {
+    uint32_t t[8][256];
+};
+
+constexpr CrcTables makeCrcTables() {
+    CrcTables c{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t v = i;
+        for (int k = 0; k < 8; ++k)
+            v = v & 1 ? (v >> 1) ^ 0xEDB88320u : v >> 1;
+        c.t[0][i] = v;
+    }
+    for (uint32_t i = 0; i < 256; ++i)
+        for (int s = 1; s < 8; ++s)
+            c.t[s][i] = (c.t[s - 1][i] >> 8) ^ c.t[0][c.t[s - 1][i] & 0xFF];
+    return c;
+}
+
+constexpr CrcTables kCrc = makeCrcTables();
+
+uint32_t crc32(uint32_t crc, const void *data, size_t size) {
+    const uint8_t *p = static_cast<const uint8_t *>(data);
+    const auto &t = kCrc.t;
+    crc = ~crc;
+    for (; size >= 8; p += 8, size -= 8) {
+        uint32_t a = word(p) ^ crc, b = word(p + 4);
+        crc = t[7][a & 0xFF] ^ t[6][(a >> 8) & 0xFF] ^ t[5][(a >> 16) & 0xFF] ^ t[4][a >> 24] ^ t[3][b & 0xFF] ^
+              t[2][(b >> 8) & 0xFF] ^ t[1][(b >> 16) & 0xFF] ^ t[0][b >> 24];
+    }
+    for (; size; --size)
+        crc = (crc >> 8) ^ t[0][(crc ^ *p++) & 0xFF];
+    return ~crc;
+}
+
+std::string encodeHeader(uint64_t unixMs, uint32_t pointerBits, uint32_t &running) {
     std::string h(kMagic, sizeof kMagic);
     put32(h, kVersion);
-    put32(h, kHeaderBytes);
+    put32(h, kHeaderBytes2);
     put32(h, pointerBits);
     put32(h, 0);
     put64(h, unixMs);
+    running = crc32(0, h.data(), h.size());
+    put32(h, running);
     return h;
 }
 
-void encodeBlob(uint64_t d, const uint8_t *data, uint32_t size, std::string &out) {
+void encodeBlob(uint64_t d, const uint8_t *data, uint32_t size, std::string &out, uint32_t &running) {
     std::string runs;
     deltaRuns(data, size, runs);
     std::string body;
@@ -315,10 +469,10 @@ void encodeBlob(uint64_t d, const uint8_t *data, uint32_t size, std::string &out
         putVarint(body, kRaw);
         body.append(reinterpret_cast<const char *>(data), size);
     }
-    putRecord(out, kRecordBlob, body);
+    putRecord(out, kRecordBlob, body, running);
 }
 
-void encodeCall(const Call &c, std::string &out) {
+void encodeCall(const Call &c, std::string &out, uint32_t &running) {
     std::string body;
     putVarint(body, c.function);
     putVarint(body, c.thread);
@@ -338,17 +492,86 @@ void encodeCall(const Call &c, std::string &out) {
         else
             put64(body, b.digest);
     }
-    putRecord(out, kRecordCall, body);
+    putRecord(out, kRecordCall, body, running);
+}
+
+/* The sizes below are those of qal.h's structures, which trace_calls.cpp
+ * holds against them: the 280-byte BoardInfo, a 20-byte ServiceEntry, the
+ * stream set-up's four words and the 20-byte StreamBufferState. */
+int64_t outputCapacity(const Call &c, uint8_t arg) {
+    auto at = [&](size_t i) { return i < c.args.size() ? uint32_t(c.args[i]) : 0u; };
+    switch (c.function) {
+    case fGetInfo:
+        return arg == 1 ? 280 : -1;
+    case fPuRead:
+    case fReadDPRAM:
+    case fReadFIFO:
+        return arg == 3 ? int64_t(at(4)) : -1;
+    case fReadRAM: /* as ramBytes() counts, in 32 bits */
+        return arg == 3 ? int64_t(at(5) == 4 ? uint32_t(at(4) * 4) : at(5) == 1 ? at(4) : 0u) : -1;
+    case fPutMsg:
+    case fCapture:
+        return arg == (c.function == fPutMsg ? 3 : 2) ? 4 : -1;
+    case fGetMsg:
+        return arg == 3 ? 4 : arg == 2 ? int64_t(at(3)) : -1;
+    case fServiceList:
+        return arg == 4 ? 4 : arg == 2 ? int64_t(int32_t(at(3)) > 0 ? uint32_t(at(3) * 20) : 0u) : -1;
+    case fCtrl:
+        if (at(2) == 0xE00)
+            return arg == 3 ? 16 : -1;
+        if (at(2) == 0xE05)
+            return arg == 3 ? 20 : arg == kStreamArg ? int64_t(kStreamBytes) : -1;
+        return -1;
+    default:
+        return -1;
+    }
+}
+
+std::string escapeControls(const std::string &text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        uint8_t b = uint8_t(ch);
+        if (b < 0x20 || b == 0x7F) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", unsigned(b));
+            out += hex;
+        } else {
+            out += ch;
+        }
+    }
+    return out;
 }
 
 bool readTrace(const std::string &path, Trace &out, std::string &error) {
     out = Trace();
-    std::FILE *f = std::fopen(path.c_str(), "rb");
+    std::vector<uint8_t> data;
+    std::FILE *f = nullptr;
+#ifdef _WIN32
+    f = std::fopen(path.c_str(), "rb");
+#else
+    /* Not to wait on a FIFO with no writer: opened without blocking, and
+     * read only when it is a regular file. */
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 && !(f = ::fdopen(fd, "rb")))
+        ::close(fd);
+#endif
     if (!f) {
         error = path + ": cannot be read (" + std::strerror(errno) + ")";
         return false;
     }
-    std::vector<uint8_t> data;
+#ifdef _WIN32
+    struct _stat64 st;
+    bool regular = ::_fstat64(_fileno(f), &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
+#else
+    struct stat st;
+    bool regular = ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+#endif
+    if (!regular) {
+        std::fclose(f);
+        error = path + ": not a regular file";
+        return false;
+    }
     uint8_t chunk[65536];
     size_t n;
     while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
@@ -360,54 +583,88 @@ bool readTrace(const std::string &path, Trace &out, std::string &error) {
         error = path + ": cannot be read (" + std::strerror(why) + ")";
         return false;
     }
-    if (data.size() < sizeof kMagic || std::memcmp(data.data(), kMagic, sizeof kMagic) != 0) {
-        error = path + ": not a board trace";
+    return readTrace(data.data(), data.size(), path, out, error);
+}
+
+bool readTrace(const uint8_t *data, size_t size, const std::string &name, Trace &out, std::string &error) {
+    out = Trace();
+    if (size < sizeof kMagic || std::memcmp(data, kMagic, sizeof kMagic) != 0) {
+        error = name + ": not a board trace";
         return false;
     }
-    if (data.size() < kHeaderBytes) {
-        error = path + ": header cut short (" + std::to_string(data.size()) + " of " + std::to_string(kHeaderBytes) +
-                " bytes)";
+    if (size < kHeaderBytes) {
+        error = name + ": header cut short (" + number(size) + " of " + number(kHeaderBytes) + " bytes)";
         return false;
     }
-    Reader h{data.data() + sizeof kMagic, data.data() + kHeaderBytes};
+    Reader h{data + sizeof kMagic, data + kHeaderBytes};
     uint32_t version = uint32_t(h.fixed(4));
     uint32_t headerBytes = uint32_t(h.fixed(4));
-    if (version != kVersion) {
-        error = path + ": trace format version " + std::to_string(version) + ", this library reads version " +
-                std::to_string(kVersion);
+    if (version < kOldestVersion || version > kVersion) {
+        error = name + ": trace format version " + number(version) + ", this library reads versions " +
+                number(kOldestVersion) + (kVersion == kOldestVersion + 1 ? " and " : " to ") + number(kVersion);
         return false;
     }
-    if (headerBytes < kHeaderBytes || headerBytes > data.size()) {
-        error = path + ": header cut short";
+    out.version = version;
+    bool checked = version >= 2;
+    uint32_t wanted = checked ? kHeaderBytes2 : kHeaderBytes;
+    if (size < wanted) {
+        error = name + ": header cut short (" + number(size) + " of " + number(wanted) + " bytes)";
+        return false;
+    }
+    uint32_t running = 0;
+    if (checked) {
+        running = crc32(0, data, kHeaderBytes);
+        if (running != word(data + kHeaderBytes)) {
+            error = name + ": header damaged (its checksum does not match)";
+            return false;
+        }
+        if (headerBytes != kHeaderBytes2) {
+            error = name + ": header of " + number(headerBytes) + " bytes, not " + number(kHeaderBytes2);
+            return false;
+        }
+    } else if (headerBytes < kHeaderBytes || headerBytes > size) {
+        error = name + ": header cut short";
         return false;
     }
     out.pointerBits = uint32_t(h.fixed(4));
     h.fixed(4);
     out.unixMs = h.fixed(8);
 
-    Blobs blobs;
-    Reader r{data.data() + headerBytes, data.data() + data.size()};
-    while (r.p < r.end) {
+    ReadState st;
+    st.blobLimit = kMaxBlobBytes + kBlobBytesPerByte * uint64_t(size);
+    Reader r{data + headerBytes, data + size};
+    for (uint64_t record = 1; r.p < r.end; ++record) {
+        const uint8_t *at = r.p;
         uint8_t type = uint8_t(r.fixed(1));
         uint64_t length = r.varint();
         const uint8_t *body = r.take(length);
-        if (!body) {
+        const uint8_t *check = checked && body ? r.take(kChecksumBytes) : nullptr;
+        if (!body || (checked && !check)) {
             out.cut = true;
             break;
         }
-        Reader record{body, body + length};
-        bool ok = false;
-        if (type == kRecordBlob) {
-            ok = readBlob(record, blobs);
-        } else if (type == kRecordCall) {
-            Call c;
-            ok = readCall(record, blobs, c);
-            c.number = out.calls.size() + 1;
-            if (ok)
-                out.calls.push_back(std::move(c));
+        std::string why;
+        if (checked) {
+            running = crc32(running, at, size_t(check - at));
+            if (running != word(check))
+                why = "its checksum does not match";
         }
-        if (!ok) {
-            out.cut = true;
+        if (why.empty() && type == kRecordBlob) {
+            why = readBlob(Reader{body, body + length}, st);
+        } else if (why.empty() && type == kRecordCall) {
+            Call c;
+            why = readCall(Reader{body, body + length}, st, c);
+            if (why.empty())
+                why = checkOutputs(c, st);
+            c.number = out.calls.size() + 1;
+            if (why.empty())
+                out.calls.push_back(std::move(c));
+        } else if (why.empty()) {
+            why = "a record of unknown type " + number(type);
+        }
+        if (!why.empty()) {
+            out.refused = "record " + number(record) + " at byte " + number(uint64_t(at - data)) +
+                          " is refused: " + why;
             break;
         }
     }

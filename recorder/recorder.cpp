@@ -16,8 +16,10 @@
  *
  * Each call is written and flushed as it returns, so whatever ends the
  * program (a break, a fatal stop, a crash) leaves the trace readable up
- * to its last call. No C++ exception leaves a C function: a recording
- * that fails (memory) leaves the call out of the trace, never fails it.
+ * to its last call. No C++ exception leaves a C function, and a recording
+ * that fails never fails the call: the first write that fails (a full
+ * disk, memory) is told on stderr, nothing more is written, and the next
+ * close of a board tells that the trace is incomplete.
  */
 #include "ini.h"
 #include "qal.h"
@@ -32,15 +34,20 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <unordered_set>
 #include <vector>
+
+#include <sys/stat.h>
 
 #ifdef _WIN32
 #include <windows.h>
 #define RECORDER_EXPORT __declspec(dllexport)
 #else
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
 #define RECORDER_EXPORT __attribute__((visibility("default")))
 #endif
 
@@ -77,6 +84,11 @@ struct Recorder {
 
     std::mutex lock;                         /* guards what follows */
     std::FILE *file = nullptr;               /* the trace */
+    std::string path;                        /* its name in qal-record.ini */
+    uint32_t running = 0;                    /* the checksum of what the trace holds */
+    uint64_t made = 0, written = 0;          /* calls recorded, and those in the trace */
+    bool failed = false;                     /* a write failed: nothing more is written */
+    bool toldIncomplete = false;
     std::unordered_set<uint64_t> blobs;      /* outputs already in the trace */
     std::map<int32_t, int32_t> serviceBoard; /* service handle -> its board */
     std::map<int32_t, StreamBlocks> streams; /* service handle -> blocks set up */
@@ -148,6 +160,50 @@ bool loadAdapter(Recorder &r, const std::string &path, std::string &error) {
     return true;
 }
 
+std::string traceError(const Recorder &r, const std::string &why) {
+    return std::string(kConfigFile) + ": trace '" + r.path + "' cannot be written (" + why + ")";
+}
+
+/* Opens the trace for writing, from its start. Only a regular file: a
+ * FIFO or a device would take the run's calls somewhere no replay reads
+ * them back, and opening a FIFO with no reader would wait for one, so the
+ * file is opened without waiting and looked at before it is used. */
+std::FILE *openTrace(const std::string &path, std::string &error) {
+    std::string head = std::string(kConfigFile) + ": trace '" + path + "'";
+    std::FILE *f = nullptr;
+#ifdef _WIN32
+    struct _stat64 st;
+    if (::_stat64(path.c_str(), &st) == 0 && (st.st_mode & _S_IFMT) != _S_IFREG) {
+        error = head + " is not a regular file";
+        return nullptr;
+    }
+    f = std::fopen(path.c_str(), "wb");
+    bool regular = f && ::_fstat64(_fileno(f), &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
+#else
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = head + " is not a regular file";
+        return nullptr;
+    }
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd >= 0 && !(f = ::fdopen(fd, "wb")))
+        ::close(fd);
+    bool regular = f && ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+    if (regular)
+        ::fcntl(fileno(f), F_SETFL, ::fcntl(fileno(f), F_GETFL) & ~O_NONBLOCK);
+#endif
+    if (!f) {
+        error = head + " cannot be written (" + std::strerror(errno) + ")";
+        return nullptr;
+    }
+    if (!regular) {
+        std::fclose(f);
+        error = head + " is not a regular file";
+        return nullptr;
+    }
+    return f;
+}
+
 /* Reads qal-record.ini, loads the adapter and starts the trace; one line
  * on stderr when any of it fails. */
 bool setUp(Recorder &r) {
@@ -183,22 +239,24 @@ bool setUp(Recorder &r) {
         error = std::string(kConfigFile) + ": no 'adapter' in [record]";
     if (error.empty() && trace.empty())
         error = std::string(kConfigFile) + ": no 'trace' in [record]";
-    if (error.empty() && loadAdapter(r, adapter, error)) {
-        r.file = std::fopen(trace.c_str(), "wb");
-        if (!r.file)
-            error =
-                std::string(kConfigFile) + ": trace '" + trace + "' cannot be written (" + std::strerror(errno) + ")";
+    if (error.empty() && loadAdapter(r, adapter, error))
+        r.file = openTrace(trace, error);
+    r.path = trace;
+    r.start = Clock::now();
+    auto unixMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
+    if (r.file) {
+        std::string header = encodeHeader(uint64_t(unixMs.count()), uint32_t(sizeof(void *) * 8), r.running);
+        if (std::fwrite(header.data(), 1, header.size(), r.file) != header.size() || std::fflush(r.file) != 0) {
+            error = traceError(r, std::strerror(errno));
+            std::fclose(r.file);
+            r.file = nullptr;
+        }
     }
     if (!error.empty()) {
         complain(error);
         return false;
     }
-    r.start = Clock::now();
-    auto unixMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
-    std::string header = encodeHeader(uint64_t(unixMs.count()), uint32_t(sizeof(void *) * 8));
-    std::fwrite(header.data(), 1, header.size(), r.file);
-    std::fflush(r.file);
     r.ready = true;
     return true;
 }
@@ -246,6 +304,26 @@ void followStream(Recorder &r, CallIo &io, int32_t result) {
     }
 }
 
+/* The first write that fails: told, and nothing more is written, since
+ * a trace with a call left out would replay as another run. Under the
+ * lock. */
+void failWrite(Recorder &r, const std::string &why) {
+    r.failed = true;
+    complain(traceError(r, why) + "; it ends before call " + std::to_string(r.written + 1));
+}
+
+/* After a failed write, a board's close tells once more, that the trace
+ * lacks calls. */
+void tellIncomplete(Function f) {
+    Recorder &r = recorder();
+    std::lock_guard<std::mutex> guard(r.lock);
+    if (!r.failed || r.toldIncomplete || (f != fClose && f != fCleanup))
+        return;
+    r.toldIncomplete = true;
+    complain(std::string(kConfigFile) + ": trace '" + r.path + "' is incomplete: it holds " +
+             std::to_string(r.written) + " of the " + std::to_string(r.made) + " calls made");
+}
+
 /* Completes the call's record with its result, times and outputs, and
  * writes it, with the blobs of outputs the trace does not hold yet. */
 void write(CallIo &io, int32_t result, Clock::time_point t0, Clock::time_point t1, uint32_t thread) {
@@ -258,8 +336,12 @@ void write(CallIo &io, int32_t result, Clock::time_point t0, Clock::time_point t
     c.durationNs = uint64_t(duration_cast<nanoseconds>(t1 - t0).count());
 
     std::lock_guard<std::mutex> guard(r.lock);
+    ++r.made;
+    if (r.failed)
+        return;
     followStream(r, io, result);
     std::string bytes;
+    uint32_t running = r.running;
     for (const CallIo::Out &o : io.outs) {
         Buffer b;
         b.arg = o.arg;
@@ -272,13 +354,19 @@ void write(CallIo &io, int32_t result, Clock::time_point t0, Clock::time_point t
             b.storage = Storage::Blob;
             b.digest = digest(at, b.size);
             if (r.blobs.insert(b.digest).second)
-                encodeBlob(b.digest, at, b.size, bytes);
+                encodeBlob(b.digest, at, b.size, bytes, running);
         }
         c.buffers.push_back(std::move(b));
     }
-    encodeCall(c, bytes);
-    std::fwrite(bytes.data(), 1, bytes.size(), r.file);
-    std::fflush(r.file);
+    encodeCall(c, bytes, running);
+    if (!r.failed) {
+        if (std::fwrite(bytes.data(), 1, bytes.size(), r.file) != bytes.size() || std::fflush(r.file) != 0)
+            failWrite(r, std::strerror(errno));
+        else {
+            r.running = running;
+            ++r.written;
+        }
+    }
 }
 
 template <class Result> Result failure(Function f) {
@@ -302,11 +390,23 @@ template <class Result, class MakeIo, class Forward> Result recorded(Function f,
     Clock::time_point t0 = Clock::now();
     Result result = forward();
     Clock::time_point t1 = Clock::now();
-    if (io) {
+    try {
+        if (!io)
+            throw std::bad_alloc();
+        write(*io, int32_t(result), t0, t1, thread);
+    } catch (...) {
+        Recorder &r = recorder();
+        std::lock_guard<std::mutex> guard(r.lock);
+        r.made += io ? 0 : 1;
         try {
-            write(*io, int32_t(result), t0, t1, thread);
+            if (!r.failed)
+                failWrite(r, "out of memory");
         } catch (...) {
         }
+    }
+    try {
+        tellIncomplete(f);
+    } catch (...) {
     }
     return result;
 }

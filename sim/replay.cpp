@@ -10,9 +10,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <thread>
@@ -20,6 +22,12 @@
 
 using namespace qtrace;
 using Clock = std::chrono::steady_clock;
+
+/* The blocks of a stream set-up, each of `bytes` bytes. */
+struct StreamBlocks {
+    std::vector<uint32_t *> at;
+    uint32_t bytes = 0;
+};
 
 struct Replay {
     std::string path;   /* the trace, as the board file names it */
@@ -39,24 +47,31 @@ struct Replay {
     std::map<uint32_t, size_t> next;                   /* per recorded thread: the next record to look at */
     std::map<int32_t, int32_t> services;               /* service handle given here -> recorded */
     std::set<int32_t> recordedServices;                /* services the trace captured of this board */
-    std::map<int32_t, std::vector<uint32_t *>> blocks; /* stream blocks by service handle given here */
+    std::map<int32_t, StreamBlocks> blocks;            /* stream blocks by service handle given here */
 };
 
 namespace {
 
 /* Stream blocks stay until the process ends: the program may read the
  * newest one after a close from its interrupt thread, as with the
- * simulated stream. */
+ * simulated stream. Zeroed by the system as they are touched, so the
+ * pages of a block the program never reads cost nothing. */
 uint32_t *lastingBlock(size_t words) {
     static std::mutex retiredLock;
-    static auto *retired = new std::vector<std::unique_ptr<uint32_t[]>>;
+    static auto *retired = new std::vector<void *>;
     std::lock_guard<std::mutex> guard(retiredLock);
-    retired->emplace_back(new uint32_t[words]());
-    return retired->back().get();
+    retired->reserve(retired->size() + 1);
+    void *block = std::calloc(words, 4);
+    if (!block)
+        throw std::bad_alloc();
+    retired->push_back(block);
+    return static_cast<uint32_t *>(block);
 }
 
+/* One line on stderr; no byte of the trace reaches the terminal as a
+ * control. */
 void tell(const std::string &line) {
-    std::string text = line + '\n';
+    std::string text = escapeControls(line) + '\n';
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
 }
@@ -143,38 +158,64 @@ void translateHandles(const Replay &r, Call &c) {
 }
 
 /* Copies the recorded outputs into the program's buffers; the stream
- * block's words into the block the state names. Under the lock. */
-void fillOutputs(Replay &r, const CallIo &io, const Call &rec, int32_t service) {
+ * block's words into the block the state names. The trace's reader has
+ * held every output to what these buffers hold; should one pass them
+ * all the same, nothing is copied and why is returned. Under the lock. */
+std::string fillOutputs(Replay &r, const CallIo &io, const Call &rec, int32_t service) {
+    struct Copy {
+        void *to;
+        const Buffer *from;
+    };
+    std::vector<Copy> copies;
     for (const Buffer &b : rec.buffers) {
         if (!b.out || !b.bytes || b.bytes->empty())
             continue;
         if (b.arg == kStreamArg) {
-            const auto *state = static_cast<const StreamBufferState *>(io.outs.empty() ? nullptr : io.outs[0].at);
+            /* The block the recorded state names, which the program's
+             * state names once the outputs are in. */
+            const Buffer *state = nullptr;
+            for (const Buffer &s : rec.buffers)
+                if (s.out && s.arg == 3 && s.bytes && s.bytes->size() >= sizeof(StreamBufferState))
+                    state = &s;
+            uint32_t index = 0;
+            if (state)
+                std::memcpy(&index, state->bytes->data(), 4);
             auto it = r.blocks.find(service);
-            if (state && it != r.blocks.end() && state->blockIndex < it->second.size())
-                std::memcpy(it->second[state->blockIndex], b.bytes->data(), b.bytes->size());
+            if (!state || io.outs.empty() || it == r.blocks.end() || index >= it->second.at.size())
+                continue;
+            if (b.bytes->size() > it->second.bytes)
+                return "its stream block of " + std::to_string(b.bytes->size()) + " bytes passes the blocks of " +
+                       std::to_string(it->second.bytes);
+            copies.push_back({it->second.at[index], &b});
             continue;
         }
         for (const CallIo::Out &o : io.outs)
             if (o.arg == b.arg) {
-                std::memcpy(o.at, b.bytes->data(), std::min<size_t>(b.bytes->size(), o.capacity));
+                if (b.bytes->size() > o.capacity)
+                    return "its output of " + std::to_string(b.bytes->size()) + " bytes passes the program's buffer of " +
+                           std::to_string(o.capacity);
+                copies.push_back({o.at, &b});
                 break;
             }
     }
+    for (const Copy &c : copies)
+        std::memcpy(c.to, c.from->bytes->data(), c.from->bytes->size());
+    return "";
 }
 
-/* A stream set-up the trace granted: blocks of the size it gave, which
- * keep the recorded words of each newest block. */
-void setUpBlocks(Replay &r, const CallIo &io, int32_t service) {
+/* A stream set-up the trace granted: blocks of the size it gave, no more
+ * of them than the program gave room for (`asked`), and none smaller than
+ * the recorded words of a block, which they keep. */
+void setUpBlocks(Replay &r, const CallIo &io, int32_t service, uint32_t asked) {
     auto *setup = static_cast<StreamBufferSetup *>(io.outs[0].at);
     if (!setup->blockAddrs)
         return;
-    std::vector<uint32_t *> &blocks = r.blocks[service];
-    blocks.clear();
-    uint32_t words = (std::min(setup->blockSize, kStreamMaxBlockBytes) + 3) / 4;
-    for (uint32_t i = 0; i < std::min(setup->blockCount, kStreamMaxBlocks); ++i) {
-        blocks.push_back(lastingBlock(words));
-        setup->blockAddrs[i] = blocks.back();
+    StreamBlocks &blocks = r.blocks[service];
+    blocks.at.clear();
+    blocks.bytes = (std::max(std::min(setup->blockSize, kStreamMaxBlockBytes), kStreamBytes) + 3) / 4 * 4;
+    for (uint32_t i = 0; i < std::min({setup->blockCount, asked, kStreamMaxBlocks}); ++i) {
+        blocks.at.push_back(lastingBlock(blocks.bytes / 4));
+        setup->blockAddrs[i] = blocks.at.back();
     }
 }
 
@@ -231,7 +272,10 @@ std::shared_ptr<Replay> openReplay(const BoardConfig &cfg, int32_t number) {
         r->next[c.thread] = i + 1;
         return r;
     }
-    tell(cfg.replay + ": holds no QAL_open(" + std::to_string(number) + ")");
+    if (!r->trace.refused.empty())
+        tell(cfg.replay + ": " + r->trace.refused);
+    else
+        tell(cfg.replay + ": holds no QAL_open(" + std::to_string(number) + ")");
     return nullptr;
 }
 
@@ -244,12 +288,17 @@ int32_t replayAnswer(Replay &r, CallIo &&io, int32_t failure) {
     ++r.calls;
     const Call *rec = r.gone ? nullptr : nextRecord(r, threadOf(r));
     std::string why = rec ? difference(asRecorded, *rec) : "";
-    if (!r.gone && (!rec || !why.empty())) {
+    bool setUp = io.call.function == fCtrl && io.call.args[2] == QALctrl_STREAM_CBUF_ALLOC && !io.outs.empty();
+    uint32_t asked = setUp ? static_cast<const StreamBufferSetup *>(io.outs[0].at)->blockCount : 0;
+    std::string unfilled = !r.gone && rec && why.empty() ? fillOutputs(r, io, *rec, service) : "";
+    if (!r.gone && (!rec || !why.empty() || !unfilled.empty())) {
         std::string head = r.path + ": board " + std::to_string(r.number) + " call " + std::to_string(r.calls) +
                            ": the program called " + describe(io.call, false);
         if (rec) {
             tell(head + ", the trace holds " + describe(*rec) + " (its call " + std::to_string(rec->number) + ", " +
-                 why + "); the board answers no more calls");
+                 (why.empty() ? unfilled : why) + "); the board answers no more calls");
+        } else if (!r.trace.refused.empty()) {
+            tell(head + ", the trace's " + r.trace.refused + "; the board answers no more calls");
         } else {
             std::string end =
                 r.trace.calls.empty() ? "it holds none" : "it ends at its call " + std::to_string(r.trace.calls.size());
@@ -266,12 +315,11 @@ int32_t replayAnswer(Replay &r, CallIo &&io, int32_t failure) {
         return failure;
     }
     ++r.next[rec->thread];
-    fillOutputs(r, io, *rec, service);
     const Call &c = io.call;
     if (c.function == fCapture && rec->result > 0)
         r.recordedServices.insert(rec->result);
-    if (c.function == fCtrl && rec->result >= 0 && c.args[2] == QALctrl_STREAM_CBUF_ALLOC && !io.outs.empty())
-        setUpBlocks(r, io, service);
+    if (setUp && rec->result >= 0)
+        setUpBlocks(r, io, service, asked);
     if (c.function == fRelease || (c.function == fCtrl && c.args[2] == QALctrl_STREAM_CBUF_FREE))
         r.blocks.erase(service);
     if (r.timed)

@@ -4,9 +4,10 @@
 # Builds the fuzzing targets in <build-dir> (clang++, libFuzzer) and runs
 # each for <seconds>, one after the other. Every run starts from a fresh
 # copy of its seed corpus in a temporary directory: the seeds kept here in
-# corpus/, the station's own files and identification areas as the virtual
-# board builds them. What a run adds to the corpus is thrown away with it,
-# so the checked-in corpus stays small. Prints the executions of every
+# corpus/, the station's own files, identification areas as the virtual
+# board builds them and the stored traces of test/traces/. What a run adds
+# to the corpus is thrown away with it, so the checked-in corpus stays
+# small. Prints the executions of every
 # target; exits non-zero when any target crashed, leaked, hung or ran out of
 # memory, with its reproducer kept in <build-dir>/artifacts/<target>/.
 set -euo pipefail
@@ -43,13 +44,14 @@ seed() {
     identify) "$build/make_id_seeds" "$corpus" ;;
     board_file) cp "$root/station/virtual-board.ini" "$corpus"/ ;;
     program) cp "$root"/station/dsp_app/* "$corpus"/ ;;
+    trace) cp "$root"/test/traces/*.qtr "$corpus"/ ;;
     esac
 }
 
 # A stack for UB reports too; a report always ends the run.
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
-targets=(selection identify board_file program)
+targets=(selection identify board_file program trace)
 passed=0
 failed=0
 for target in "${targets[@]}"; do
@@ -61,6 +63,7 @@ for target in "${targets[@]}"; do
              -artifact_prefix="$artifacts/")
     [ -f "$here/$target.dict" ] && options+=(-dict="$here/$target.dict")
     [ "$target" = identify ] && options+=(-max_len=512)
+    [ "$target" = trace ] && options+=(-max_len=16384)
 
     status=0
     TMPDIR="$scratch" "$build/fuzz_$target" "${options[@]}" "$dir/corpus" >"$dir/log" 2>&1 || status=$?
