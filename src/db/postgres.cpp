@@ -69,12 +69,17 @@ struct Params {
 };
 
 std::string message(PGconn *c) {
-    std::string m = PQerrorMessage(c);
-    while (!m.empty() && (m.back() == '\n' || m.back() == ' '))
+    // libpq's messages may run over lines: one line here.
+    std::string m;
+    for (const char *p = PQerrorMessage(c); *p; ++p)
+        if (*p == '\n' || *p == '\t' || *p == '\r') {
+            if (!m.empty() && m.back() != ' ')
+                m += ' ';
+        } else {
+            m += *p;
+        }
+    while (!m.empty() && m.back() == ' ')
         m.pop_back();
-    for (char &ch : m)
-        if (ch == '\n')
-            ch = ' ';
     return m;
 }
 
