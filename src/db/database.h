@@ -42,7 +42,7 @@ public:
 // A run with all its rows, as one record gives them: the run's own cells
 // (the columns of runInsertColumns()) and each child table's rows.
 struct ChildRows {
-    const char *table;
+    const char *table = nullptr;
     std::vector<const char *> columns; // after run_seq, which every child table starts with
     std::vector<Value> cells;          // columns.size() per row
 };

@@ -124,12 +124,42 @@ const std::vector<const char *> kFaultColumns{"step_no",      "fault_no",  "kind
 } // namespace
 
 std::string recordKey(const std::string &text, const std::string &runId) {
-    return runId.empty() ? "sha256:" + sha256Hex(text) : runId;
+    return runId.empty() ? "digest:" + recordDigest(text) : runId;
 }
+
+namespace {
+void nameChildren(RunRows &rows) {
+    static const char *const tables[] = {"steps", "measurements", "findings", "error_lines", "faults"};
+    const std::vector<const char *> *columns[] = {&kStepColumns, &kMeasurementColumns, &kFindingColumns,
+                                                  &kErrorLineColumns, &kFaultColumns};
+    rows.children.resize(5);
+    for (int i = 0; i < 5; ++i)
+        if (rows.children[i].table != tables[i]) {
+            rows.children[i].table = tables[i];
+            rows.children[i].columns = *columns[i];
+        }
+}
+
+// The time now, as loaded_at: made once a second.
+const std::string &now() {
+    static std::time_t last = -1;
+    static std::string shown;
+    std::time_t t = std::time(nullptr);
+    if (t != last)
+        last = t, shown = utc(t);
+    return shown;
+}
+} // namespace
 
 bool recordRows(const std::string &text, const std::string &file, const std::string &page, RunRows &rows,
                 std::string &why) {
     FleetRun run;
+    if (scanRecordRows(text, file, page, rows, run)) {
+        rows.run[10] = run.startSeconds || run.start.size() >= 19 ? Value::text(utc(run.startSeconds)) : Value::null();
+        rows.run[22] = Value::text(now());
+        nameChildren(rows);
+        return true;
+    }
     if (!readFleetRun(text, run, why))
         return false;
     Json j = Json::parse(text, nullptr, false);
@@ -167,15 +197,12 @@ bool recordRows(const std::string &text, const std::string &file, const std::str
         complete.is_boolean() ? Value::of(complete.get<bool>() ? 1 : 0) : Value::null(),
         Value::text(file),
         page.empty() ? Value::null() : Value::text(page),
-        Value::text(utc(std::time(nullptr))),
+        Value::text(now()),
     };
 
-    rows.children.clear();
-    rows.children.push_back({"steps", kStepColumns, {}});
-    rows.children.push_back({"measurements", kMeasurementColumns, {}});
-    rows.children.push_back({"findings", kFindingColumns, {}});
-    rows.children.push_back({"error_lines", kErrorLineColumns, {}});
-    rows.children.push_back({"faults", kFaultColumns, {}});
+    nameChildren(rows);
+    for (ChildRows &c : rows.children)
+        c.cells.clear();
     std::vector<Value> &steps = rows.children[0].cells, &measures = rows.children[1].cells,
                        &findings = rows.children[2].cells, &lines = rows.children[3].cells,
                        &faults = rows.children[4].cells;
@@ -245,6 +272,8 @@ std::vector<std::string> recordFiles(const std::vector<std::string> &paths,
         else
             files.push_back(p);
     }
+    std::sort(files.begin(), files.end());
+    files.erase(std::unique(files.begin(), files.end()), files.end());
     return files;
 }
 

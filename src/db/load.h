@@ -14,10 +14,11 @@
 
 namespace zdb {
 
-std::string sha256Hex(const std::string &bytes);
+// FNV-1a, 128 bits, of `bytes` as 32 lowercase hex digits.
+std::string recordDigest(const std::string &bytes);
 
 // A record's key: its runId, or for a record without one (layouts 1 and
-// 2) "sha256:" and the digest of its bytes.
+// 2) "digest:" and the digest of its bytes.
 std::string recordKey(const std::string &text, const std::string &runId);
 
 // The rows of one record read from `file` (its page `page`, "" when none).
@@ -25,8 +26,15 @@ std::string recordKey(const std::string &text, const std::string &runId);
 bool recordRows(const std::string &text, const std::string &file, const std::string &page, RunRows &rows,
                 std::string &why);
 
+// The quick read of recordRows: false when the text is anything but a
+// plain record (recordRows then reads it the slow way); start_utc and
+// loaded_at, and the child tables' names, are left to the caller.
+bool scanRecordRows(const std::string &text, const std::string &file, const std::string &page, RunRows &rows,
+                    FleetRun &run);
+
 // The records the paths name, as the fleet finds them: files as given,
-// folders searched recursively for *.json in name order. Paths that cannot
+// folders searched recursively for *.json, all of them in byte order of
+// their paths (each path once). Paths that cannot
 // be searched go to `unreadable` as (path, reason).
 std::vector<std::string> recordFiles(const std::vector<std::string> &paths,
                                      std::vector<std::pair<std::string, std::string>> &unreadable);

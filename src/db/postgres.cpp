@@ -182,8 +182,19 @@ public:
             why = message(c_);
             return Store::Failed;
         }
-        if (PQntuples(found.get()) > 0)
-            return Store::Present;
+        if (PQntuples(found.get()) > 0) {
+            // A copy of a run stored before: the run keeps the least of its
+            // copies' paths (byte order), as the fleet links to it.
+            std::string copy = "UPDATE runs SET source_file = ";
+            literal(copy, rows.run[20]);
+            copy += ", page_file = ";
+            literal(copy, rows.run[21]);
+            copy += " WHERE run_key = ";
+            literal(copy, Value::text(rows.key));
+            copy += " AND source_file > ";
+            literal(copy, rows.run[20]);
+            return exec(copy, why) ? Store::Present : Store::Failed;
+        }
 
         sql_.clear();
         const std::vector<const char *> &columns = runInsertColumns();

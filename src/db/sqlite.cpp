@@ -100,8 +100,21 @@ public:
         sqlite3_bind_text(find, 1, rows.key.data(), int(rows.key.size()), SQLITE_STATIC);
         int rc = sqlite3_step(find);
         sqlite3_reset(find);
-        if (rc == SQLITE_ROW)
-            return Store::Present;
+        if (rc == SQLITE_ROW) {
+            // A copy of a run stored before: the run keeps the least of its
+            // copies' paths (byte order), as the fleet links to it.
+            sqlite3_stmt *copy = prepared("UPDATE runs SET source_file = $1, page_file = $2 WHERE run_key = $3 AND "
+                                          "source_file > $1",
+                                          why);
+            if (!copy)
+                return Store::Failed;
+            bind(copy, 1, rows.run[20]);
+            bind(copy, 2, rows.run[21]);
+            sqlite3_bind_text(copy, 3, rows.key.data(), int(rows.key.size()), SQLITE_STATIC);
+            rc = sqlite3_step(copy);
+            sqlite3_reset(copy);
+            return rc == SQLITE_DONE ? Store::Present : failed(why);
+        }
         if (rc != SQLITE_DONE)
             return failed(why);
 
@@ -110,9 +123,14 @@ public:
             return Store::Failed;
         long long seq = sqlite3_last_insert_rowid(db_);
         for (const ChildRows &child : rows.children) {
-            std::vector<const char *> all{"run_seq"};
-            all.insert(all.end(), child.columns.begin(), child.columns.end());
             std::size_t width = child.columns.size();
+            if (child.cells.size() < width)
+                continue;
+            std::vector<const char *> all;
+            if (!childStatements_.count(child.table)) {
+                all.push_back("run_seq");
+                all.insert(all.end(), child.columns.begin(), child.columns.end());
+            }
             for (std::size_t at = 0; at + width <= child.cells.size(); at += width)
                 if (!insertChild(child.table, all, seq, child.cells, at, width, why))
                     return Store::Failed;
@@ -159,7 +177,9 @@ private:
 
     bool insert(const char *table, const std::vector<const char *> &columns, const std::vector<Value> &cells,
                 std::size_t at, std::string &why) {
-        sqlite3_stmt *s = prepared(insertSql(table, columns), why);
+        if (!runInsert_)
+            runInsert_ = prepared(insertSql(table, columns), why);
+        sqlite3_stmt *s = runInsert_;
         if (!s)
             return false;
         for (std::size_t i = 0; i < columns.size(); ++i)
@@ -175,10 +195,9 @@ private:
 
     bool insertChild(const char *table, const std::vector<const char *> &columns, long long seq,
                      const std::vector<Value> &cells, std::size_t at, std::size_t width, std::string &why) {
-        std::string &sql = childSql_[table];
-        if (sql.empty())
-            sql = insertSql(table, columns);
-        sqlite3_stmt *s = prepared(sql, why);
+        sqlite3_stmt *&s = childStatements_[table]; // the tables' names are constants: keyed by address
+        if (!s)
+            s = prepared(insertSql(table, columns), why);
         if (!s)
             return false;
         sqlite3_bind_int64(s, 1, seq);
@@ -195,7 +214,8 @@ private:
 
     sqlite3 *db_;
     std::map<std::string, Statement> statements_;
-    std::map<std::string, std::string> childSql_;
+    std::map<const char *, sqlite3_stmt *> childStatements_;
+    sqlite3_stmt *runInsert_ = nullptr;
 };
 
 } // namespace

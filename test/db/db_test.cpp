@@ -333,16 +333,79 @@ TEST(DatabasePieces, DigestsAndKeys) {
     struct Case {
         std::string bytes, hex;
     } cases[] = {
-        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {std::string(1000, 'a'), "41edece42d63e8d9bf515a9ba6932e1c20cbc9f5a5d134645adb5db1b9737ea3"},
+        {"", "6c62272e07bb014262b821756295c58d"},
+        {"a", "d228cb696f1a8caf78912b704e4a8964"},
+        {"foobar", "343e1662793c64bf6f0d3597ba446f18"},
+        {std::string(1000, 'a'), "ff43cff6cbf6049c89c4c9aa21fb86b5"},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(zdb::sha256Hex(c.bytes), c.hex) << c.bytes.size() << " bytes";
+        EXPECT_EQ(zdb::recordDigest(c.bytes), c.hex) << c.bytes.size() << " bytes";
     EXPECT_EQ(zdb::recordKey("{}", "3f2a0000-0000-4000-8000-000000000001"), "3f2a0000-0000-4000-8000-000000000001");
-    EXPECT_EQ(zdb::recordKey("abc", ""), "sha256:" + cases[1].hex);
+    EXPECT_EQ(zdb::recordKey("a", ""), "digest:" + cases[1].hex);
+}
+
+// The quick read takes exactly the records the fleet's reader takes, and
+// reads from them what it reads; anything else it leaves to that reader.
+TEST(DatabasePieces, QuickReadAgreesWithTheFleetsReader) {
+    std::string schema = std::to_string(kReportSchema);
+    const std::string head = "{\"schema\": " + schema + ", \"outcome\": \"failed\", \"start\": \"2026-11-01T09:00:00+03:00\", ";
+    const std::vector<std::string> texts = {
+        head + "\"steps\": []}",
+        head + "\"board\": {\"serialShown\": \"01\\u0030 7\"}, \"steps\": [{\"key\": \"INTLINKS\", \"status\": \"failed\"}]}",
+        // a step's measurement before its key, repeated fields, two steps arrays
+        head + "\"steps\": [{\"measurements\": [{\"name\": \"hostPortWrite\", \"value\": 5}], \"key\": \"HOST\", "
+               "\"status\": \"passed\", \"status\": \"failed\", \"measurements\": [{\"name\": \"hostPortRead\", "
+               "\"value\": 7, \"value\": \"x\", \"shown\": \"7.0\"}]}], \"steps\": [3, {\"key\": \"memory\", "
+               "\"processor\": \"P3\", \"status\": \"failed\"}], \"errorCount\": 4, \"errorCount\": \"5\"}",
+        head + "\"board\": {\"serialShown\": \"A\"}, \"board\": {\"serialShown\": 3}, \"steps\": []}",
+        head + "\"errorCount\": 1e300, \"findingCount\": -0.0, \"steps\": []}",
+        head + "\"steps\": [{\"key\": \"\\ud83d\\ude00\", \"status\": \"failed\", \"processor\": \"\"}]}",
+        head + "\"steps\": []} ",
+        head + "\"steps\": []}x",                                 // trailing text
+        head + "\"steps\": [}",                                    // cut
+        head + "\"steps\": [], \"bad\": \"\\ud800\"}",            // a lone surrogate
+        head + "\"steps\": [], \"bad\": \"\xc3\x28\"}",           // broken UTF-8
+        head + "\"steps\": [], \"bad\": \"\xed\xa0\x80\"}",       // a surrogate in UTF-8
+        head + "\"steps\": [], \"n\": 01}",                       // a leading zero
+        head + "\"steps\": [], \"n\": 1.}",
+        head + "\"steps\": [], \"t\": \"tab\there\"}",           // a raw control character
+        "{\"schema\": 1, \"outcome\": \"passed\"}",                // no steps
+        "{\"schema\": " + std::to_string(kReportSchema + 1) + ", \"outcome\": \"passed\", \"steps\": []}",
+        "{\"schema\": \"2\", \"outcome\": \"passed\", \"steps\": []}",
+        "[1, 2]",
+        "",
+    };
+    for (const std::string &text : texts) {
+        FleetRun fleet, quick;
+        std::string why;
+        bool fleetTakes = readFleetRun(text, fleet, why);
+        zdb::RunRows rows;
+        bool quickTakes = zdb::scanRecordRows(text, "f.json", "", rows, quick);
+        if (quickTakes) {
+            EXPECT_TRUE(fleetTakes) << "taken quickly but not by the fleet: " << text;
+            EXPECT_EQ(quick.serial, fleet.serial) << text;
+            EXPECT_EQ(quick.start, fleet.start) << text;
+            EXPECT_EQ(quick.startSeconds, fleet.startSeconds) << text;
+            EXPECT_EQ(quick.outcome, fleet.outcome) << text;
+            EXPECT_EQ(quick.errorCount, fleet.errorCount) << text;
+            EXPECT_EQ(quick.findingCount, fleet.findingCount) << text;
+            EXPECT_EQ(quick.failedSteps, fleet.failedSteps) << text;
+        }
+        // Either way the rows say what the fleet reads: its failed steps.
+        zdb::RunRows all;
+        bool loads = zdb::recordRows(text, "f.json", "", all, why);
+        EXPECT_EQ(loads, fleetTakes) << text;
+        if (loads) {
+            std::vector<std::string> failed;
+            const zdb::ChildRows &steps = all.children[0];
+            for (std::size_t at = 0; at + steps.columns.size() <= steps.cells.size(); at += steps.columns.size())
+                if (steps.cells[at + 4].s == "failed")
+                    failed.push_back(steps.cells[at + 2].kind == zdb::Value::Null
+                                         ? steps.cells[at + 1].s
+                                         : steps.cells[at + 1].s + " " + steps.cells[at + 2].s);
+            EXPECT_EQ(failed, fleet.failedSteps) << text;
+        }
+    }
 }
 
 // ---- Both engines ----
@@ -387,7 +450,7 @@ TEST_P(Engines, FleetThroughTheDatabaseIsTheFolders) {
     EXPECT_EQ(count(db, "SELECT COUNT(*) FROM steps"), 9 * 5);
     EXPECT_EQ(count(db, "SELECT COUNT(*) FROM error_lines"), 2 * 5);
     EXPECT_EQ(count(db, "SELECT COUNT(*) FROM faults"), 5);
-    EXPECT_EQ(count(db, "SELECT COUNT(*) FROM runs WHERE run_key LIKE 'sha256:%' AND record_schema = 2"), 1);
+    EXPECT_EQ(count(db, "SELECT COUNT(*) FROM runs WHERE run_key LIKE 'digest:%' AND record_schema = 2"), 1);
 
     Ran from = report({"--from", db, "-o", (dir_ / "db.html").string(), "--csv", (dir_ / "db.csv").string()}, dir_);
     ASSERT_EQ(from.status, 0) << from.err;
@@ -408,6 +471,14 @@ TEST_P(Engines, FleetThroughTheDatabaseIsTheFolders) {
     Ran bench = report({"--from", db, "--bench-only", "-o", (dir_ / "bench.html").string()}, dir_);
     ASSERT_EQ(bench.status, 0) << bench.err;
     EXPECT_NE(summaryOf(readAll(dir_ / "bench.html")).find("\"runs\": 7"), std::string::npos);
+
+    // A copy of a run under a lesser path: counted once, linked by that path.
+    fs::create_directories(records / "00-copies");
+    fs::copy_file(records / "01001" / "run1.json", records / "00-copies" / "run1.json");
+    Ran copies = report({"--into", db, (records / "00-copies").string()}, dir_);
+    EXPECT_NE(copies.err.find(": 0 runs loaded, 1 already there, 0 files skipped\n"), std::string::npos) << copies.err;
+    EXPECT_EQ(count(db, "SELECT COUNT(*) FROM runs WHERE source_file LIKE '%00-copies%run1.json'"), 1);
+    EXPECT_EQ(count(db, "SELECT COUNT(*) FROM runs"), 9);
 
     if (GetParam() == "postgresql") {
         for (const std::string &shown : {first.err, second.err, from.err, readAll(dir_ / "db.html"),
