@@ -12,6 +12,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -277,7 +281,76 @@ std::vector<std::string> recordFiles(const std::vector<std::string> &paths,
     return files;
 }
 
-Loader::Loader(Database &db, std::ostream &err) : db_(db), err_(err) { text_.reserve(1 << 16); }
+namespace {
+
+// Reads and parses the files in order on a thread of its own, up to a
+// few dozen ahead of the caller; stops when destroyed.
+class Reader {
+public:
+    struct Item {
+        std::string file, reason;
+        bool ok = false;
+        RunRows rows;
+    };
+    explicit Reader(const std::vector<std::string> &files) : files_(files), thread_([this] { run(); }) {}
+    ~Reader() {
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            cancel_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    // The next file, or nullptr at the end. Valid until the next call.
+    Item *next() {
+        std::unique_lock<std::mutex> lock(m_);
+        if (taken_)
+            ready_.pop_front(), taken_ = false;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return !ready_.empty() || done_; });
+        if (ready_.empty())
+            return nullptr;
+        taken_ = true;
+        return &ready_.front();
+    }
+
+private:
+    void run() {
+        std::string text;
+        text.reserve(1 << 16);
+        for (const std::string &file : files_) {
+            Item item;
+            item.file = file;
+            if (readFile(file, text, item.reason)) {
+                fs::path page = fs::path(file).replace_extension(".html");
+                std::error_code ec;
+                std::string pageFile =
+                    fs::is_regular_file(page, ec) ? fs::absolute(page, ec).lexically_normal().string() : "";
+                item.ok = recordRows(text, file, pageFile, item.rows, item.reason);
+            }
+            std::unique_lock<std::mutex> lock(m_);
+            changed_.wait(lock, [&] { return ready_.size() < 64 || cancel_; });
+            if (cancel_)
+                break;
+            ready_.push_back(std::move(item));
+            changed_.notify_all();
+        }
+        std::lock_guard<std::mutex> lock(m_);
+        done_ = true;
+        changed_.notify_all();
+    }
+
+    const std::vector<std::string> &files_;
+    std::mutex m_;
+    std::condition_variable changed_;
+    std::deque<Item> ready_;
+    bool taken_ = false, done_ = false, cancel_ = false;
+    std::thread thread_;
+};
+
+} // namespace
+
+Loader::Loader(Database &db, std::ostream &err) : db_(db), err_(err) {}
 
 void Loader::skip(const std::string &file, const std::string &why) {
     ++skipped;
@@ -334,23 +407,20 @@ bool Loader::load(const std::vector<std::string> &files, const std::function<boo
         knownRead_ = true;
     }
     // Files skipped before the first transaction (unreadable folders) were
-    // noted by skip(): they go with it.
-    RunRows rows;
+    // noted by skip(): they go with it. The files are read and parsed on a
+    // thread of their own, a few ahead of the one that stores them.
+    Reader reader(files);
     std::size_t inBatch = 0;
-    for (const std::string &file : files) {
+    for (;;) {
         if (stop && stop())
             break;
-        std::string reason;
-        if (!readFile(file, text_, reason)) {
-            skip(file, reason);
-            batch_.push_back(file);
-            continue;
-        }
-        fs::path page = fs::path(file).replace_extension(".html");
-        std::error_code ec;
-        std::string pageFile = fs::is_regular_file(page, ec) ? fs::absolute(page, ec).lexically_normal().string() : "";
-        if (!recordRows(text_, file, pageFile, rows, reason)) {
-            skip(file, reason);
+        Reader::Item *item = reader.next();
+        if (!item)
+            break;
+        const std::string &file = item->file;
+        RunRows &rows = item->rows;
+        if (!item->ok) {
+            skip(file, item->reason);
             batch_.push_back(file);
             continue;
         }

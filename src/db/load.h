@@ -62,7 +62,6 @@ private:
 
     Database &db_;
     std::ostream &err_;
-    std::string text_;
     std::vector<std::pair<std::string, std::string>> skips_; // of the open transaction
     std::vector<std::string> loaded_, batch_;                 // files of the open transaction
     std::set<std::string> knownSkips_;

@@ -232,7 +232,8 @@ std::unique_ptr<Database> openSqlite(const std::string &file, std::string &why) 
     sqlite3_busy_timeout(db, 30000);
     // WAL: a reader never waits for a load; NORMAL: a commit is not flushed
     // at once, but the file is never left half-written.
-    if (!d->exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL", why))
+    // A cache of 64 MB keeps the indexes of a long load in memory.
+    if (!d->exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536", why))
         return nullptr;
     return d;
 }

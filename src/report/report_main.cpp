@@ -157,6 +157,7 @@ int main(int argc, char **argv) {
         std::cerr << kUsage;
         return 2;
 #else
+        (void)benchOnly;
         std::cerr << "zorvantik-report: this build has no results database (--into, --from)\n";
         return 2;
 #endif
