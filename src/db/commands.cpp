@@ -7,6 +7,7 @@
 
 #include "db/load.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -29,8 +30,9 @@ namespace fs = std::filesystem;
 namespace zdb {
 namespace {
 
-volatile std::sig_atomic_t gStop = 0;
-extern "C" void onStopSignal(int) { gStop = 1; }
+// Lock-free, so safe in a signal handler, and read by any thread.
+std::atomic<bool> gStop{false};
+extern "C" void onStopSignal(int) { gStop = true; }
 
 void catchStopSignals() {
 #ifdef __linux__
@@ -45,7 +47,7 @@ void catchStopSignals() {
     std::signal(SIGTERM, onStopSignal);
 #endif
 }
-bool stopAsked() { return gStop != 0; }
+bool stopAsked() { return gStop; }
 
 std::string plural(long long n, const char *word) {
     return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
