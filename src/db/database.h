@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zdb {
@@ -34,6 +35,8 @@ public:
     virtual bool next() = 0; // false at the end, or on an error (then error() says)
     virtual bool isNull(int column) const = 0;
     virtual std::string text(int column) const = 0;
+    // The same without a copy, valid until next().
+    virtual std::string_view view(int column) const = 0;
     virtual long long integer(int column) const = 0;
     virtual double real(int column) const = 0; // NaN for NULL
     virtual const std::string &error() const = 0;

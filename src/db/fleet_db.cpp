@@ -33,11 +33,13 @@ const std::unordered_map<std::string, std::size_t> &measureIndex() {
 
 // Columns: run_seq, step_key, processor, name, value, shown.
 void takeMeasurement(const Rows &r, FleetRun &run) {
-    auto it = measureIndex().find(r.text(1) + "|" + r.text(2) + "|" + r.text(3));
+    thread_local std::string key;
+    key.assign(r.view(1)).append(1, '|').append(r.view(2)).append(1, '|').append(r.view(3));
+    auto it = measureIndex().find(key);
     if (it == measureIndex().end())
         return;
     run.values[it->second] = r.real(4);
-    run.shown[it->second] = r.text(5);
+    run.shown[it->second].assign(r.view(5));
 }
 
 const char *const kMeasurementSql =

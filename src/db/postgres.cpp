@@ -110,6 +110,9 @@ public:
     std::string text(int c) const override {
         return std::string(PQgetvalue(r_.get(), row_, c), PQgetlength(r_.get(), row_, c));
     }
+    std::string_view view(int c) const override {
+        return std::string_view(PQgetvalue(r_.get(), row_, c), PQgetlength(r_.get(), row_, c));
+    }
     long long integer(int c) const override { return std::strtoll(PQgetvalue(r_.get(), row_, c), nullptr, 10); }
     double real(int c) const override { return isNull(c) ? NAN : std::strtod(PQgetvalue(r_.get(), row_, c), nullptr); }
     const std::string &error() const override { return error_; }

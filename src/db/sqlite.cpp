@@ -47,6 +47,11 @@ public:
         const unsigned char *t = sqlite3_column_text(s_.get(), c);
         return t ? std::string(reinterpret_cast<const char *>(t), sqlite3_column_bytes(s_.get(), c)) : std::string();
     }
+    std::string_view view(int c) const override {
+        const unsigned char *t = sqlite3_column_text(s_.get(), c);
+        return t ? std::string_view(reinterpret_cast<const char *>(t), sqlite3_column_bytes(s_.get(), c))
+                 : std::string_view();
+    }
     long long integer(int c) const override { return sqlite3_column_int64(s_.get(), c); }
     double real(int c) const override { return isNull(c) ? NAN : sqlite3_column_double(s_.get(), c); }
     const std::string &error() const override { return error_; }
@@ -222,7 +227,8 @@ private:
 
 std::unique_ptr<Database> openSqlite(const std::string &file, std::string &why) {
     sqlite3 *db = nullptr;
-    int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    // NOMUTEX: a connection is used by one thread at a time.
+    int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         why = db ? sqlite3_errmsg(db) : "cannot open";
         sqlite3_close(db);
