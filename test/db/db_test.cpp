@@ -413,7 +413,9 @@ TEST(DatabasePieces, QuickReadAgreesWithTheFleetsReader) {
 class Engines : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        dir_ = scratch(GetParam() + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        name = name.substr(0, name.find('/')); // "Case/sqlite": one folder, not two
+        dir_ = scratch(GetParam() + "-" + name);
         if (GetParam() == "postgresql" && !PostgresServer::instance().available())
             GTEST_SKIP() << PostgresServer::instance().why();
     }
