@@ -160,3 +160,170 @@ void FleetPageOf10000Records(benchmark::State &state) {
 BENCHMARK(FleetPageOf10000Records)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
+
+#ifdef ZT_HAVE_DATABASE
+// ---- The results database (zorvantik-report --into and --from) ----
+
+#include "db/load.h"
+
+#include <chrono>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+extern char **environ;
+
+namespace {
+
+std::vector<std::string> recordList() {
+    std::vector<std::pair<std::string, std::string>> unreadable;
+    return zdb::recordFiles({records().path.string()}, unreadable);
+}
+
+// Loading the fleet benchmark's 10,000 records into a new SQLite file.
+void LoadInto10000RecordsSqlite(benchmark::State &state) {
+    std::vector<std::string> files = recordList();
+    fs::path db = fs::temp_directory_path() / "zt-report-bench-load.sqlite";
+    std::ostringstream err;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (const char *suffix : {"", "-wal", "-shm"})
+            fs::remove(db.string() + suffix);
+        state.ResumeTiming();
+        std::string why;
+        auto d = zdb::openDatabase(db.string(), why);
+        zdb::Loader loader(*d, err);
+        if (!loader.load(files, nullptr) || loader.added != kRecords)
+            state.SkipWithError("not every record was loaded");
+    }
+    state.counters["records/s"] = benchmark::Counter(kRecords, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["MB"] = static_cast<double>(fs::file_size(db)) / 1048576.0;
+}
+BENCHMARK(LoadInto10000RecordsSqlite)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The anchor: bench/load_sqlite.py, the json module and sqlite3's
+// executemany, on the same records.
+void LoadPythonScript10000Records(benchmark::State &state) {
+    fs::path db = fs::temp_directory_path() / "zt-report-bench-python.sqlite";
+    for (auto _ : state) {
+        fs::remove(db);
+        std::string command = "python3 '" ZT_SOURCE_DIR "/bench/load_sqlite.py' '" + records().path.string() + "' '" +
+                              db.string() + "' >/dev/null";
+        auto began = std::chrono::steady_clock::now();
+        if (std::system(command.c_str()) != 0)
+            state.SkipWithError("python3 bench/load_sqlite.py failed");
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
+    }
+    fs::remove(db);
+}
+BENCHMARK(LoadPythonScript10000Records)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
+
+// The same into PostgreSQL: ZT_BENCH_POSTGRES names a database the
+// benchmark may empty (postgresql://user@/zt_bench?host=/run/postgresql).
+void LoadInto10000RecordsPostgres(benchmark::State &state) {
+    const char *uri = std::getenv("ZT_BENCH_POSTGRES");
+    if (!uri) {
+        state.SkipWithError("set ZT_BENCH_POSTGRES to a postgresql:// URI of a database to fill");
+        return;
+    }
+    std::vector<std::string> files = recordList();
+    std::ostringstream err;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::string why;
+        {
+            auto d = zdb::openPostgres(uri, why);
+            if (!d || !d->exec("DROP TABLE IF EXISTS faults, error_lines, findings, measurements, steps, "
+                               "skipped_files, schema_version, runs CASCADE",
+                               why)) {
+                state.SkipWithError(("cannot empty the database: " + zdb::maskSecrets(why, uri)).c_str());
+                return;
+            }
+        }
+        state.ResumeTiming();
+        auto d = zdb::openDatabase(uri, why);
+        zdb::Loader loader(*d, err);
+        if (!loader.load(files, nullptr) || loader.added != kRecords)
+            state.SkipWithError("not every record was loaded");
+    }
+    state.counters["records/s"] = benchmark::Counter(kRecords, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(LoadInto10000RecordsPostgres)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// A SQLite database of 100,000 runs: the 10,000 records, and nine copies
+// of each under other keys and boards (25,000 boards).
+const fs::path &hundredThousandRuns() {
+    static const fs::path db = [] {
+        fs::path file = fs::temp_directory_path() / "zt-report-bench-100000.sqlite";
+        for (const char *suffix : {"", "-wal", "-shm"})
+            fs::remove(file.string() + suffix);
+        std::string why;
+        auto d = zdb::openDatabase(file.string(), why);
+        std::ostringstream err;
+        zdb::Loader loader(*d, err);
+        loader.load(recordList(), nullptr);
+        auto columnsOf = [&](const std::string &table) {
+            std::vector<std::string> columns;
+            auto r = d->query("SELECT name FROM pragma_table_info('" + table + "')", {}, why);
+            while (r && r->next())
+                columns.push_back(r->text(0));
+            return columns;
+        };
+        std::string sql = "BEGIN;";
+        for (int k = 1; k <= 9; ++k) {
+            std::string tag = "'/" + std::to_string(k) + "'", names, values;
+            for (const std::string &c : columnsOf("runs")) {
+                if (c == "seq")
+                    continue;
+                names += (names.empty() ? "" : ", ") + c;
+                values += (values.empty() ? "" : ", ") +
+                          (c == "run_key" || c == "serial_shown" || c == "source_file" ? c + " || " + tag : c);
+            }
+            sql += "INSERT INTO runs (" + names + ") SELECT " + values + " FROM runs WHERE run_key NOT LIKE '%/%';";
+            for (const char *child : {"steps", "measurements", "findings", "error_lines", "faults"}) {
+                std::string list;
+                for (const std::string &c : columnsOf(child))
+                    list += ", " + (c == "run_seq" ? std::string("n.seq") : "c." + c);
+                sql += std::string("INSERT INTO ") + child + " SELECT " + list.substr(2) + " FROM " + child +
+                       " c JOIN runs o ON o.seq = c.run_seq JOIN runs n ON n.run_key = o.run_key || " + tag +
+                       " WHERE o.run_key NOT LIKE '%/%';";
+            }
+        }
+        if (!d->exec(sql + "COMMIT;", why))
+            std::fprintf(stderr, "report_bench: %s\n", why.c_str());
+        return file;
+    }();
+    return db;
+}
+
+// zorvantik-report --from a database of 100,000 runs: its time and its
+// peak memory (maxRSS), as a process of its own.
+void FleetPageFrom100000Runs(benchmark::State &state) {
+    const fs::path &db = hundredThousandRuns();
+    fs::path page = fs::temp_directory_path() / "zt-report-bench-100000.html";
+    long maxRss = 0;
+    for (auto _ : state) {
+        std::string program = ZT_REPORT_PATH, from = "--from", file = db.string(), o = "-o", out = page.string();
+        char *argv[] = {&program[0], &from[0], &file[0], &o[0], &out[0], nullptr};
+        auto began = std::chrono::steady_clock::now();
+        pid_t pid;
+        if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ) != 0) {
+            state.SkipWithError("cannot start zorvantik-report");
+            return;
+        }
+        int status = 0;
+        struct rusage usage {};
+        wait4(pid, &status, 0, &usage);
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            state.SkipWithError("zorvantik-report --from failed");
+        maxRss = std::max(maxRss, usage.ru_maxrss);
+    }
+    state.counters["runs"] = 100000;
+    state.counters["maxRSS_MB"] = maxRss / 1024.0;
+    state.counters["pageMB"] = static_cast<double>(fs::file_size(page)) / 1048576.0;
+}
+BENCHMARK(FleetPageFrom100000Runs)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
+
+} // namespace
+#endif // ZT_HAVE_DATABASE

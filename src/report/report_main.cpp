@@ -7,8 +7,12 @@
 // Messages are plain ASCII English, so that they read the same in any
 // console code page of the bench PC.
 #include "report/report.h"
+#ifdef ZT_HAVE_DATABASE
+#include "db/commands.h"
+#endif
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -32,7 +36,25 @@ const char *const kUsage =
     "--bench-only leaves out runs on the virtual board and replays of a trace\n"
     "(records that do not say where the board's answers came from are kept).\n"
     "--page makes the page of one run again from its record (by default beside\n"
-    "it, RECORD.html).\n";
+    "it, RECORD.html).\n"
+#ifdef ZT_HAVE_DATABASE
+    "\n"
+    "       zorvantik-report --into DB PATH...\n"
+    "       zorvantik-report --into DB --watch [--interval SECONDS] FOLDER\n"
+    "       zorvantik-report --from DB [--bench-only] [-o FILE.html] [--csv FILE.csv]\n"
+    "\n"
+    "The results database: DB is a SQLite file, or a postgresql:// URI (the\n"
+    "PG* variables apply). --into loads the records PATH names, each run once\n"
+    "however often it is loaded; --watch follows FOLDER, loading each record\n"
+    "that lands there (a rescan every SECONDS, 5 by default) until Ctrl-C or\n"
+    "SIGTERM. --from makes the fleet page and CSV from the database;\n"
+    "--bench-only leaves out the runs of the virtual board.\n"
+#else
+    "\n"
+    "This zorvantik-report has no results database: --into and --from are not\n"
+    "available in this build.\n"
+#endif
+    ;
 
 // To `name`.tmp, then renamed over `name`.
 bool writeWhole(const std::string &name, const std::string &text) {
@@ -84,18 +106,34 @@ int runPage(const std::string &record, std::string out) {
 int main(int argc, char **argv) {
     std::string out, csv, page;
     std::vector<std::string> paths;
-    bool benchOnly = false;
+    // The results database's options.
+    std::string into, from;
+    bool watch = false, benchOnly = false;
+    double interval = 5;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         bool hasValue = i + 1 < argc;
-        if ((a == "-o" || a == "--output") && hasValue)
+        if (a == "--into" && hasValue)
+            into = argv[++i];
+        else if (a == "--from" && hasValue)
+            from = argv[++i];
+        else if (a == "--watch")
+            watch = true;
+        else if (a == "--bench-only")
+            benchOnly = true;
+        else if (a == "--interval" && hasValue) {
+            char *end = nullptr;
+            interval = std::strtod(argv[++i], &end);
+            if (!end || *end || !(interval > 0)) {
+                std::cerr << "zorvantik-report: --interval wants a number of seconds above 0\n";
+                return 2;
+            }
+        } else if ((a == "-o" || a == "--output") && hasValue)
             out = argv[++i];
         else if (a == "--csv" && hasValue)
             csv = argv[++i];
         else if (a == "--page" && hasValue)
             page = argv[++i];
-        else if (a == "--bench-only")
-            benchOnly = true;
         else if (a == "-h" || a == "--help") {
             std::cout << kUsage;
             return 0;
@@ -107,6 +145,25 @@ int main(int argc, char **argv) {
             return 2;
         } else
             paths.push_back(a);
+    }
+    // The results database.
+    if (!into.empty() || !from.empty() || watch) {
+#ifdef ZT_HAVE_DATABASE
+        if (!into.empty() && from.empty() && page.empty() && out.empty() && csv.empty() && !benchOnly) {
+            if (!watch && !paths.empty())
+                return zdb::reportInto(into, paths);
+            if (watch && paths.size() == 1)
+                return zdb::reportWatch(into, paths[0], interval);
+        }
+        if (!from.empty() && into.empty() && !watch && page.empty() && paths.empty())
+            return zdb::reportFrom(from, benchOnly, out, csv);
+        std::cerr << kUsage;
+        return 2;
+#else
+        (void)benchOnly;
+        std::cerr << "zorvantik-report: this build has no results database (--into, --from)\n";
+        return 2;
+#endif
     }
     if (!page.empty()) {
         if (!paths.empty() || !csv.empty() || benchOnly) {
