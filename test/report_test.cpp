@@ -142,7 +142,7 @@ TEST(ReportPage, RecordsOfEveryShapeMakeSafePages) {
     for (const char *bad : {"", "{\"schema\": 1", "[1, 2]", "{\"a\": 1}"})
         EXPECT_FALSE(renderRunPage(bad, html, why)) << bad;
     Json newer = record("01042", "2026-12-08T10:00:00+00:00", "passed");
-    newer["schema"] = std::max(kReportSchema, 3) + 1;
+    newer["schema"] = kReportSchema + 1;
     EXPECT_FALSE(renderRunPage(newer.dump(), html, why));
     EXPECT_NE(why.find("not one this program knows"), std::string::npos) << why;
 }
@@ -206,7 +206,7 @@ TEST_F(ReportFleet, SummaryOverRepeatedBoardsAndBadFiles) {
     // Bad files.
     std::string whole = record("01009", "2026-12-08T09:00:00+00:00", "passed").dump(2);
     Json newer = record("01009", "2026-12-08T09:00:00+00:00", "passed");
-    newer["schema"] = kFleetSchema + 1;
+    newer["schema"] = kReportSchema + 1;
     struct Bad {
         const char *file, *text, *why;
     } bad[] = {

@@ -534,9 +534,9 @@ bool readFleetRun(const std::string &text, FleetRun &run, std::string &why) {
         why = "not a result record (no schema, outcome and steps)";
         return false;
     }
-    if (reader.schema() >= kFleetSchema + 1 || reader.schema() < 1) {
+    if (reader.schema() >= kReportSchema + 1 || reader.schema() < 1) {
         why = "record layout " + number(std::floor(reader.schema())) + " is not one this program knows (up to " +
-              std::to_string(kFleetSchema) + ")";
+              std::to_string(kReportSchema) + ")";
         return false;
     }
     if (!instant(run.start, run.startSeconds))

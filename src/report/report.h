@@ -35,10 +35,6 @@ struct FleetMeasure {
 };
 const std::vector<FleetMeasure> &fleetMeasures();
 
-// The newest record layout the fleet reads (schema 3 adds a run's
-// identity, its origin and each step's coverage).
-constexpr int kFleetSchema = kReportSchema > 3 ? kReportSchema : 3;
-
 // A step of a run as the fleet keeps it: its key, its processor ("" for
 // a board-wide step) and its status as the record names it.
 struct FleetStep {

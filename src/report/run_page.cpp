@@ -756,10 +756,6 @@ Json parseRecord(const std::string &text) {
     return record.is_object() ? record : Json(Json::value_t::discarded);
 }
 
-// The newest layout the page reads: this program's, and at least the
-// layout of faults as data.
-constexpr int kPageSchema = kReportSchema > 3 ? kReportSchema : 3;
-
 } // namespace
 
 std::string verdictNote(const std::string &recordJson) {
@@ -791,7 +787,7 @@ bool renderPage(const std::string &recordJson, std::string &html, std::string &w
         why = "not a result record";
         return false;
     }
-    if (schema.get<double>() >= kPageSchema + 1 || schema.get<double>() < 1) {
+    if (schema.get<double>() >= kReportSchema + 1 || schema.get<double>() < 1) {
         why = "record layout " + integer(std::floor(schema.get<double>())) + " is not one this program knows";
         return false;
     }
