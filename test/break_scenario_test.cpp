@@ -4,6 +4,7 @@
 // station whatever directory a test was in. A soak run (-C) keeps its
 // record and its memory flat however many passes it makes.
 #include "support/scenario.h"
+#include "support/terminal.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -29,6 +31,42 @@ long residentKb(pid_t pid) {
         if (line.compare(0, 6, "VmRSS:") == 0)
             return std::atol(line.c_str() + 6);
     return 0;
+}
+
+// The break signals a process blocks, from its status in /proc (bit n-1
+// for signal n); 0 when it cannot be read.
+unsigned long long blockedSignals(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, 7, "SigBlk:") == 0)
+            return std::stoull(line.substr(7), nullptr, 16);
+    return 0;
+}
+
+constexpr unsigned long long bit(int signal) { return 1ull << (signal - 1); }
+const unsigned long long kBreakSignals = bit(SIGINT) | bit(SIGTERM) | bit(SIGHUP) | bit(SIGQUIT);
+
+// Waits until the program's first instruction has run: from then on it
+// holds every break signal. Before (while the system loads it) nothing
+// of the program can answer a signal.
+bool waitForFirstInstruction(pid_t pid, double seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * testTimeScale());
+    while ((blockedSignals(pid) & kBreakSignals) != kBreakSignals)
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+    return true;
+}
+
+// The result records (result*.json) a station holds, by name.
+std::vector<std::string> records(const TempStation &station) {
+    std::vector<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(station.path())) {
+        std::string name = e.path().filename().string();
+        if (name.compare(0, 6, "result") == 0 && endsWith(name, ".json"))
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 class Break : public ScenarioTest {
@@ -67,7 +105,7 @@ TEST_F(Break, AtAnyMomentOfAnUnattendedRunEndsWith255) {
         RunResult r = program.finish(30, false);
         std::string when = "break " + std::to_string(i) + " after " + std::to_string(delay) + " s";
         if (r.status == 128 + SIGINT && !station_.exists("result1.json"))
-            continue; // before the handler: the signal's own end
+            continue; // while the system still loaded the program: the signal's own end
         if (r.status == 0 && record(station_)["outcome"] == "passed" && endsWith(r.out, toCp866(kSuccess)))
             continue; // the run was over before the break
         expectBrokenOff(r, when);
@@ -191,6 +229,89 @@ TEST_F(Break, SoakRunKeepsFirstAndLastFindings) {
     EXPECT_EQ(host["findings"][0]["pass"], 1);
     EXPECT_GE(host["findings"][19]["pass"].get<long>(), 12);
     EXPECT_EQ(host["status"], "failed");
+}
+
+// Breaks in the first milliseconds of a run at a terminal, counted from
+// the program's first instruction: before the options are read, before
+// the logs are open, while the board library starts. Each ends the run
+// with 255 and the record of the board the arguments name, and no other
+// slot's record. Ctrl-C typed at the terminal, and the signals from
+// outside, are the same break.
+TEST_F(Break, InTheFirstMillisecondsEndsWith255AndTheBoardsRecord) {
+    station_.remove("virtual-board.ini"); // every board number the healthy board
+    struct Early {
+        int delayUs;
+        const char *board; // -B's argument, "" for none
+        const char *record;
+        int signal; // 0: Ctrl-C typed at the terminal
+    };
+    const Early kEarly[] = {
+        {0, "-B3", "result3.json", SIGINT},      {0, "", "result1.json", 0},
+        {20, "-b8", "result8.json", SIGINT},     {50, "-B3", "result3.json", 0},
+        {100, "-B9", "result.json", SIGTERM},    {200, "-B3", "result3.json", SIGINT},
+        {300, "-B2", "result2.json", SIGHUP},    {500, "-B3", "result3.json", 0},
+        {750, "-B5", "result5.json", SIGQUIT},   {1000, "-B3", "result3.json", SIGINT},
+        {1500, "-B7", "result7.json", 0},        {2000, "-B3", "result3.json", SIGTERM},
+        {3000, "-B4", "result4.json", SIGINT},   {5000, "-B3", "result3.json", 0},
+        {8000, "-B6", "result6.json", SIGINT},   {12000, "-B3", "result3.json", SIGINT},
+    };
+    for (const Early &e : kEarly) {
+        for (const std::string &name : records(station_))
+            station_.remove(name);
+        std::ostringstream when;
+        when << e.delayUs << " us, " << (e.signal ? strsignal(e.signal) : "Ctrl-C") << ", " << e.board;
+        std::vector<std::string> args;
+        if (*e.board)
+            args.push_back(e.board);
+        TerminalProcess program(station_.path(), args, TerminalSetup{{}, true});
+        ASSERT_TRUE(waitForFirstInstruction(program.pid(), 10)) << when.str();
+        std::this_thread::sleep_for(std::chrono::microseconds(e.delayUs));
+        if (e.signal)
+            program.signal(e.signal);
+        else
+            program.type("\x03");
+        RunResult r = program.finish(30);
+        EXPECT_EQ(r.status, 255) << when.str() << "\n" << r.err;
+        EXPECT_EQ(records(station_), std::vector<std::string>{e.record}) << when.str();
+        auto j = nlohmann::json::parse(station_.read(e.record), nullptr, false);
+        EXPECT_EQ(j["outcome"], "interrupted") << when.str();
+        EXPECT_EQ(j["boardNumber"], std::atoi(*e.board ? e.board + 2 : "1")) << when.str();
+        EXPECT_FALSE(station_.exists("dsp_app/" + std::string(e.record))) << when.str();
+    }
+}
+
+// A fatal stop's key wait ("press any key") after a log could not be
+// created: Ctrl-C there ends the run with 255 and a record of the fatal
+// stop, as the key would have.
+TEST_F(Break, AtAFatalStopsKeyWaitEndsWith255AndAFatalRecord) {
+    struct Stop {
+        const char *directory; // the log made a directory, so it cannot be created
+        int stop;
+        const char *message;
+    };
+    const Stop kStops[] = {
+        {"protoc1.log", 1, "### ОШИБКА: НЕ МОГУ ОТКРЫТЬ ФАЙЛ ПРОТОКОЛА ИСПЫТАНИЙ."},
+        {"screen1.log", 2, "### ОШИБКА: НЕ МОГУ ОТКРЫТЬ ФАЙЛ МОНИТОРИНГА ИСПЫТАНИЙ."},
+    };
+    for (const Stop &s : kStops) {
+        for (const char *log : {"protoc1.log", "screen1.log"})
+            std::filesystem::remove_all(station_.file(log));
+        station_.remove("result1.json");
+        std::filesystem::create_directory(station_.file(s.directory));
+        TerminalProcess program(station_.path(), {}, TerminalSetup{{}, true});
+        // The terminal shows UTF-8 in the C locale.
+        ASSERT_TRUE(program.waitForOutput(std::string(s.message) + "\nНажмите любую клавишу")) << s.directory;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        program.type("\x03");
+        RunResult r = program.finish(20);
+        EXPECT_EQ(r.status, 255) << s.directory << "\n" << r.err;
+        // Nothing after the prompt but the line break a terminal gets at the end.
+        EXPECT_TRUE(endsWith(r.out, "Нажмите любую клавишу\n")) << s.directory << ": the console went on";
+        auto j = nlohmann::json::parse(station_.read("result1.json"), nullptr, false);
+        EXPECT_EQ(j["outcome"], "fatal") << s.directory;
+        EXPECT_EQ(j["fatal"]["stop"], s.stop) << s.directory;
+        EXPECT_TRUE(std::filesystem::is_directory(station_.file(s.directory)));
+    }
 }
 
 } // namespace

@@ -236,8 +236,11 @@ int runDriver(int argc, char **argv) {
     parseOptions(argc, argv);
     chooseLogNames(runState.boardLid);
     recordPlan(plannedSteps(false));
-    startLogs();
+    // From here a break writes the record of the board the options name,
+    // also one that came earlier and waited (before the logs are open, and
+    // at a fatal stop's key wait).
     platformSetInterruptHandler(onCtrlC);
+    startLogs();
 
     if (QAL_init(0, 0) < 0)
         fatalStop(3, "\n### ОШИБКА: Не могу инициализировать модуль.");
