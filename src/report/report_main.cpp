@@ -7,6 +7,7 @@
 // Messages are plain ASCII English, so that they read the same in any
 // console code page of the bench PC.
 #include "report/report.h"
+#include "report/record_file.h"
 
 #include <cstdio>
 #include <cstring>
@@ -59,16 +60,19 @@ bool writeWhole(const std::string &name, const std::string &text) {
 }
 
 int runPage(const std::string &record, std::string out) {
-    std::ifstream in(record, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    if (!in) {
-        std::cerr << "zorvantik-report: cannot read " << record << "\n";
+    std::string text, html, why;
+    if (!readRecordFile(record, text, why)) {
+        if (why.compare(0, 14, "cannot be read") == 0)
+            std::cerr << "zorvantik-report: cannot read " << escapedForLine(record) << "\n";
+        else
+            std::cerr << "zorvantik-report: " << escapedForLine(record) << ": " << why << "\n";
         return 1;
     }
-    std::string html, why;
-    if (!renderRunPage(text.str(), html, why)) {
-        std::cerr << "zorvantik-report: " << record << ": " << why << "\n";
+    bool trailing = recordHasTrailingBytes(text);
+    if (trailing)
+        why = "trailing bytes after the record";
+    if (trailing || !renderRunPage(text, html, why)) {
+        std::cerr << "zorvantik-report: " << escapedForLine(record) << ": " << escapedForLine(why) << "\n";
         return 1;
     }
     if (out.empty())
@@ -78,7 +82,7 @@ int runPage(const std::string &record, std::string out) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+static int run(int argc, char **argv) {
     std::string out, csv, page;
     std::vector<std::string> paths;
     for (int i = 1; i < argc; ++i) {
@@ -166,4 +170,17 @@ int main(int argc, char **argv) {
     if (!writeWhole(out, renderFleetPage(fleet, dir, sources)))
         status = 1;
     return status;
+}
+
+// The last guard: whatever a file or the machine throws (memory exhausted,
+// say) ends the program with one line and status 3, never an abort.
+int main(int argc, char **argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception &e) {
+        std::cerr << "zorvantik-report: stopped: " << escapedForLine(e.what()) << "\n";
+    } catch (...) {
+        std::cerr << "zorvantik-report: stopped by an unknown error\n";
+    }
+    return 3;
 }
