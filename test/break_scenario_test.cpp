@@ -10,11 +10,15 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <fcntl.h>
+#include <poll.h>
 #include <csignal>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -67,6 +71,95 @@ std::vector<std::string> records(const TempStation &station) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Fills what room a pipe has with `filler` bytes through a non-blocking
+// descriptor of it.
+void fillPipe(int fd) {
+    static const std::string filler(4096, '\x01');
+    for (std::size_t n = filler.size(); n > 0; n /= 2)
+        while (::write(fd, filler.data(), n) > 0) {
+        }
+}
+
+// The program started with the loader's account of its start
+// (LD_DEBUG=libs,symbols: some 30 KB between the program's
+// pre-initialisation and main, a line for each library's initialiser and
+// each function the initialisers first call) on a one-page pipe that the
+// test keeps full: the loader waits in its write for each page the test
+// reads. So the test holds the program still in the middle of the
+// libraries' initialisers, before main, breaks it there and lets it go on. Returns the exit status, or -2 when the
+// program could not be held before main; `loader` gets what the loader said.
+int breakWhileLibrariesInitialise(const std::string &dir, const std::vector<std::string> &args, std::string &loader) {
+    int err[2];
+    if (pipe2(err, O_CLOEXEC) != 0)
+        return -1;
+    fcntl(err[0], F_SETPIPE_SZ, 4096);
+    // A second, non-blocking way into the same pipe, to fill it with.
+    int filler = ::open(("/proc/self/fd/" + std::to_string(err[1])).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (filler < 0)
+        return -1;
+    fillPipe(filler);
+    std::string program = ZT_PROGRAM_PATH;
+    std::vector<std::string> argStrings(args);
+    std::vector<char *> argv{&program[0]};
+    for (std::string &a : argStrings)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(err[1], 2);
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        setenv("LD_DEBUG", "libs,symbols", 1);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    ::close(err[1]);
+    // Until the loader calls the first library's initialiser; several more
+    // of its lines follow before main.
+    char page[4096];
+    while (loader.find("calling init:") == std::string::npos) {
+        ssize_t n = ::read(err[0], page, sizeof page);
+        fillPipe(filler);
+        if (n <= 0)
+            break;
+        for (ssize_t i = 0; i < n; ++i)
+            if (page[i] != '\x01')
+                loader += page[i];
+    }
+    // Held in its write to stderr (write or writev on descriptor 2): the
+    // loader's next line.
+    auto writingStderr = [](const std::string &call) {
+        return call.compare(0, 6, "1 0x2 ") == 0 || call.compare(0, 7, "20 0x2 ") == 0;
+    };
+    std::string syscall;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    do {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+        std::getline(in, syscall);
+    } while (!writingStderr(syscall) && std::chrono::steady_clock::now() < deadline);
+    bool held = writingStderr(syscall) && loader.find("transferring control:") == std::string::npos;
+    if (held)
+        kill(pid, SIGINT);
+    ::close(filler);
+    // Let it go on to its end, reading what the loader says meanwhile.
+    int status = 0;
+    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(static_cast<int>(60 * testTimeScale()));
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        struct pollfd fd = {err[0], POLLIN, 0};
+        if (poll(&fd, 1, 10) > 0 && ::read(err[0], page, sizeof page) <= 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (std::chrono::steady_clock::now() > deadline)
+            kill(pid, SIGKILL);
+    }
+    ::close(err[0]);
+    if (!held)
+        return -2;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 class Break : public ScenarioTest {
@@ -278,6 +371,29 @@ TEST_F(Break, InTheFirstMillisecondsEndsWith255AndTheBoardsRecord) {
         EXPECT_EQ(j["boardNumber"], std::atoi(*e.board ? e.board + 2 : "1")) << when.str();
         EXPECT_FALSE(station_.exists("dsp_app/" + std::string(e.record))) << when.str();
     }
+}
+
+// A break while the system's loader runs the libraries' initialisers,
+// after the program's first instruction and before main: the program
+// already holds it, and it ends the run with 255 and the record.
+TEST_F(Break, WhileTheLibrariesInitialiseEndsWith255AndTheBoardsRecord) {
+    station_.remove("virtual-board.ini");
+    station_.write("check1.cfg", selecting({"EXTLINKS"})); // a short run, should the break not come
+    std::string loader;
+    int status = -2;
+    for (int attempt = 0; attempt < 10 && status == -2; ++attempt) {
+        for (const std::string &name : records(station_))
+            station_.remove(name);
+        loader.clear();
+        status = breakWhileLibrariesInitialise(station_.path(), {"-B4"}, loader);
+    }
+    ASSERT_NE(status, -2) << "the program was never held before main\n" << loader;
+    std::size_t preinit = loader.find("calling preinit:"), init = loader.find("calling init:");
+    ASSERT_NE(init, std::string::npos) << loader;
+    EXPECT_LT(preinit, init) << "the program's first instruction comes after a library's\n" << loader;
+    EXPECT_EQ(status, 255) << loader;
+    EXPECT_EQ(records(station_), std::vector<std::string>{"result4.json"});
+    EXPECT_EQ(nlohmann::json::parse(station_.read("result4.json"), nullptr, false)["outcome"], "interrupted");
 }
 
 // A fatal stop's key wait ("press any key") after a log could not be
