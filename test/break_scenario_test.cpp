@@ -52,13 +52,21 @@ const unsigned long long kBreakSignals = bit(SIGINT) | bit(SIGTERM) | bit(SIGHUP
 
 // Waits until the program's first instruction has run: from then on it
 // holds every break signal. Before (while the system loads it) nothing
-// of the program can answer a signal.
+// of the program can answer a signal. The process must be the program
+// already: a child that has not yet left the test for it may show a mask
+// of the test's own (a sanitizer's, around fork).
 bool waitForFirstInstruction(pid_t pid, double seconds) {
+    std::string program = std::filesystem::canonical(ZT_PROGRAM_PATH).string();
+    std::string exe = "/proc/" + std::to_string(pid) + "/exe";
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * testTimeScale());
-    while ((blockedSignals(pid) & kBreakSignals) != kBreakSignals)
+    for (;;) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(exe, error).string() == program &&
+            (blockedSignals(pid) & kBreakSignals) == kBreakSignals)
+            return true;
         if (std::chrono::steady_clock::now() > deadline)
             return false;
-    return true;
+    }
 }
 
 // The result records (result*.json) a station holds, by name.
