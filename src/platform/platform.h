@@ -24,10 +24,18 @@
 constexpr int kKeyEndOfInput = 0x100;
 constexpr int kKeyEscape = 27;
 
+// Holds every break (the interrupt key, and on POSIX the signals that end
+// a process from outside) for the interrupt thread, so that none ends the
+// process by the system's default. The program calls it before any other
+// code of its own runs: main.cpp puts it where the system's loader calls
+// it before any static initialisation. Safe to call again.
+void platformHoldBreaks();
+
 // Prepares the console for the run: the keyboard without echo and line
 // buffering, the interrupt key routed to platformSetInterruptHandler's
-// handler. Call once, first thing in main. Until a handler is set, the
-// interrupt key ends the process as it would by default. On POSIX the
+// handler. Call once, first thing in main. A break that comes before a
+// handler is set waits for it; one that comes when none is ever set (the
+// program only prints its help) goes unanswered. On POSIX the
 // signals that end a process from outside (SIGTERM, SIGHUP, SIGQUIT) go
 // the interrupt key's way, and a console or a file that is gone or full
 // (SIGPIPE, SIGXFSZ) is a failed write, never the end of the run.
@@ -113,7 +121,8 @@ void platformWarn(const char *cp1251, std::size_t length);
 // the process is told to end (POSIX: SIGTERM, SIGHUP, SIGQUIT; Windows: the
 // console window closed). The handler runs on a thread of its own, never
 // inside a signal handler, so it may call the board-access library and
-// take locks; it must not return.
+// take locks; it must not return. A break that came before the handler
+// was set runs it as soon as it is set.
 void platformSetInterruptHandler(void (*handler)());
 
 // The interrupt thread's side of platformDecideEnd, taken before the

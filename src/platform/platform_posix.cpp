@@ -55,8 +55,14 @@ sigset_t endingSignals() {
     return set;
 }
 
-// Waits for the ending signals, which every other thread keeps blocked,
-// and runs the handler here, outside any signal context.
+// How often a break that came before the handler looks for it.
+constexpr int kHandlerPollMs = 1;
+
+// Waits for the ending signals, which every thread keeps blocked from the
+// program's start (platformHoldBreaks), and runs the handler here, outside
+// any signal context. A break that came before the handler was set
+// (while the options are read) waits for it: the handler knows the board
+// number and so which record to write.
 void interruptThread() {
     sigset_t set = endingSignals();
     for (;;) {
@@ -67,17 +73,12 @@ void interruptThread() {
         // it ends the process, the break is not taken.
         if (!platformDecideBreak())
             continue;
-        if (void (*handler)() = gInterruptHandler.load())
-            handler();
-        // No handler yet: end the process as the signal would by default.
-        platformRestoreConsole();
-        std::signal(signal, SIG_DFL);
-        sigset_t one;
-        sigemptyset(&one);
-        sigaddset(&one, signal);
-        pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-        raise(signal);
-        _exit(128 + signal);
+        void (*handler)() = gInterruptHandler.load();
+        while (!handler) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kHandlerPollMs));
+            handler = gInterruptHandler.load();
+        }
+        handler();
     }
 }
 
@@ -134,6 +135,11 @@ bool fetchKey(bool wait) {
 
 } // namespace
 
+void platformHoldBreaks() {
+    sigset_t set = endingSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 void platformInit() {
     std::setlocale(LC_CTYPE, "");
     gConsoleTerminal = isatty(STDOUT_FILENO);
@@ -154,11 +160,12 @@ void platformInit() {
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
 
-    // Block the ending signals here, before any other thread exists, so
-    // that every thread (the board library's included) inherits the mask
-    // and only the interrupt thread ever receives them.
-    sigset_t set = endingSignals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // The ending signals are blocked before any other thread exists (the
+    // program's start did it already; this keeps it so for any caller),
+    // so that every thread (the board library's included) inherits the
+    // mask and only the interrupt thread ever receives them. A signal that
+    // came meanwhile is pending and reaches the thread at once.
+    platformHoldBreaks();
     std::thread(interruptThread).detach();
 }
 

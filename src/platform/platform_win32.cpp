@@ -32,9 +32,15 @@ BOOL WINAPI consoleControl(DWORD event) {
     // process: this event is taken as handled.
     if (!platformDecideBreak())
         return TRUE;
-    if (void (*handler)() = gInterruptHandler.load())
-        handler();
-    return FALSE; // no handler yet: the default action ends the process
+    // A break that came before the handler was set (while the options are
+    // read) waits for it: the handler knows which record to write.
+    void (*handler)() = gInterruptHandler.load();
+    while (!handler) {
+        Sleep(1);
+        handler = gInterruptHandler.load();
+    }
+    handler();
+    return TRUE;
 }
 
 // A redirected stdin: one key per byte. Without `wait`, only when a byte
@@ -135,10 +141,17 @@ AppendResult platformAppendFile(const char *name, const std::string &data, FileI
     return !known || same ? AppendResult::kAppended : AppendResult::kReplaced;
 }
 
+void platformHoldBreaks() {
+    // Installed once: the system would call a handler added twice twice.
+    static std::atomic<bool> installed{false};
+    if (!installed.exchange(true))
+        SetConsoleCtrlHandler(consoleControl, TRUE);
+}
+
 void platformInit() {
     DWORD mode = 0;
     gKeyboardIsConsole = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
-    SetConsoleCtrlHandler(consoleControl, TRUE);
+    platformHoldBreaks();
 }
 
 void platformRestoreConsole() { std::fflush(stdout); }

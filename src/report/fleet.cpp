@@ -11,6 +11,7 @@
 #include "report/charts.h"
 #include "report/html.h"
 #include "report/labels.h"
+#include "report/record_file.h"
 #include "report/templates.h"
 
 #include <kainjow/mustache.hpp>
@@ -418,28 +419,6 @@ std::vector<ParetoEntry> pareto(const Fleet &fleet, bool firstRuns = false) {
 
 const char *const kOutcomes[] = {"passed", "failed", "interrupted", "fatal", "aborted"};
 
-// Reads one file into `text` (reused between files).
-bool readFile(const std::string &path, std::string &text, std::string &why) {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        why = std::string("cannot be read (") + std::strerror(errno) + ")";
-        return false;
-    }
-    text.clear();
-    char chunk[65536];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-        text.append(chunk, n);
-    bool failed = std::ferror(f) != 0;
-    int error = errno;
-    std::fclose(f);
-    if (failed) {
-        why = std::string("cannot be read (") + std::strerror(error) + ")";
-        return false;
-    }
-    return true;
-}
-
 // An absolute path as a file: URL ("file:///C:/..." on Windows).
 std::string fileUrl(const fs::path &absolute) {
     std::string p = absolute.generic_string();
@@ -467,7 +446,7 @@ struct Collector {
 
     void file(const fs::path &path) {
         std::string name = path.string(), why;
-        if (!readFile(name, text, why))
+        if (!readRecordFile(name, text, why))
             return skip(name, why);
         FleetRun run;
         if (!readFleetRun(text, run, why))
@@ -525,9 +504,9 @@ bool readFleetRun(const std::string &text, FleetRun &run, std::string &why) {
         return false;
     }
     RecordReader reader(run);
-    if (!Json::sax_parse(text, &reader)) {
-        bool cut = reader.error().find("end of input") != std::string::npos || reader.errorAt() >= text.size();
-        why = (cut ? "truncated: " : "not JSON: ") + reader.error();
+    // (The parser stops at a NUL byte as at the end of the text.)
+    if (!Json::sax_parse(text, &reader) || text.find('\0') != std::string::npos) {
+        why = recordSyntaxFault(text, reader.error(), reader.errorAt());
         return false;
     }
     if (!reader.isRecord()) {

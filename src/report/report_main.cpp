@@ -10,6 +10,7 @@
 #ifdef ZT_HAVE_DATABASE
 #include "db/commands.h"
 #endif
+#include "report/record_file.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -84,15 +85,18 @@ bool writeWhole(const std::string &name, const std::string &text) {
 }
 
 int runPage(const std::string &record, std::string out) {
-    std::ifstream in(record, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    if (!in) {
-        std::cerr << "zorvantik-report: cannot read " << asciiEscape(record) << "\n";
+    std::string text, html, why;
+    if (!readRecordFile(record, text, why)) {
+        if (why.compare(0, 14, "cannot be read") == 0)
+            std::cerr << "zorvantik-report: cannot read " << asciiEscape(record) << "\n";
+        else
+            std::cerr << "zorvantik-report: " << asciiEscape(record) << ": " << why << "\n";
         return 1;
     }
-    std::string html, why;
-    if (!renderRunPage(text.str(), html, why)) {
+    bool trailing = recordHasTrailingBytes(text);
+    if (trailing)
+        why = "trailing bytes after the record";
+    if (trailing || !renderRunPage(text, html, why)) {
         std::cerr << "zorvantik-report: " << asciiEscape(record) << ": " << asciiEscape(why) << "\n";
         return 1;
     }
@@ -103,7 +107,7 @@ int runPage(const std::string &record, std::string out) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+static int run(int argc, char **argv) {
     std::string out, csv, page;
     std::vector<std::string> paths;
     // The results database's options.
@@ -233,4 +237,17 @@ int main(int argc, char **argv) {
     if (!writeWhole(out, renderFleetPage(fleet, dir, sources)))
         status = 1;
     return status;
+}
+
+// The last guard: whatever a file or the machine throws (memory exhausted,
+// say) ends the program with one line and status 3, never an abort.
+int main(int argc, char **argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception &e) {
+        std::cerr << "zorvantik-report: stopped: " << asciiEscape(e.what()) << "\n";
+    } catch (...) {
+        std::cerr << "zorvantik-report: stopped by an unknown error\n";
+    }
+    return 3;
 }

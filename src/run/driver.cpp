@@ -239,8 +239,11 @@ int runDriver(int argc, char **argv) {
     parseOptions(argc, argv);
     chooseLogNames(runState.boardLid);
     recordPlan(plannedSteps(false));
-    startLogs();
+    // From here a break writes the record of the board the options name,
+    // also one that came earlier and waited (before the logs are open, and
+    // at a fatal stop's key wait).
     platformSetInterruptHandler(onCtrlC);
+    startLogs();
 
     std::int32_t initialised = QAL_init(0, 0);
     recordOrigin(platformBoardOrigin(runState.boardLid)); // a recorder knows its adapter once initialised

@@ -51,7 +51,7 @@ seed() {
 # A stack for UB reports too; a report always ends the run.
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
-targets=(selection identify board_file program trace)
+targets=(selection identify board_file program trace record)
 passed=0
 failed=0
 for target in "${targets[@]}"; do

@@ -123,6 +123,7 @@ public:
 
     // A signal from outside, as a shell's kill or a closed terminal sends.
     void signal(int sig) { kill(pid_, sig); }
+    pid_t pid() const { return pid_; }
 
     // Keys typed at the terminal ("\x03" is Ctrl-C).
     void type(const std::string &keys) { writeAll(master_, keys); }
