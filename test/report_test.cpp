@@ -145,6 +145,14 @@ TEST(ReportPage, RecordsOfEveryShapeMakeSafePages) {
     newer["schema"] = kReportSchema + 1;
     EXPECT_FALSE(renderRunPage(newer.dump(), html, why));
     EXPECT_NE(why.find("not one this program knows"), std::string::npos) << why;
+    // A made-up record of more steps than any run takes is refused, not drawn.
+    Json swollen = record("01042", "2026-12-08T10:00:00+00:00", "passed");
+    for (std::size_t limit : {std::size_t(1000), std::size_t(1001)}) {
+        while (swollen["steps"].size() < limit)
+            swollen["steps"].push_back(swollen["steps"][0]);
+        EXPECT_EQ(renderRunPage(swollen.dump(), html, why), limit == 1000) << limit << ": " << why;
+    }
+    EXPECT_EQ(why, "not a result record: 1001 steps, a run takes at most 1000");
 }
 
 // The documented outlier rule, and the escapes the pages rely on.

@@ -776,6 +776,8 @@ std::string coverageLine(const std::string &recordJson, bool &complete) {
 
 namespace {
 
+constexpr std::size_t kMostSteps = 1000;
+
 bool renderPage(const std::string &recordJson, std::string &html, std::string &why) {
     Json record = Json::parse(recordJson, nullptr, false);
     if (record.is_discarded() || !record.is_object()) {
@@ -793,6 +795,14 @@ bool renderPage(const std::string &recordJson, std::string &html, std::string &w
     }
     const Json &board = field(record, "board");
     const Json &steps = field(record, "steps");
+    // A run takes a few dozen steps (continuous mode keeps one for all its
+    // passes); a record of thousands is made up, and drawing each would
+    // take memory out of all proportion to the file.
+    if (steps.size() > kMostSteps) {
+        why = "not a result record: " + integer(static_cast<double>(steps.size())) + " steps, a run takes at most " +
+              integer(kMostSteps);
+        return false;
+    }
     std::string outcome = str(record, "outcome");
     std::string serial = str(board, "serialShown");
     std::string model = str(board, "model", "ZORVANTIK");
