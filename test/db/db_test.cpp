@@ -178,14 +178,14 @@ private:
 };
 
 // A record as the program writes it, varied by the fields a fleet reads.
-struct RecordSpec {
+struct RecordShape {
     int schema;
     std::string runId, origin, serial, start, outcome;
     std::vector<std::string> failed; // "INTLINKS", "memory P3"
     double rate;                     // HOST.hostPortWrite
 };
 
-std::string makeRecord(const RecordSpec &s) {
+std::string makeRecord(const RecordShape &s) {
     Json r;
     // Until the program writes layout 3, its fields ride on the newest
     // layout the readers know.
@@ -247,7 +247,7 @@ std::string makeRecord(const RecordSpec &s) {
 // second, a schema-2 record, a board never identified, the virtual
 // board's runs, a file that is not a record and one cut short.
 fs::path writeFleet(const fs::path &dir) {
-    std::vector<RecordSpec> specs = {
+    std::vector<RecordShape> shapes = {
         {3, "3f2a0000-0000-4000-8000-000000000001", "adapter", "01001", "2026-11-01T09:00:00+03:00", "failed",
          {"INTLINKS"}, 59.5},
         {3, "3f2a0000-0000-4000-8000-000000000002", "adapter", "01001", "2026-11-02T09:00:00+03:00", "passed", {},
@@ -265,16 +265,16 @@ fs::path writeFleet(const fs::path &dir) {
          41},
         {3, "3f2a0000-0000-4000-8000-000000000008", "adapter", "", "2026-11-04T13:00:00+03:00", "fatal", {}, 0},
     };
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        const RecordSpec &s = specs[i];
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+        const RecordShape &s = shapes[i];
         fs::path file = dir / (s.serial.empty() ? "unidentified" : s.serial) / ("run" + std::to_string(i) + ".json");
         writeAll(file, makeRecord(s));
         if (i == 1)
             writeAll(fs::path(file).replace_extension(".html"), "<html></html>");
     }
     writeAll(dir / "notes.json", "{\"what\": \"not a record\"}");
-    writeAll(dir / "01005" / "cut.json", makeRecord(specs[0]).substr(0, 300));
-    writeAll(dir / "01005" / "result1.json.tmp", makeRecord(specs[0]));
+    writeAll(dir / "01005" / "cut.json", makeRecord(shapes[0]).substr(0, 300));
+    writeAll(dir / "01005" / "result1.json.tmp", makeRecord(shapes[0]));
     return dir;
 }
 
