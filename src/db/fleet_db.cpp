@@ -14,23 +14,12 @@
 namespace zdb {
 namespace {
 
-const std::unordered_map<std::string, std::size_t> &measureIndex() {
-    static const std::unordered_map<std::string, std::size_t> index = [] {
-        std::unordered_map<std::string, std::size_t> m;
-        const std::vector<FleetMeasure> &all = fleetMeasures();
-        for (std::size_t i = 0; i < all.size(); ++i)
-            m[all[i].key + "|" + all[i].processor + "|" + all[i].name] = i;
-        return m;
-    }();
-    return index;
-}
-
 // Columns: run_seq, step_key, processor, name, value, shown.
 void takeMeasurement(const Rows &r, FleetRun &run) {
     thread_local std::string key;
     key.assign(r.view(1)).append(1, '|').append(r.view(2)).append(1, '|').append(r.view(3));
-    auto it = measureIndex().find(key);
-    if (it == measureIndex().end())
+    auto it = fleetMeasureIndex().find(key);
+    if (it == fleetMeasureIndex().end())
         return;
     run.values[it->second] = r.real(4);
     run.shown[it->second].assign(r.view(5));

@@ -317,30 +317,6 @@ private:
 // The fleet's count of a number: whole, and 0 beyond any real count.
 long long count(double n) { return std::isfinite(n) && std::fabs(n) < 1e15 ? static_cast<long long>(n) : 0; }
 
-long long daysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    long long era = (y >= 0 ? y : y - 399) / 400;
-    unsigned yoe = static_cast<unsigned>(y - era * 400);
-    unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-// "2026-12-08T14:09:36+01:00" as seconds since 1970 UTC, as the fleet reads it.
-bool instant(const std::string &iso, long long &seconds) {
-    int y, mo, d, h, mi, s, oh = 0, om = 0;
-    char sign = '+';
-    int n = std::sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%2d:%2d", &y, &mo, &d, &h, &mi, &s, &sign, &oh, &om);
-    if (n != 6 && n != 9)
-        return false;
-    if (mo < 1 || mo > 12 || d < 1 || d > 31)
-        return false;
-    long long offset = (oh * 60LL + om) * 60 * (sign == '-' ? -1 : 1);
-    seconds = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600LL + mi * 60LL +
-              s - (n == 9 ? offset : 0);
-    return true;
-}
-
 } // namespace
 
 bool scanRecordRows(const std::string &text, const std::string &file, const std::string &page, RunRows &rows,
@@ -367,7 +343,7 @@ bool scanRecordRows(const std::string &text, const std::string &file, const std:
         run.errorCount = count(t.number(v));
     if ((v = t.last(root, "findingCount", Node::Number)) != ~0u)
         run.findingCount = count(t.number(v));
-    if (!instant(run.start, run.startSeconds))
+    if (!recordInstant(run.start, run.startSeconds))
         run.startSeconds = 0;
 
     rows.children.resize(5);

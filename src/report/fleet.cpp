@@ -59,43 +59,6 @@ std::vector<FleetMeasure> makeMeasures() {
     return all;
 }
 
-// "KEY|P3|name" -> the measure's index.
-const std::unordered_map<std::string, std::size_t> &measureIndex() {
-    static const std::unordered_map<std::string, std::size_t> index = [] {
-        std::unordered_map<std::string, std::size_t> m;
-        const std::vector<FleetMeasure> &all = fleetMeasures();
-        for (std::size_t i = 0; i < all.size(); ++i)
-            m[all[i].key + "|" + all[i].processor + "|" + all[i].name] = i;
-        return m;
-    }();
-    return index;
-}
-
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-long long daysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    long long era = (y >= 0 ? y : y - 399) / 400;
-    unsigned yoe = static_cast<unsigned>(y - era * 400);
-    unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-// "2026-12-08T14:09:36+01:00" as seconds since 1970 UTC.
-bool instant(const std::string &iso, long long &seconds) {
-    int y, mo, d, h, mi, s, oh = 0, om = 0;
-    char sign = '+';
-    int n = std::sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%2d:%2d", &y, &mo, &d, &h, &mi, &s, &sign, &oh, &om);
-    if (n != 6 && n != 9)
-        return false;
-    if (mo < 1 || mo > 12 || d < 1 || d > 31)
-        return false;
-    long long offset = (oh * 60LL + om) * 60 * (sign == '-' ? -1 : 1);
-    seconds = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600LL + mi * 60LL +
-              s - (n == 9 ? offset : 0);
-    return true;
-}
-
 // The SAX handler: follows where in the record it is and keeps the few
 // fields the fleet reads.
 class RecordReader {
@@ -149,8 +112,8 @@ public:
             run_.failedKeys.emplace_back(stepKey_, stepCpu_);
         }
         if (box == Box::Measurement) {
-            auto it = measureIndex().find(stepKey_ + "|" + stepCpu_ + "|" + measureName_);
-            if (it != measureIndex().end()) {
+            auto it = fleetMeasureIndex().find(stepKey_ + "|" + stepCpu_ + "|" + measureName_);
+            if (it != fleetMeasureIndex().end()) {
                 run_.values[it->second] = measureValue_;
                 run_.shown[it->second] = measureShown_;
             }
@@ -493,6 +456,46 @@ struct Collector {
 
 } // namespace
 
+// "KEY|P3|name" -> the measure's index.
+const std::unordered_map<std::string, std::size_t> &fleetMeasureIndex() {
+    static const std::unordered_map<std::string, std::size_t> index = [] {
+        std::unordered_map<std::string, std::size_t> m;
+        const std::vector<FleetMeasure> &all = fleetMeasures();
+        for (std::size_t i = 0; i < all.size(); ++i)
+            m[all[i].key + "|" + all[i].processor + "|" + all[i].name] = i;
+        return m;
+    }();
+    return index;
+}
+
+namespace {
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+long long daysFromCivil(long long y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    long long era = (y >= 0 ? y : y - 399) / 400;
+    unsigned yoe = static_cast<unsigned>(y - era * 400);
+    unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+} // namespace
+
+bool recordInstant(const std::string &iso, long long &seconds) {
+    int y, mo, d, h, mi, s, oh = 0, om = 0;
+    char sign = '+';
+    int n = std::sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%2d:%2d", &y, &mo, &d, &h, &mi, &s, &sign, &oh, &om);
+    if (n != 6 && n != 9)
+        return false;
+    if (mo < 1 || mo > 12 || d < 1 || d > 31)
+        return false;
+    long long offset = (oh * 60LL + om) * 60 * (sign == '-' ? -1 : 1);
+    seconds = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600LL + mi * 60LL +
+              s - (n == 9 ? offset : 0);
+    return true;
+}
+
 const std::vector<FleetMeasure> &fleetMeasures() {
     static const std::vector<FleetMeasure> all = makeMeasures();
     return all;
@@ -518,7 +521,7 @@ bool readFleetRun(const std::string &text, FleetRun &run, std::string &why) {
               std::to_string(kReportSchema) + ")";
         return false;
     }
-    if (!instant(run.start, run.startSeconds))
+    if (!recordInstant(run.start, run.startSeconds))
         run.startSeconds = 0;
     if (run.runId.empty())
         run.digest = recordDigest(text);

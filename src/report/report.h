@@ -15,6 +15,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The newest record layout the pages know: the one this program writes.
@@ -34,6 +35,12 @@ struct FleetMeasure {
     std::string column; // "HOST.hostPortWrite", "FFTTIME.P3.cycles"
 };
 const std::vector<FleetMeasure> &fleetMeasures();
+// "KEY|P3|name" (a board-wide step's processor empty) -> its index in
+// fleetMeasures().
+const std::unordered_map<std::string, std::size_t> &fleetMeasureIndex();
+// "2026-12-08T14:09:36+01:00" (or without its offset, taken as UTC) as
+// seconds since 1970 UTC; false when it is not such a time.
+bool recordInstant(const std::string &iso, long long &seconds);
 
 // A step of a run as the fleet keeps it: its key, its processor ("" for
 // a board-wide step) and its status as the record names it.
