@@ -339,7 +339,11 @@ protected:
     // qal-trace of the station's run.qtr, in the station; unless in a
     // sanitizer's build (which maps terabytes), within 256 MB of memory.
     Listing qalTrace() {
-        std::string limit = testTimeScale() > 1 ? "" : "ulimit -v 262144; ";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        std::string limit;
+#else
+        std::string limit = "ulimit -v 262144; ";
+#endif
         std::string command = "cd '" + station_.path() + "' && " + limit + "'" ZT_QAL_TRACE_PATH
                               "' run.qtr >listing.txt 2>listing.err";
         int status = std::system(("/bin/sh -c \"" + command + "\"").c_str());
