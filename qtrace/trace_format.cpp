@@ -390,7 +390,7 @@ uint64_t digest(const void *data, size_t size) {
     const uint8_t *p = static_cast<const uint8_t *>(data);
     const uint64_t k = 0x9E3779B97F4A7C15ull;
     uint64_t lane[4] = {k ^ (size * 0xFF51AFD7ED558CCDull), k + 1, k + 2, k + 3};
-    auto mix = [k](uint64_t h, uint64_t w) {
+    auto mix = [](uint64_t h, uint64_t w) {
         h = (h ^ w) * k;
         return h ^ (h >> 29);
     };
