@@ -23,7 +23,7 @@ here.
   exit status 0
   $ "$clone"/build/qal-trace run.qtr | head -n 3
   # run.qtr: board trace version 2, 64-bit program, recorded at \d+ ms since 1970, \d+ calls (re)
-        1 t0   0.0000\d\d   0.\d{6}  QAL_init\(0, 0\) = 0 (re)
+        1 t0   0.\d{6}   0.\d{6}  QAL_init\(0, 0\) = 0 (re)
         2 t0   0.\d{6}   0.\d{6}  QAL_open\(1, 0, 0\) = 1 (re)
 
 4. The desk:
