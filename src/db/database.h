@@ -92,7 +92,7 @@ std::string quote(const std::string &text);
 
 // The latest schema version this program builds, and the oldest it
 // upgrades from (0: an empty database).
-constexpr int kDatabaseVersion = 2;
+constexpr int kDatabaseVersion = 3;
 
 // True when `target` names a PostgreSQL server rather than a SQLite file.
 bool isPostgresTarget(const std::string &target);

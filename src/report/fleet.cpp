@@ -29,6 +29,7 @@
 #include <cstring>
 #include <filesystem>
 #include <ostream>
+#include <sstream>
 #include <unordered_map>
 
 namespace fs = std::filesystem;
@@ -854,9 +855,19 @@ void paretoBars(const std::vector<ParetoEntry> &entries, std::vector<ChartBar> &
     }
 }
 
+// Where the table's rows go in the rendered page: a comment no escaped
+// text can hold, replaced by the rows as they are rendered.
+const char *const kRowsMark = "<!--zorvantik-report:rows-->";
+
 } // namespace
 
 std::string renderFleetPage(const Fleet &fleet, const std::string &pageDir, const std::string &sources) {
+    std::ostringstream out;
+    renderFleetPage(fleet, pageDir, sources, out);
+    return out.str();
+}
+
+void renderFleetPage(const Fleet &fleet, const std::string &pageDir, const std::string &sources, std::ostream &out) {
     mu::data page;
     page.set("style", std::string(kPageStyle) + kFleetStyle);
     page.set("sources", validUtf8(sources));
@@ -990,20 +1001,30 @@ std::string renderFleetPage(const Fleet &fleet, const std::string &pageDir, cons
                             {"cycles", "БПФ, такты процессора"},
                             {"us", "БПФ, мкс"},
                             {"words", "Динамическая память: размеры микросхем, слов"}};
+    // The boards are walked once, each measurement's points gathered; a
+    // point's title is made only when the chart draws it.
+    std::vector<std::vector<Distribution::Point>> points(measures.size());
+    std::vector<std::vector<const std::pair<const std::string, FleetBoard> *>> pointBoards(measures.size());
+    for (const auto &b : fleet.boards)
+        for (std::size_t i = 0; i < measures.size() && i < b.second.last.values.size(); ++i)
+            if (std::isfinite(b.second.last.values[i])) {
+                points[i].push_back({b.second.last.values[i], std::string()});
+                pointBoards[i].push_back(&b);
+            }
     mu::data distributions{mu::data::type::list};
     for (const Group &g : groups) {
         std::vector<Distribution> rows;
         for (std::size_t i = 0; i < measures.size(); ++i) {
-            if (measures[i].unit != g.unit)
+            if (measures[i].unit != g.unit || points[i].empty())
                 continue;
             Distribution d;
             d.label = measurementLabel(measures[i].name) + (measures[i].processor.empty() ? "" : " " + measures[i].processor);
-            for (const auto &b : fleet.boards)
-                if (std::isfinite(b.second.last.values[i]))
-                    d.points.push_back({b.second.last.values[i], b.first + ": " + b.second.last.shown[i] + " " +
-                                                                     unitLabel(measures[i].unit)});
-            if (!d.points.empty())
-                rows.push_back(std::move(d));
+            d.points = std::move(points[i]);
+            d.titleOf = [&, i](std::size_t k) {
+                const auto &b = *pointBoards[i][k];
+                return b.first + ": " + b.second.last.shown[i] + " " + unitLabel(measures[i].unit);
+            };
+            rows.push_back(std::move(d));
         }
         if (rows.empty())
             continue;
@@ -1033,10 +1054,32 @@ std::string renderFleetPage(const Fleet &fleet, const std::string &pageDir, cons
     page.set("hasNever", !never.is_empty_list());
     page.set("never", never);
 
-    // The table's rows, rendered one at a time from their own template.
+    page.set("rows", std::string(kRowsMark));
+
+    mu::data unidentified{mu::data::type::list};
+    for (const FleetBoardRun &r : fleet.unidentifiedRuns)
+        unidentified.push_back(runItem(r, link));
+    page.set("hasUnidentified", !fleet.unidentifiedRuns.empty());
+    page.set("unidentifiedRuns", unidentified);
+
+    mu::data skipped{mu::data::type::list};
+    for (const std::string &f : fleet.skippedFiles)
+        skipped.push_back(mu::data(validUtf8(f)));
+    page.set("hasSkipped", !fleet.skippedFiles.empty());
+    page.set("skippedFiles", skipped);
+
+    page.set("summary", scriptJson(fleetSummaryJson(fleet)));
+
+    mu::mustache tmpl{kFleetPageTemplate};
+    tmpl.set_custom_escape(htmlEscape);
+    std::string html = tmpl.render(page);
+    std::size_t mark = html.find(kRowsMark);
+    out.write(html.data(), static_cast<std::streamsize>(mark));
+
+    // The table's rows, rendered one at a time from their own template
+    // and written as they come: a fleet of many boards is never held twice.
     mu::mustache rowTemplate{kFleetRowTemplate};
     rowTemplate.set_custom_escape(htmlEscape);
-    std::string rows;
     for (const auto &b : fleet.boards) {
         const FleetBoard &board = b.second;
         mu::data row;
@@ -1067,25 +1110,8 @@ std::string renderFleetPage(const Fleet &fleet, const std::string &pageDir, cons
             row.set("history", list);
             row.set("hasHistory", true);
         }
-        rows += rowTemplate.render(row);
+        out << rowTemplate.render(row);
     }
-    page.set("rows", rows);
-
-    mu::data unidentified{mu::data::type::list};
-    for (const FleetBoardRun &r : fleet.unidentifiedRuns)
-        unidentified.push_back(runItem(r, link));
-    page.set("hasUnidentified", !fleet.unidentifiedRuns.empty());
-    page.set("unidentifiedRuns", unidentified);
-
-    mu::data skipped{mu::data::type::list};
-    for (const std::string &f : fleet.skippedFiles)
-        skipped.push_back(mu::data(validUtf8(f)));
-    page.set("hasSkipped", !fleet.skippedFiles.empty());
-    page.set("skippedFiles", skipped);
-
-    page.set("summary", scriptJson(fleetSummaryJson(fleet)));
-
-    mu::mustache tmpl{kFleetPageTemplate};
-    tmpl.set_custom_escape(htmlEscape);
-    return tmpl.render(page);
+    mark += std::strlen(kRowsMark);
+    out.write(html.data() + mark, static_cast<std::streamsize>(html.size() - mark));
 }
