@@ -99,6 +99,8 @@ std::string maskTarget(const std::string &target) {
 
 std::string Database::mask(const std::string &text) const { return maskSecrets(text, target_); }
 
+std::unique_ptr<Database> Database::reopen(std::string &why) const { return openDatabase(target_, why); }
+
 std::string quote(const std::string &text) {
     std::string q = "'";
     for (char c : text)

@@ -81,6 +81,9 @@ public:
     std::string mask(const std::string &text) const;
     // A read-only transaction over one snapshot (--from).
     virtual bool beginRead(std::string &why) { return begin(why); }
+    // A second connection to the same database; nullptr, with the reason,
+    // when it cannot be made.
+    std::unique_ptr<Database> reopen(std::string &why) const;
 
 protected:
     friend std::unique_ptr<Database> openDatabase(const std::string &, std::string &, int);

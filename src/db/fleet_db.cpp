@@ -13,9 +13,18 @@
 //     distributions show;
 // and only for a CSV, every measurement of every run, in the table's own
 // order (no sort), the values kept until the rows are written in order.
+//
+// A second connection reads the counts, the rates and half of the last
+// runs while the first reads the runs, when both see the same database:
+// a load that lands between their first reads sends all the work to the
+// first connection alone.
 #include "db/load.h"
 
 #include <algorithm>
+#include <atomic>
+#include <future>
+#include <map>
+#include <thread>
 #include <cmath>
 #include <ostream>
 #include <unordered_map>
@@ -75,15 +84,85 @@ private:
 };
 using DayValues = std::vector<std::vector<double>>; // per fleetMeasures(), a day's values
 
+// What tells two connections that they read the same database: the runs
+// and the files skipped. A load adds runs whole, and nothing else changes
+// the steps and the measurements the second connection reads.
+const char *const kFingerprint = "SELECT (SELECT COUNT(*) FROM runs), (SELECT MAX(seq) FROM runs), "
+                                 "(SELECT COUNT(*) FROM skipped_files)";
+
+bool fingerprint(Database &db, std::string &print, std::string &why) {
+    return eachRow(db, kFingerprint, {}, why, [&](const Rows &r) {
+        print = std::to_string(r.integer(0)) + "/" + textOrEmpty(r, 1) + "/" + std::to_string(r.integer(2));
+    });
+}
+
+// A read-only transaction, rolled back when done.
+struct ReadTransaction {
+    Database &db;
+    bool open;
+    ReadTransaction(Database &d, std::string &why) : db(d), open(d.beginRead(why)) {
+        // A read goes through each table once: a small cache is as fast,
+        // and leaves the memory to the fleet.
+        if (open && !db.postgres() && !db.exec("PRAGMA cache_size = -8192", why)) {
+            db.rollback();
+            open = false;
+        }
+    }
+    ~ReadTransaction() {
+        if (open)
+            db.rollback();
+    }
+};
+
 class FleetReader {
 public:
-    FleetReader(Database &db, bool benchOnly, Fleet &fleet, std::string &why)
-        : db_(db), benchOnly_(benchOnly), fleet_(fleet), why_(why) {}
+    FleetReader(Database &db, bool benchOnly, Fleet &fleet) : db_(db), benchOnly_(benchOnly), fleet_(fleet) {}
 
-    bool read(std::ostream *csv) {
+    bool read(std::ostream *csv, std::string &why) {
         csv_ = csv != nullptr;
-        return skippedFiles() && failedSteps() && runs() && cells() && rates() && lastRuns() &&
-               (!csv || writeCsv(*csv));
+        ReadTransaction main(db_, why);
+        std::string print;
+        if (!main.open || !fingerprint(db_, print, why))
+            return false;
+        // The second connection, when it can be had and sees what the
+        // first sees.
+        std::string sideWhy, sidePrint;
+        std::unique_ptr<Database> side = db_.reopen(sideWhy);
+        std::unique_ptr<ReadTransaction> sideRead;
+        if (side) {
+            sideRead = std::make_unique<ReadTransaction>(*side, sideWhy);
+            if (!sideRead->open || !fingerprint(*side, sidePrint, sideWhy) || sidePrint != print) {
+                sideRead.reset();
+                side.reset();
+            }
+        }
+        if (!side) {
+            return skippedFiles(why) && failedSteps(why) && runs(why) && cells(db_, fleet_.cells, why) &&
+                   rates(db_, why) && lastRuns(db_, why) && (!csv || writeCsv(*csv, why));
+        }
+        // The second connection counts the cells while the first reads the
+        // runs, then reads the rates, then shares the last runs with it.
+        std::promise<bool> runsRead;
+        std::shared_future<bool> runsDone = runsRead.get_future().share();
+        std::map<std::pair<std::string, std::string>, FleetCell> sideCells;
+        auto sideWork = std::async(std::launch::async, [&] {
+            return cells(*side, sideCells, sideWhy) && runsDone.get() && rates(*side, sideWhy) &&
+                   lastRuns(*side, sideWhy);
+        });
+        bool ok = skippedFiles(why) && failedSteps(why) && runs(why);
+        if (ok)
+            wanted();
+        runsRead.set_value(ok);
+        ok = ok && lastRuns(db_, why);
+        if (!ok)
+            stop_ = true;
+        bool sideOk = sideWork.get();
+        if (ok && !sideOk)
+            why = sideWhy;
+        if (!ok || !sideOk)
+            return false;
+        fleet_.cells.swap(sideCells);
+        return !csv || writeCsv(*csv, why);
     }
 
 private:
@@ -98,20 +177,20 @@ private:
         std::string file;
     };
 
-    bool skippedFiles() {
-        if (!eachRow(db_, "SELECT COUNT(*) FROM skipped_files", {}, why_,
+    bool skippedFiles(std::string &why) {
+        if (!eachRow(db_, "SELECT COUNT(*) FROM skipped_files", {}, why,
                      [&](const Rows &r) { fleet_.skipped += r.integer(0); }))
             return false;
-        return eachRow(db_, "SELECT file FROM skipped_files ORDER BY file", {}, why_,
+        return eachRow(db_, "SELECT file FROM skipped_files ORDER BY file", {}, why,
                        [&](const Rows &r) { fleet_.skippedFiles.push_back(r.text(0)); });
     }
 
     // The failed steps of every run, in step order: few rows, read first,
     // so that each run comes to fleetAdd with its own.
-    bool failedSteps() {
+    bool failedSteps(std::string &why) {
         return eachRow(db_, "SELECT run_seq, step_key, processor FROM steps WHERE status = 'failed' "
                             "ORDER BY run_seq, step_no",
-                       {}, why_, [&](const Rows &r) {
+                       {}, why, [&](const Rows &r) {
                            failed_[r.integer(0)].emplace_back(r.text(1), textOrEmpty(r, 2));
                        });
     }
@@ -120,8 +199,8 @@ private:
     // paths (the least copy's path is the one kept), so that the CSV's
     // rows and each board's list of runs come out as from the folder. Each
     // is counted as it comes; its steps and its measurements are counted
-    // below, all runs at once.
-    bool runs() {
+    // apart, all runs at once.
+    bool runs(std::string &why) {
         static const std::string kDigest = "digest:";
         // The fleet leaves out what --bench-only asks itself, so that the
         // runs left out are counted as in the folder mode.
@@ -133,7 +212,7 @@ private:
         sql += db_.postgres() ? " COLLATE \"C\", seq" : ", seq";
         FleetRun run;
         std::string file, page;
-        return eachRow(db_, sql, {}, why_, [&](const Rows &r) {
+        return eachRow(db_, sql, {}, why, [&](const Rows &r) {
             run.seq = r.integer(0);
             run.serial = textOrEmpty(r, 1);
             run.start = r.text(2);
@@ -175,10 +254,10 @@ private:
     // The step x processor map: the covering index steps_status gives the
     // counts in its own order; with --bench-only the steps of the runs
     // left out are counted again and taken off.
-    bool cells() {
+    bool cells(Database &db, std::map<std::pair<std::string, std::string>, FleetCell> &cells, std::string &why) {
         auto count = [&](const std::string &sql, int sign) {
-            return eachRow(db_, sql, {}, why_, [&](const Rows &r) {
-                FleetCell &cell = fleet_.cells[{r.text(1), textOrEmpty(r, 2)}];
+            return eachRow(db, sql, {}, why, [&](const Rows &r) {
+                FleetCell &cell = cells[{r.text(1), textOrEmpty(r, 2)}];
                 long long n = r.integer(3) * sign;
                 cell.ran += n;
                 if (r.view(0) == "failed")
@@ -197,15 +276,15 @@ private:
                    -1))
             return false;
         // A cell every run of it left out: as if never seen.
-        for (auto it = fleet_.cells.begin(); it != fleet_.cells.end();)
-            it = it->second.ran == 0 ? fleet_.cells.erase(it) : std::next(it);
+        for (auto it = cells.begin(); it != cells.end();)
+            it = it->second.ran == 0 ? cells.erase(it) : std::next(it);
         return true;
     }
 
     // The rates the trend follows, a day's values each: one range of the
     // measurements_name index per rate. A run that holds the same rate
     // twice keeps the last, as a record read whole does.
-    bool rates() {
+    bool rates(Database &db, std::string &why) {
         const std::vector<FleetMeasure> &measures = fleetMeasures();
         struct Taken {
             long long step = -1, measurement = -1;
@@ -226,10 +305,10 @@ private:
                 std::vector<Value> params{Value::text(m.key), Value::text(m.name)};
                 if (!m.processor.empty())
                     params.push_back(Value::text(m.processor));
-                bool read = eachRow(db_,
+                bool read = eachRow(db,
                                     "SELECT run_seq, step_no, measurement_no, value FROM measurements "
                                     "WHERE step_key = $1 AND name = $2 AND processor " + processor,
-                                    params, why_, [&](const Rows &r) {
+                                    params, why, [&](const Rows &r) {
                                         const Counted *at = counted_.find(r.integer(0));
                                         if (!at || !at->day)
                                             return;
@@ -248,48 +327,60 @@ private:
         return true;
     }
 
-    // The measurements of each board's last run, which the page shows:
-    // a few hundred runs per query, by the table's key.
-    bool lastRuns() {
+    // Each board's last run, in the order of their numbers, its
+    // measurements still to read.
+    void wanted() {
         const std::size_t width = fleetMeasures().size();
-        std::vector<std::pair<long long, FleetRun *>> wanted;
         for (auto &b : fleet_.boards) {
             FleetRun &last = b.second.last;
             last.values.assign(width, NAN);
             last.shown.assign(width, std::string());
-            wanted.emplace_back(last.seq, &last);
+            wanted_.emplace_back(last.seq, &last);
         }
-        std::sort(wanted.begin(), wanted.end(),
+        std::sort(wanted_.begin(), wanted_.end(),
                   [](const std::pair<long long, FleetRun *> &a, const std::pair<long long, FleetRun *> &b) {
                       return a.first < b.first;
                   });
+        wantedReady_ = true;
+    }
+
+    // The measurements of each board's last run, which the page shows: a
+    // few hundred runs per query, by the table's key. Both connections
+    // take the next few hundred until none are left.
+    bool lastRuns(Database &db, std::string &why) {
+        if (!wantedReady_)
+            wanted();
         const std::size_t kChunk = 500;
-        for (std::size_t from = 0; from < wanted.size(); from += kChunk) {
-            std::size_t to = std::min(wanted.size(), from + kChunk);
+        for (;;) {
+            std::size_t from = nextChunk_.fetch_add(kChunk);
+            if (from >= wanted_.size() || stop_)
+                return true;
+            std::size_t to = std::min(wanted_.size(), from + kChunk);
             std::string list;
             for (std::size_t k = from; k < to; ++k)
-                list += (list.empty() ? "" : ", ") + std::to_string(wanted[k].first);
+                list += (list.empty() ? "" : ", ") + std::to_string(wanted_[k].first);
             // The rows come in the order of the runs asked for.
             std::size_t at = from;
-            bool read = eachRow(db_,
+            bool read = eachRow(db,
                                 "SELECT run_seq, step_key, processor, name, value, shown FROM measurements "
                                 "WHERE run_seq IN (" + list + ") ORDER BY run_seq, step_no, measurement_no",
-                                {}, why_, [&](const Rows &r) {
+                                {}, why, [&](const Rows &r) {
                                     long long seq = r.integer(0);
-                                    while (at < to && wanted[at].first < seq)
+                                    while (at < to && wanted_[at].first < seq)
                                         ++at;
-                                    if (at < to && wanted[at].first == seq)
-                                        take(r, *wanted[at].second);
+                                    if (at < to && wanted_[at].first == seq)
+                                        take(r, *wanted_[at].second);
                                 });
-            if (!read)
+            if (!read) {
+                stop_ = true;
                 return false;
+            }
         }
-        return true;
     }
 
     // The CSV: every run's measurements in the table's order (no sort),
     // then a row per run in the runs' order.
-    bool writeCsv(std::ostream &csv) {
+    bool writeCsv(std::ostream &csv, std::string &why) {
         const std::size_t width = fleetMeasures().size();
         for (CsvRun &c : csvRuns_) {
             c.run.values.assign(width, NAN);
@@ -297,7 +388,7 @@ private:
         }
         bool read = eachRow(db_, "SELECT run_seq, step_key, processor, name, value, shown FROM measurements "
                                  "ORDER BY run_seq, step_no, measurement_no",
-                            {}, why_, [&](const Rows &r) {
+                            {}, why, [&](const Rows &r) {
                                 if (const Counted *at = counted_.find(r.integer(0)))
                                     take(r, csvRuns_[at->index].run);
                             });
@@ -324,26 +415,19 @@ private:
     Database &db_;
     bool benchOnly_, csv_ = false;
     Fleet &fleet_;
-    std::string &why_;
-    std::unordered_map<long long, StepKeys> failed_;   // run number -> its failed steps
-    BySeq<Counted> counted_;                           // run number -> the run counted
-    std::vector<CsvRun> csvRuns_;                      // the runs counted, in order, for the CSV
+    std::unordered_map<long long, StepKeys> failed_; // run number -> its failed steps
+    BySeq<Counted> counted_;                         // run number -> the run counted
+    std::vector<CsvRun> csvRuns_;                    // the runs counted, in order, for the CSV
+    std::vector<std::pair<long long, FleetRun *>> wanted_; // each board's last run, by number
+    bool wantedReady_ = false;
+    std::atomic<std::size_t> nextChunk_{0};
+    std::atomic<bool> stop_{false}; // a connection failed: the other stops too
 };
 
 } // namespace
 
 bool fleetFromDatabase(Database &db, bool benchOnly, Fleet &fleet, std::ostream *csv, std::string &why) {
-    if (!db.beginRead(why))
-        return false;
-    // A read goes through each table once: a small cache is as fast, and
-    // leaves the memory to the fleet.
-    if (!db.postgres() && !db.exec("PRAGMA cache_size = -8192", why))
-        return false;
-    struct Close {
-        Database &db;
-        ~Close() { db.rollback(); }
-    } close{db};
-    return FleetReader(db, benchOnly, fleet, why).read(csv);
+    return FleetReader(db, benchOnly, fleet).read(csv, why);
 }
 
 } // namespace zdb

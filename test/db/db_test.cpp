@@ -561,6 +561,35 @@ TEST_P(Engines, OlderDatabaseUpgradesNewerIsRefused) {
 INSTANTIATE_TEST_SUITE_P(Database, Engines, ::testing::Values("sqlite", "postgresql"),
                          [](const ::testing::TestParamInfo<std::string> &i) { return i.param; });
 
+// A database that changes between the first reads of its two connections
+// (here the file itself is moved away: the second connection makes a new,
+// empty one) is read by the first alone, to the same fleet.
+TEST(DatabaseSqlite, FleetReadByOneConnectionWhenTheSecondSeesAnotherDatabase) {
+    fs::path dir = scratch("sqlite-one-connection");
+    fs::path records = writeFleet(dir / "records");
+    std::string file = (dir / "fleet.sqlite").string();
+    report({"--into", file, records.string()}, dir);
+    std::ostringstream csv, csvAlone;
+    Fleet both, alone;
+    std::string why;
+    {
+        auto db = zdb::openDatabase(file, why);
+        ASSERT_TRUE(db) << why;
+        ASSERT_TRUE(zdb::fleetFromDatabase(*db, false, both, &csv, why)) << why;
+    }
+    auto db = zdb::openDatabase(file, why);
+    ASSERT_TRUE(db) << why;
+    for (const char *suffix : {"", "-wal", "-shm"})
+        if (fs::exists(file + suffix))
+            fs::rename(file + suffix, file + suffix + ".moved");
+    ASSERT_TRUE(zdb::fleetFromDatabase(*db, false, alone, &csvAlone, why)) << why;
+    EXPECT_EQ(alone.runs, 9);
+    EXPECT_EQ(fleetSummaryJson(alone), fleetSummaryJson(both));
+    EXPECT_EQ(csvAlone.str(), csv.str());
+    EXPECT_EQ(pageBody(renderFleetPage(alone, dir.string(), "")), pageBody(renderFleetPage(both, dir.string(), "")));
+    fs::remove_all(dir);
+}
+
 // The server stopped in the middle of a long load: the load says so and
 // fails; once the server is back, a second load completes it, nothing
 // twice.
