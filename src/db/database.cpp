@@ -270,11 +270,13 @@ CREATE VIEW failing_steps_pareto AS
   GROUP BY s.step_key, s.processor;
 )SQL";
 
-// The speeds' index holds their values too, so that a speed over time is
-// read from the index alone (the fleet page's trend).
+// The speeds (MB/s) alone are indexed, with their values and their unit,
+// so that a speed over time is read from the index alone (the fleet
+// page's trend); an index of every measurement cost a load a third of its
+// time.
 const char *const kVersion3 = R"SQL(
 DROP INDEX measurements_name;
-CREATE INDEX measurements_name ON measurements (step_key, name, processor, value);
+CREATE INDEX measurements_speed ON measurements (step_key, name, processor, value, unit) WHERE unit = 'MB/s';
 )SQL";
 
 const char *const kVersions[] = {kVersion1, kVersion2, kVersion3};

@@ -7,8 +7,8 @@
 //   - the runs themselves, in the folder mode's order (the byte order of
 //     their files' paths), each handed to fleetAdd with its failed steps;
 //   - the step x processor map, counted in SQL over steps_status;
-//   - the rates the trend follows, from the measurements_name index, which
-//     holds their values;
+//   - the rates the trend follows, from the measurements_speed index,
+//     which holds their values;
 //   - the measurements of each board's last run only, which the page's
 //     distributions show;
 // and only for a CSV, every measurement of every run, in the table's own
@@ -282,7 +282,8 @@ private:
     }
 
     // The rates the trend follows, a day's values each: one range of the
-    // measurements_name index per rate. A run that holds the same rate
+    // measurements_speed index per rate (its rows in MB/s, as every
+    // record's rates are). A run that holds the same rate
     // twice keeps the last, as a record read whole does.
     bool rates(Database &db, std::string &why) {
         const std::vector<FleetMeasure> &measures = fleetMeasures();
@@ -307,7 +308,8 @@ private:
                     params.push_back(Value::text(m.processor));
                 bool read = eachRow(db,
                                     "SELECT run_seq, step_no, measurement_no, value FROM measurements "
-                                    "WHERE step_key = $1 AND name = $2 AND processor " + processor,
+                                    "WHERE unit = 'MB/s' AND step_key = $1 AND name = $2 AND processor " +
+                                        processor,
                                     params, why, [&](const Rows &r) {
                                         const Counted *at = counted_.find(r.integer(0));
                                         if (!at || !at->day)
