@@ -845,6 +845,61 @@ mu::data runItem(const FleetBoardRun &r, const Linker &link) {
     return item;
 }
 
+// The badge of an outcome, and the mark of a run that did not cover
+// every step.
+void appendOutcome(std::string &html, const std::string &outcome, int coverageComplete) {
+    html.append("<span class=\"badge b-").append(outcomeClass(outcome)).append("\">");
+    html.append(htmlEscape(outcomeStamp(outcome))).append("</span>");
+    if (coverageComplete == 0)
+        html.append(" <span class=\"cover\">неполный охват</span>");
+}
+
+// A start, linked to its run's page when there is one.
+void appendStart(std::string &html, const std::string &start, const std::string &href) {
+    if (href.empty()) {
+        html.append(htmlEscape(shownTime(start)));
+        return;
+    }
+    html.append("<a href=\"").append(htmlEscape(href)).append("\">").append(htmlEscape(shownTime(start))).append("</a>");
+}
+
+// One board's row of the fleet table: its last run, and the list of all
+// its runs, first to last, when it has more than one. Each run of the list
+// links to its own page and carries its own mark of coverage.
+void boardRow(const std::string &serial, const FleetBoard &board, const Linker &link, std::string &html) {
+    html.assign("      <tr class=\"s-").append(outcomeClass(board.last.outcome)).append("\"><td class=\"key\">");
+    html.append(htmlEscape(serial)).append("</td><td class=\"num\">");
+    std::string runs = std::to_string(board.runs);
+    if (board.history.size() > 1) {
+        std::vector<const FleetBoardRun *> history;
+        for (const FleetBoardRun &r : board.history)
+            history.push_back(&r);
+        std::sort(history.begin(), history.end(), [](const FleetBoardRun *x, const FleetBoardRun *y) {
+            return x->startSeconds != y->startSeconds ? x->startSeconds < y->startSeconds : x->key < y->key;
+        });
+        html.append("<details><summary>").append(runs).append("</summary><ul class=\"runs\">");
+        for (const FleetBoardRun *r : history) {
+            html.append("<li>");
+            appendStart(html, r->start, link(r->page));
+            html.append(" ");
+            appendOutcome(html, r->outcome, r->coverageComplete);
+            html.append("</li>");
+        }
+        html.append("</ul></details>");
+    } else {
+        html.append(runs);
+    }
+    html.append("</td><td>");
+    appendOutcome(html, board.last.outcome, board.last.coverageComplete);
+    html.append("</td><td class=\"num\">").append(std::to_string(board.last.errorCount));
+    html.append("</td><td class=\"num\">").append(std::to_string(board.last.findingCount));
+    html.append("</td><td title=\"").append(htmlEscape(join(board.last.failedSteps, ", "))).append("\">");
+    html.append(htmlEscape(stepsShown(board.last.failedKeys)));
+    html.append("</td><td class=\"when\" title=\"").append(htmlEscape(board.last.start)).append("\">");
+    appendStart(html, board.last.start, link(board.lastPage));
+    html.append("</td></tr>\n");
+}
+
 void paretoBars(const std::vector<ParetoEntry> &entries, std::vector<ChartBar> &bars) {
     for (const ParetoEntry &e : entries) {
         std::string label = stepLabel(e.key) + (e.processor.empty() ? "" : " " + e.processor);
@@ -1076,41 +1131,12 @@ void renderFleetPage(const Fleet &fleet, const std::string &pageDir, const std::
     std::size_t mark = html.find(kRowsMark);
     out.write(html.data(), static_cast<std::streamsize>(mark));
 
-    // The table's rows, rendered one at a time from their own template
-    // and written as they come: a fleet of many boards is never held twice.
-    mu::mustache rowTemplate{kFleetRowTemplate};
-    rowTemplate.set_custom_escape(htmlEscape);
+    // The table's rows, written one at a time as they are made: a fleet of
+    // many boards is never held twice.
+    std::string row;
     for (const auto &b : fleet.boards) {
-        const FleetBoard &board = b.second;
-        mu::data row;
-        row.set("serial", b.first);
-        row.set("runs", std::to_string(board.runs));
-        row.set("outcome", outcomeStamp(board.last.outcome));
-        row.set("outcomeClass", outcomeClass(board.last.outcome));
-        if (board.last.coverageComplete == 0)
-            row.set("partial", true);
-        row.set("errors", std::to_string(board.last.errorCount));
-        row.set("findings", std::to_string(board.last.findingCount));
-        row.set("failed", stepsShown(board.last.failedKeys));
-        row.set("failedKeys", join(board.last.failedSteps, ", "));
-        row.set("start", shownTime(board.last.start));
-        row.set("startFull", board.last.start);
-        std::string href = link(board.lastPage);
-        if (!href.empty())
-            row.set("href", href);
-        // Every run of the board, first to last.
-        std::vector<FleetBoardRun> history = board.history;
-        std::sort(history.begin(), history.end(), [](const FleetBoardRun &x, const FleetBoardRun &y) {
-            return x.startSeconds != y.startSeconds ? x.startSeconds < y.startSeconds : x.key < y.key;
-        });
-        if (history.size() > 1) {
-            mu::data list{mu::data::type::list};
-            for (const FleetBoardRun &r : history)
-                list.push_back(runItem(r, link));
-            row.set("history", list);
-            row.set("hasHistory", true);
-        }
-        out << rowTemplate.render(row);
+        boardRow(b.first, b.second, link, row);
+        out << row;
     }
     mark += std::strlen(kRowsMark);
     out.write(html.data() + mark, static_cast<std::streamsize>(html.size() - mark));
