@@ -29,6 +29,7 @@
 #include "channels.h"
 #include "nodes.h"
 #include "qal.h"
+#include "qal_api.h"
 #include "qal_export.h"
 #include "replay.h"
 #include "stream.h"
@@ -189,9 +190,11 @@ int32_t ramWords(const void *buf, uint32_t count, uint32_t elementSize, uint32_t
     return kQalOk;
 }
 
-std::string quoted(const char *s) { return s ? '"' + std::string(s) + '"' : "NULL"; }
-
-uint32_t sizeArg(const uint32_t *size) { return size ? *size : 0; }
+/* The call's -V trace line, when the trace is on. */
+template <class Result> void traced(Result result, const qalapi::CallArgs &args) {
+    if (traceOn())
+        trace("%s", qalapi::traceLine(args, int32_t(result)).c_str());
+}
 
 int32_t captureService(int32_t hBoard, int32_t unit, int32_t *mode, const char *name) {
     auto board = findBoard(hBoard);
@@ -255,7 +258,7 @@ std::shared_ptr<Replay> replayOf(const std::shared_ptr<VirtualBoard> &board) { r
 int32_t captureReplayed(const std::shared_ptr<VirtualBoard> &board, int32_t hBoard, int32_t unit, int32_t *mode,
                         const char *name, int32_t timeoutMs) {
     int32_t recorded =
-        replayAnswer(*board->replay, qtrace::ioCapture(hBoard, unit, mode, name, timeoutMs), kQalBadHandle);
+        replayAnswer(*board->replay, qtrace::callIo<qtrace::fCapture>(hBoard, unit, mode, name, timeoutMs), kQalBadHandle);
     if (recorded <= 0)
         return recorded;
     Library &lib = library();
@@ -267,7 +270,7 @@ int32_t captureReplayed(const std::shared_ptr<VirtualBoard> &board, int32_t hBoa
 }
 
 int32_t releaseReplayed(Replay &replay, int32_t hService, int32_t unit) {
-    int32_t status = replayAnswer(replay, qtrace::ioRelease(hService, unit), kQalBadHandle);
+    int32_t status = replayAnswer(replay, qtrace::callIo<qtrace::fRelease>(hService, unit), kQalBadHandle);
     if (status >= 0) {
         Library &lib = library();
         std::lock_guard<std::mutex> guard(lib.lock);
@@ -283,7 +286,7 @@ QAL_EXPORT int32_t QAL_init(int32_t reserved1, int32_t reserved2) {
         BoardFile file;
         bool ok = loadBoardFile(BoardFileScope::Library, file) && file.library.initOk;
         int32_t status = ok ? kQalOk : kQalFailed;
-        trace("QAL_init(%d, %d) = %d", reserved1, reserved2, status);
+        traced(status, qalapi::callArgs<qalapi::fInit>(reserved1, reserved2));
         return status;
     });
 }
@@ -291,7 +294,7 @@ QAL_EXPORT int32_t QAL_init(int32_t reserved1, int32_t reserved2) {
 QAL_EXPORT int32_t QAL_open(int32_t boardNumber, int32_t reserved1, int32_t reserved2) {
     return guarded<int32_t>("QAL_open", 0, [&] {
         int32_t handle = openBoard(boardNumber);
-        trace("QAL_open(%d, %d, %d) = %d", boardNumber, reserved1, reserved2, handle);
+        traced(handle, qalapi::callArgs<qalapi::fOpen>(boardNumber, reserved1, reserved2));
         return handle;
     });
 }
@@ -299,12 +302,12 @@ QAL_EXPORT int32_t QAL_open(int32_t boardNumber, int32_t reserved1, int32_t rese
 QAL_EXPORT int32_t QAL_close(int32_t hBoard) {
     return guarded<int32_t>("QAL_close", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard))) {
-            int32_t status = replayAnswer(*r, qtrace::ioClose(hBoard), kQalBadHandle);
+            int32_t status = replayAnswer(*r, qtrace::callIo<qtrace::fClose>(hBoard), kQalBadHandle);
             closeBoard(hBoard);
             return status;
         }
         int32_t status = closeBoard(hBoard);
-        trace("QAL_close(%d) = %d", hBoard, status);
+        traced(status, qalapi::callArgs<qalapi::fClose>(hBoard));
         return status;
     });
 }
@@ -312,7 +315,7 @@ QAL_EXPORT int32_t QAL_close(int32_t hBoard) {
 QAL_EXPORT int32_t QAL_cleanup(void) {
     return guarded<int32_t>("QAL_cleanup", kQalFailed, [&] {
         int32_t status = closeAll();
-        trace("QAL_cleanup() = %d", status);
+        traced(status, qalapi::callArgs<qalapi::fCleanup>());
         return status;
     });
 }
@@ -323,10 +326,10 @@ QAL_EXPORT int32_t QAL_displayMode(int32_t mode) {
     return guarded<int32_t>("QAL_displayMode", kQalFailed, [&] {
         bool on = mode == QAL_DISPLAY_TRACE;
         if (!on)
-            trace("QAL_displayMode(0x%X) = %d", unsigned(mode), kQalOk);
+            traced(kQalOk, qalapi::callArgs<qalapi::fDisplayMode>(mode));
         setTraceMode(mode);
         if (on)
-            trace("QAL_displayMode(0x%X) = %d", unsigned(mode), kQalOk);
+            traced(kQalOk, qalapi::callArgs<qalapi::fDisplayMode>(mode));
         return kQalOk;
     });
 }
@@ -334,7 +337,7 @@ QAL_EXPORT int32_t QAL_displayMode(int32_t mode) {
 QAL_EXPORT int32_t QAL_getInfo(int32_t hBoard, BoardInfo *info) {
     return guarded<int32_t>("QAL_getInfo", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioGetInfo(hBoard, info), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fGetInfo>(hBoard, info), kQalBadHandle);
         int32_t status = kQalBadArgument;
         auto board = findBoard(hBoard);
         if (!board) {
@@ -343,7 +346,7 @@ QAL_EXPORT int32_t QAL_getInfo(int32_t hBoard, BoardInfo *info) {
             fillBoardInfo(*board, *info);
             status = kQalOk;
         }
-        trace("QAL_getInfo(%d, %s) = %d", hBoard, traceArg(info, "info"), status);
+        traced(status, qalapi::callArgs<qalapi::fGetInfo>(hBoard, info));
         return status;
     });
 }
@@ -352,7 +355,7 @@ QAL_EXPORT int32_t QAL_getInfo(int32_t hBoard, BoardInfo *info) {
 QAL_EXPORT int32_t QAL_puRead(int32_t hBoard, int32_t unit, uint32_t offset, void *buf, uint32_t size) {
     return guarded<int32_t>("QAL_puRead", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioPuRead(hBoard, unit, offset, buf, size), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fPuRead>(hBoard, unit, offset, buf, size), kQalBadHandle);
         int32_t status = kQalBadArgument;
         auto board = findBoard(hBoard);
         if (!board) {
@@ -361,7 +364,7 @@ QAL_EXPORT int32_t QAL_puRead(int32_t hBoard, int32_t unit, uint32_t offset, voi
             readIdArea(*board, offset, static_cast<uint8_t *>(buf), size);
             status = kQalOk;
         }
-        trace("QAL_puRead(%d, %d, %u, %s, %u) = %d", hBoard, unit, offset, traceArg(buf, "buf"), size, status);
+        traced(status, qalapi::callArgs<qalapi::fPuRead>(hBoard, unit, offset, buf, size));
         return status;
     });
 }
@@ -369,11 +372,11 @@ QAL_EXPORT int32_t QAL_puRead(int32_t hBoard, int32_t unit, uint32_t offset, voi
 QAL_EXPORT uint32_t QAL_peek(int32_t hBoard, int32_t node, uint32_t address) {
     return guarded<uint32_t>("QAL_peek", kUnmappedWord, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return uint32_t(replayAnswer(*r, qtrace::ioPeek(hBoard, node, address), int32_t(kUnmappedWord)));
+            return uint32_t(replayAnswer(*r, qtrace::callIo<qtrace::fPeek>(hBoard, node, address), int32_t(kUnmappedWord)));
         uint32_t value = kUnmappedWord;
         if (auto board = findBoard(hBoard))
             boardPeek(*board, node, address, value);
-        trace("QAL_peek(%d, %d, 0x%08X) = 0x%08X", hBoard, node, address, value);
+        traced(value, qalapi::callArgs<qalapi::fPeek>(hBoard, node, address));
         return value;
     });
 }
@@ -381,10 +384,10 @@ QAL_EXPORT uint32_t QAL_peek(int32_t hBoard, int32_t node, uint32_t address) {
 QAL_EXPORT int32_t QAL_poke(int32_t hBoard, int32_t node, uint32_t address, uint32_t value) {
     return guarded<int32_t>("QAL_poke", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioPoke(hBoard, node, address, value), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fPoke>(hBoard, node, address, value), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? boardPoke(*board, node, address, value) : kQalBadHandle;
-        trace("QAL_poke(%d, %d, 0x%08X, 0x%08X) = %d", hBoard, node, address, value, status);
+        traced(status, qalapi::callArgs<qalapi::fPoke>(hBoard, node, address, value));
         return status;
     });
 }
@@ -393,14 +396,13 @@ QAL_EXPORT int32_t QAL_readRAM(int32_t hBoard, int32_t node, uint32_t address, v
                                uint32_t elementSize) {
     return guarded<int32_t>("QAL_readRAM", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioReadRAM(hBoard, node, address, buf, count, elementSize), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fReadRAM>(hBoard, node, address, buf, count, elementSize), kQalBadHandle);
         uint32_t words = 0;
         auto board = findBoard(hBoard);
         int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
         if (status == kQalOk)
             status = boardReadWords(*board, node, address, buf, words);
-        trace("QAL_readRAM(%d, %d, 0x%08X, %s, %u, %u) = %d", hBoard, node, address, traceArg(buf, "buf"), count,
-              elementSize, status);
+        traced(status, qalapi::callArgs<qalapi::fReadRAM>(hBoard, node, address, buf, count, elementSize));
         return status;
     });
 }
@@ -409,14 +411,13 @@ QAL_EXPORT int32_t QAL_writeRAM(int32_t hBoard, int32_t node, uint32_t address, 
                                 uint32_t elementSize) {
     return guarded<int32_t>("QAL_writeRAM", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioWriteRAM(hBoard, node, address, buf, count, elementSize), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fWriteRAM>(hBoard, node, address, buf, count, elementSize), kQalBadHandle);
         uint32_t words = 0;
         auto board = findBoard(hBoard);
         int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
         if (status == kQalOk)
             status = boardWriteWords(*board, node, address, buf, words);
-        trace("QAL_writeRAM(%d, %d, 0x%08X, %s, %u, %u) = %d", hBoard, node, address, traceArg(buf, "buf"), count,
-              elementSize, status);
+        traced(status, qalapi::callArgs<qalapi::fWriteRAM>(hBoard, node, address, buf, count, elementSize));
         return status;
     });
 }
@@ -424,11 +425,10 @@ QAL_EXPORT int32_t QAL_writeRAM(int32_t hBoard, int32_t node, uint32_t address, 
 QAL_EXPORT int32_t QAL_load(int32_t hBoard, int32_t node, const char *fileName, int32_t argc, char **argv) {
     return guarded<int32_t>("QAL_load", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioLoad(hBoard, node, fileName, argc, argv), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fLoad>(hBoard, node, fileName, argc, argv), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? loadProgram(*board, node, fileName) : kQalBadHandle;
-        trace("QAL_load(%d, %d, %s, %d, %s) = %d", hBoard, node, quoted(fileName).c_str(), argc, traceArg(argv, "argv"),
-              status);
+        traced(status, qalapi::callArgs<qalapi::fLoad>(hBoard, node, fileName, argc, argv));
         return status;
     });
 }
@@ -436,10 +436,10 @@ QAL_EXPORT int32_t QAL_load(int32_t hBoard, int32_t node, const char *fileName, 
 QAL_EXPORT int32_t QAL_start(int32_t hBoard, int32_t node) {
     return guarded<int32_t>("QAL_start", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioStart(hBoard, node), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fStart>(hBoard, node), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? startNodes(*board, node) : kQalBadHandle;
-        trace("QAL_start(%d, %d) = %d", hBoard, node, status);
+        traced(status, qalapi::callArgs<qalapi::fStart>(hBoard, node));
         return status;
     });
 }
@@ -447,10 +447,10 @@ QAL_EXPORT int32_t QAL_start(int32_t hBoard, int32_t node) {
 QAL_EXPORT int32_t QAL_reset(int32_t hBoard, int32_t node) {
     return guarded<int32_t>("QAL_reset", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioReset(hBoard, node), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fReset>(hBoard, node), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? resetNodes(*board, node) : kQalBadHandle;
-        trace("QAL_reset(%d, %d) = %d", hBoard, node, status);
+        traced(status, qalapi::callArgs<qalapi::fReset>(hBoard, node));
         return status;
     });
 }
@@ -460,13 +460,12 @@ QAL_EXPORT int32_t QAL_reset(int32_t hBoard, int32_t node) {
 QAL_EXPORT int32_t QAL_putMsg(int32_t hBoard, int32_t node, const void *buf, uint32_t *size, int32_t timeoutMs) {
     return guarded<int32_t>("QAL_putMsg", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioPutMsg(hBoard, node, buf, size, timeoutMs), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fPutMsg>(hBoard, node, buf, size, timeoutMs), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = !board  ? kQalBadHandle
                          : !size ? kQalBadArgument
                                  : hostPutMsg(*board, node, buf, *size, timeoutMs);
-        trace("QAL_putMsg(%d, %d, %s, %u, %d) = %d", hBoard, node, traceArg(buf, "buf"), sizeArg(size), timeoutMs,
-              status);
+        traced(status, qalapi::callArgs<qalapi::fPutMsg>(hBoard, node, buf, size, timeoutMs));
         return status;
     });
 }
@@ -474,8 +473,8 @@ QAL_EXPORT int32_t QAL_putMsg(int32_t hBoard, int32_t node, const void *buf, uin
 QAL_EXPORT int32_t QAL_getMsg(int32_t hBoard, int32_t node, void *buf, uint32_t *size, int32_t timeoutMs) {
     return guarded<int32_t>("QAL_getMsg", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioGetMsg(hBoard, node, buf, size, timeoutMs), kQalBadHandle);
-        uint32_t wanted = sizeArg(size);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fGetMsg>(hBoard, node, buf, size, timeoutMs), kQalBadHandle);
+        auto args = qalapi::callArgs<qalapi::fGetMsg>(hBoard, node, buf, size, timeoutMs); /* the size asked for */
         auto board = findBoard(hBoard);
         int32_t status = kQalBadArgument;
         if (!board) {
@@ -485,7 +484,7 @@ QAL_EXPORT int32_t QAL_getMsg(int32_t hBoard, int32_t node, void *buf, uint32_t 
         } else if (size) {
             status = hostGetMsg(*board, node, buf, *size, timeoutMs);
         }
-        trace("QAL_getMsg(%d, %d, %s, %u, %d) = %d", hBoard, node, traceArg(buf, "buf"), wanted, timeoutMs, status);
+        traced(status, args);
         return status;
     });
 }
@@ -493,10 +492,10 @@ QAL_EXPORT int32_t QAL_getMsg(int32_t hBoard, int32_t node, void *buf, uint32_t 
 QAL_EXPORT int32_t QAL_readDPRAM(int32_t hBoard, int32_t node, uint32_t offset, void *buf, uint32_t size) {
     return guarded<int32_t>("QAL_readDPRAM", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioReadDPRAM(hBoard, node, offset, buf, size), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fReadDPRAM>(hBoard, node, offset, buf, size), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? dpramRead(*board, node, offset, buf, size) : kQalBadHandle;
-        trace("QAL_readDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, status);
+        traced(status, qalapi::callArgs<qalapi::fReadDPRAM>(hBoard, node, offset, buf, size));
         return status;
     });
 }
@@ -504,10 +503,10 @@ QAL_EXPORT int32_t QAL_readDPRAM(int32_t hBoard, int32_t node, uint32_t offset, 
 QAL_EXPORT int32_t QAL_writeDPRAM(int32_t hBoard, int32_t node, uint32_t offset, const void *buf, uint32_t size) {
     return guarded<int32_t>("QAL_writeDPRAM", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioWriteDPRAM(hBoard, node, offset, buf, size), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fWriteDPRAM>(hBoard, node, offset, buf, size), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? dpramWrite(*board, node, offset, buf, size) : kQalBadHandle;
-        trace("QAL_writeDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, status);
+        traced(status, qalapi::callArgs<qalapi::fWriteDPRAM>(hBoard, node, offset, buf, size));
         return status;
     });
 }
@@ -516,11 +515,10 @@ QAL_EXPORT int32_t QAL_readFIFO(int32_t hBoard, int32_t node, int32_t fifo, void
                                 int32_t timeoutMs) {
     return guarded<int32_t>("QAL_readFIFO", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioReadFIFO(hBoard, node, fifo, buf, size, timeoutMs), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fReadFIFO>(hBoard, node, fifo, buf, size, timeoutMs), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? hostReadFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
-        trace("QAL_readFIFO(%d, %d, %d, %s, %u, %d) = %d", hBoard, node, fifo, traceArg(buf, "buf"), size, timeoutMs,
-              status);
+        traced(status, qalapi::callArgs<qalapi::fReadFIFO>(hBoard, node, fifo, buf, size, timeoutMs));
         return status;
     });
 }
@@ -529,11 +527,10 @@ QAL_EXPORT int32_t QAL_writeFIFO(int32_t hBoard, int32_t node, int32_t fifo, con
                                  int32_t timeoutMs) {
     return guarded<int32_t>("QAL_writeFIFO", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioWriteFIFO(hBoard, node, fifo, buf, size, timeoutMs), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fWriteFIFO>(hBoard, node, fifo, buf, size, timeoutMs), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? hostWriteFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
-        trace("QAL_writeFIFO(%d, %d, %d, %s, %u, %d) = %d", hBoard, node, fifo, traceArg(buf, "buf"), size, timeoutMs,
-              status);
+        traced(status, qalapi::callArgs<qalapi::fWriteFIFO>(hBoard, node, fifo, buf, size, timeoutMs));
         return status;
     });
 }
@@ -541,10 +538,10 @@ QAL_EXPORT int32_t QAL_writeFIFO(int32_t hBoard, int32_t node, int32_t fifo, con
 QAL_EXPORT int32_t QAL_signalSend(int32_t hBoard, int32_t node, int32_t signal) {
     return guarded<int32_t>("QAL_signalSend", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioSignalSend(hBoard, node, signal), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fSignalSend>(hBoard, node, signal), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? hostSendSignal(*board, node, signal) : kQalBadHandle;
-        trace("QAL_signalSend(%d, %d, %d) = %d", hBoard, node, signal, status);
+        traced(status, qalapi::callArgs<qalapi::fSignalSend>(hBoard, node, signal));
         return status;
     });
 }
@@ -553,10 +550,10 @@ QAL_EXPORT int32_t QAL_signalSend(int32_t hBoard, int32_t node, int32_t signal) 
 QAL_EXPORT int32_t QAL_signalGrab(int32_t hBoard, int32_t node, int32_t signal, int32_t flags, int32_t timeoutMs) {
     return guarded<int32_t>("QAL_signalGrab", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioSignalGrab(hBoard, node, signal, flags, timeoutMs), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fSignalGrab>(hBoard, node, signal, flags, timeoutMs), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? hostGrabSignal(*board, node, signal, timeoutMs) : kQalBadHandle;
-        trace("QAL_signalGrab(%d, %d, %d, %d, %d) = %d", hBoard, node, signal, flags, timeoutMs, status);
+        traced(status, qalapi::callArgs<qalapi::fSignalGrab>(hBoard, node, signal, flags, timeoutMs));
         return status;
     });
 }
@@ -564,10 +561,10 @@ QAL_EXPORT int32_t QAL_signalGrab(int32_t hBoard, int32_t node, int32_t signal, 
 QAL_EXPORT int32_t QAL_signalIack(int32_t hBoard, int32_t node, int32_t signal) {
     return guarded<int32_t>("QAL_signalIack", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioSignalIack(hBoard, node, signal), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fSignalIack>(hBoard, node, signal), kQalBadHandle);
         auto board = findBoard(hBoard);
         int32_t status = board ? hostAckSignal(*board, node, signal) : kQalBadHandle;
-        trace("QAL_signalIack(%d, %d, %d) = %d", hBoard, node, signal, status);
+        traced(status, qalapi::callArgs<qalapi::fSignalIack>(hBoard, node, signal));
         return status;
     });
 }
@@ -577,10 +574,9 @@ QAL_EXPORT int32_t QAL_serviceList(int32_t hBoard, int32_t unit, ServiceEntry *l
                                    int32_t *count) {
     return guarded<int32_t>("QAL_serviceList", kQalFailed, [&] {
         if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioServiceList(hBoard, unit, list, maxEntries, count), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fServiceList>(hBoard, unit, list, maxEntries, count), kQalBadHandle);
         int32_t status = listServices(hBoard, unit, list, maxEntries, count);
-        trace("QAL_serviceList(%d, %d, %s, %d, %s) = %d", hBoard, unit, traceArg(list, "list"), maxEntries,
-              traceArg(count, "count"), status);
+        traced(status, qalapi::callArgs<qalapi::fServiceList>(hBoard, unit, list, maxEntries, count));
         return status;
     });
 }
@@ -593,8 +589,7 @@ QAL_EXPORT int32_t QAL_capture(int32_t hBoard, int32_t unit, int32_t *mode, cons
         if (auto board = findBoard(hBoard); board && board->replay)
             return captureReplayed(board, hBoard, unit, mode, serviceName, timeoutMs);
         int32_t status = captureService(hBoard, unit, mode, serviceName);
-        trace("QAL_capture(%d, %d, %s, %s, %d) = %d", hBoard, unit, traceArg(mode, "mode"), quoted(serviceName).c_str(),
-              timeoutMs, status);
+        traced(status, qalapi::callArgs<qalapi::fCapture>(hBoard, unit, mode, serviceName, timeoutMs));
         return status;
     });
 }
@@ -602,10 +597,10 @@ QAL_EXPORT int32_t QAL_capture(int32_t hBoard, int32_t unit, int32_t *mode, cons
 QAL_EXPORT int32_t QAL_ctrl(int32_t hService, int32_t unit, int32_t code, void *arg) {
     return guarded<int32_t>("QAL_ctrl", kQalFailed, [&] {
         if (auto r = replayOf(findService(hService)))
-            return replayAnswer(*r, qtrace::ioCtrl(hService, unit, code, arg), kQalBadHandle);
+            return replayAnswer(*r, qtrace::callIo<qtrace::fCtrl>(hService, unit, code, arg), kQalBadHandle);
         auto board = findService(hService);
         int32_t status = !board ? kQalBadHandle : unit != 1 ? kQalBadArgument : streamCtrl(*board, hService, code, arg);
-        trace("QAL_ctrl(%d, %d, 0x%X, %s) = %d", hService, unit, unsigned(code), traceArg(arg, "arg"), status);
+        traced(status, qalapi::callArgs<qalapi::fCtrl>(hService, unit, code, arg));
         return status;
     });
 }
@@ -615,7 +610,7 @@ QAL_EXPORT int32_t QAL_release(int32_t hService, int32_t unit) {
         if (auto r = replayOf(findService(hService)))
             return releaseReplayed(*r, hService, unit);
         int32_t status = releaseService(hService, unit);
-        trace("QAL_release(%d, %d) = %d", hService, unit, status);
+        traced(status, qalapi::callArgs<qalapi::fRelease>(hService, unit));
         return status;
     });
 }

@@ -18,10 +18,10 @@
  * off. */
 void setTraceMode(int32_t mode);
 
+/* Whether the trace is on. */
+bool traceOn();
+
 /* Writes one trace line (the newline is added) when the trace is on. */
 void trace(const char *format, ...) SIM_PRINTF(1, 2);
-
-/* How a pointer argument shows in the trace: its role, or NULL. */
-const char *traceArg(const void *p, const char *name);
 
 #endif /* ZORVANTIK_SIM_TRACE_H */
