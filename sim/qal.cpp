@@ -17,8 +17,9 @@
  * closing a board ends its services' handles too.
  *
  * A board whose section names a trace to replay (replay.h) is in the
- * tables like any other, but each function first hands its calls to the
- * replay, which answers them from the trace; nothing is simulated.
+ * tables like any other, but every call of it goes to the replay
+ * (replayed below), which answers it from the trace; nothing is
+ * simulated.
  *
  * No C++ exception leaves a C function: each runs its body under one
  * guard (guarded below), so a host machine that runs out of memory, or
@@ -190,12 +191,6 @@ int32_t ramWords(const void *buf, uint32_t count, uint32_t elementSize, uint32_t
     return kQalOk;
 }
 
-/* The call's -V trace line, when the trace is on. */
-template <class Result> void traced(Result result, const qalapi::CallArgs &args) {
-    if (traceOn())
-        trace("%s", qalapi::traceLine(args, int32_t(result)).c_str());
-}
-
 int32_t captureService(int32_t hBoard, int32_t unit, int32_t *mode, const char *name) {
     auto board = findBoard(hBoard);
     if (!board)
@@ -249,371 +244,237 @@ int32_t listServices(int32_t hBoard, int32_t unit, ServiceEntry *list, int32_t m
     return kQalOk;
 }
 
-/* The trace a board answers from instead of simulating (replay.h), or
- * null. */
-std::shared_ptr<Replay> replayOf(const std::shared_ptr<VirtualBoard> &board) { return board ? board->replay : nullptr; }
 
-/* A replayed capture: the trace's service handle gets one of this
- * library's, which the program then uses. */
-int32_t captureReplayed(const std::shared_ptr<VirtualBoard> &board, int32_t hBoard, int32_t unit, int32_t *mode,
-                        const char *name, int32_t timeoutMs) {
-    int32_t recorded =
-        replayAnswer(*board->replay, qtrace::callIo<qtrace::fCapture>(hBoard, unit, mode, name, timeoutMs), kQalBadHandle);
-    if (recorded <= 0)
-        return recorded;
-    Library &lib = library();
-    std::lock_guard<std::mutex> guard(lib.lock);
-    int32_t handle = ++lib.lastService;
-    lib.services[handle] = board;
-    replayService(*board->replay, handle, recorded);
-    return handle;
+/* The virtual board itself: one function for each function of qal.h,
+ * with its parameters. The exports below add the trace, the replay and
+ * the guard. */
+namespace simulated {
+
+int32_t Init(int32_t, int32_t) {
+    BoardFile file;
+    bool ok = loadBoardFile(BoardFileScope::Library, file) && file.library.initOk;
+    return ok ? kQalOk : kQalFailed;
 }
 
-int32_t releaseReplayed(Replay &replay, int32_t hService, int32_t unit) {
-    int32_t status = replayAnswer(replay, qtrace::callIo<qtrace::fRelease>(hService, unit), kQalBadHandle);
-    if (status >= 0) {
-        Library &lib = library();
-        std::lock_guard<std::mutex> guard(lib.lock);
-        lib.services.erase(hService);
-    }
-    return status;
-}
+int32_t Open(int32_t boardNumber, int32_t, int32_t) { return openBoard(boardNumber); }
 
-} // namespace
+int32_t Close(int32_t hBoard) { return closeBoard(hBoard); }
 
-QAL_EXPORT int32_t QAL_init(int32_t reserved1, int32_t reserved2) {
-    return guarded<int32_t>("QAL_init", kQalFailed, [&] {
-        BoardFile file;
-        bool ok = loadBoardFile(BoardFileScope::Library, file) && file.library.initOk;
-        int32_t status = ok ? kQalOk : kQalFailed;
-        traced(status, qalapi::callArgs<qalapi::fInit>(reserved1, reserved2));
-        return status;
-    });
-}
-
-QAL_EXPORT int32_t QAL_open(int32_t boardNumber, int32_t reserved1, int32_t reserved2) {
-    return guarded<int32_t>("QAL_open", 0, [&] {
-        int32_t handle = openBoard(boardNumber);
-        traced(handle, qalapi::callArgs<qalapi::fOpen>(boardNumber, reserved1, reserved2));
-        return handle;
-    });
-}
-
-QAL_EXPORT int32_t QAL_close(int32_t hBoard) {
-    return guarded<int32_t>("QAL_close", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard))) {
-            int32_t status = replayAnswer(*r, qtrace::callIo<qtrace::fClose>(hBoard), kQalBadHandle);
-            closeBoard(hBoard);
-            return status;
-        }
-        int32_t status = closeBoard(hBoard);
-        traced(status, qalapi::callArgs<qalapi::fClose>(hBoard));
-        return status;
-    });
-}
-
-QAL_EXPORT int32_t QAL_cleanup(void) {
-    return guarded<int32_t>("QAL_cleanup", kQalFailed, [&] {
-        int32_t status = closeAll();
-        traced(status, qalapi::callArgs<qalapi::fCleanup>());
-        return status;
-    });
-}
+int32_t Cleanup() { return closeAll(); }
 
 /* Traced whenever the trace is on before or after the call: switching it
- * off writes its own line first. */
-QAL_EXPORT int32_t QAL_displayMode(int32_t mode) {
-    return guarded<int32_t>("QAL_displayMode", kQalFailed, [&] {
-        bool on = mode == QAL_DISPLAY_TRACE;
-        if (!on)
-            traced(kQalOk, qalapi::callArgs<qalapi::fDisplayMode>(mode));
-        setTraceMode(mode);
-        if (on)
-            traced(kQalOk, qalapi::callArgs<qalapi::fDisplayMode>(mode));
-        return kQalOk;
-    });
+ * off writes its own line first (traced below). */
+int32_t DisplayMode(int32_t mode) {
+    setTraceMode(mode);
+    return kQalOk;
 }
 
-QAL_EXPORT int32_t QAL_getInfo(int32_t hBoard, BoardInfo *info) {
-    return guarded<int32_t>("QAL_getInfo", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fGetInfo>(hBoard, info), kQalBadHandle);
-        int32_t status = kQalBadArgument;
-        auto board = findBoard(hBoard);
-        if (!board) {
-            status = kQalBadHandle;
-        } else if (info && info->size >= QAL_BOARD_INFO_SIZE) {
-            fillBoardInfo(*board, *info);
-            status = kQalOk;
-        }
-        traced(status, qalapi::callArgs<qalapi::fGetInfo>(hBoard, info));
-        return status;
-    });
+int32_t GetInfo(int32_t hBoard, BoardInfo *info) {
+    auto board = findBoard(hBoard);
+    if (!board)
+        return kQalBadHandle;
+    if (!info || info->size < QAL_BOARD_INFO_SIZE)
+        return kQalBadArgument;
+    fillBoardInfo(*board, *info);
+    return kQalOk;
 }
 
 /* Unit 1 is the identification area; the board has no other unit. */
-QAL_EXPORT int32_t QAL_puRead(int32_t hBoard, int32_t unit, uint32_t offset, void *buf, uint32_t size) {
-    return guarded<int32_t>("QAL_puRead", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fPuRead>(hBoard, unit, offset, buf, size), kQalBadHandle);
-        int32_t status = kQalBadArgument;
-        auto board = findBoard(hBoard);
-        if (!board) {
-            status = kQalBadHandle;
-        } else if (unit == 1 && (buf || !size)) {
-            readIdArea(*board, offset, static_cast<uint8_t *>(buf), size);
-            status = kQalOk;
-        }
-        traced(status, qalapi::callArgs<qalapi::fPuRead>(hBoard, unit, offset, buf, size));
-        return status;
-    });
+int32_t PuRead(int32_t hBoard, int32_t unit, uint32_t offset, void *buf, uint32_t size) {
+    auto board = findBoard(hBoard);
+    if (!board)
+        return kQalBadHandle;
+    if (unit != 1 || (!buf && size))
+        return kQalBadArgument;
+    readIdArea(*board, offset, static_cast<uint8_t *>(buf), size);
+    return kQalOk;
 }
 
-QAL_EXPORT uint32_t QAL_peek(int32_t hBoard, int32_t node, uint32_t address) {
-    return guarded<uint32_t>("QAL_peek", kUnmappedWord, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return uint32_t(replayAnswer(*r, qtrace::callIo<qtrace::fPeek>(hBoard, node, address), int32_t(kUnmappedWord)));
-        uint32_t value = kUnmappedWord;
-        if (auto board = findBoard(hBoard))
-            boardPeek(*board, node, address, value);
-        traced(value, qalapi::callArgs<qalapi::fPeek>(hBoard, node, address));
-        return value;
-    });
+uint32_t Peek(int32_t hBoard, int32_t node, uint32_t address) {
+    uint32_t value = kUnmappedWord;
+    if (auto board = findBoard(hBoard))
+        boardPeek(*board, node, address, value);
+    return value;
 }
 
-QAL_EXPORT int32_t QAL_poke(int32_t hBoard, int32_t node, uint32_t address, uint32_t value) {
-    return guarded<int32_t>("QAL_poke", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fPoke>(hBoard, node, address, value), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? boardPoke(*board, node, address, value) : kQalBadHandle;
-        traced(status, qalapi::callArgs<qalapi::fPoke>(hBoard, node, address, value));
-        return status;
-    });
+int32_t Poke(int32_t hBoard, int32_t node, uint32_t address, uint32_t value) {
+    auto board = findBoard(hBoard);
+    return board ? boardPoke(*board, node, address, value) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_readRAM(int32_t hBoard, int32_t node, uint32_t address, void *buf, uint32_t count,
-                               uint32_t elementSize) {
-    return guarded<int32_t>("QAL_readRAM", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fReadRAM>(hBoard, node, address, buf, count, elementSize), kQalBadHandle);
-        uint32_t words = 0;
-        auto board = findBoard(hBoard);
-        int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
-        if (status == kQalOk)
-            status = boardReadWords(*board, node, address, buf, words);
-        traced(status, qalapi::callArgs<qalapi::fReadRAM>(hBoard, node, address, buf, count, elementSize));
-        return status;
-    });
+int32_t ReadRAM(int32_t hBoard, int32_t node, uint32_t address, void *buf, uint32_t count, uint32_t elementSize) {
+    uint32_t words = 0;
+    auto board = findBoard(hBoard);
+    int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
+    return status == kQalOk ? boardReadWords(*board, node, address, buf, words) : status;
 }
 
-QAL_EXPORT int32_t QAL_writeRAM(int32_t hBoard, int32_t node, uint32_t address, const void *buf, uint32_t count,
-                                uint32_t elementSize) {
-    return guarded<int32_t>("QAL_writeRAM", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fWriteRAM>(hBoard, node, address, buf, count, elementSize), kQalBadHandle);
-        uint32_t words = 0;
-        auto board = findBoard(hBoard);
-        int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
-        if (status == kQalOk)
-            status = boardWriteWords(*board, node, address, buf, words);
-        traced(status, qalapi::callArgs<qalapi::fWriteRAM>(hBoard, node, address, buf, count, elementSize));
-        return status;
-    });
+int32_t WriteRAM(int32_t hBoard, int32_t node, uint32_t address, const void *buf, uint32_t count,
+                 uint32_t elementSize) {
+    uint32_t words = 0;
+    auto board = findBoard(hBoard);
+    int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
+    return status == kQalOk ? boardWriteWords(*board, node, address, buf, words) : status;
 }
 
-QAL_EXPORT int32_t QAL_load(int32_t hBoard, int32_t node, const char *fileName, int32_t argc, char **argv) {
-    return guarded<int32_t>("QAL_load", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fLoad>(hBoard, node, fileName, argc, argv), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? loadProgram(*board, node, fileName) : kQalBadHandle;
-        traced(status, qalapi::callArgs<qalapi::fLoad>(hBoard, node, fileName, argc, argv));
-        return status;
-    });
+/* The program's arguments have no meaning on this board. */
+int32_t Load(int32_t hBoard, int32_t node, const char *fileName, int32_t, char **) {
+    auto board = findBoard(hBoard);
+    return board ? loadProgram(*board, node, fileName) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_start(int32_t hBoard, int32_t node) {
-    return guarded<int32_t>("QAL_start", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fStart>(hBoard, node), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? startNodes(*board, node) : kQalBadHandle;
-        traced(status, qalapi::callArgs<qalapi::fStart>(hBoard, node));
-        return status;
-    });
+int32_t Start(int32_t hBoard, int32_t node) {
+    auto board = findBoard(hBoard);
+    return board ? startNodes(*board, node) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_reset(int32_t hBoard, int32_t node) {
-    return guarded<int32_t>("QAL_reset", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fReset>(hBoard, node), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? resetNodes(*board, node) : kQalBadHandle;
-        traced(status, qalapi::callArgs<qalapi::fReset>(hBoard, node));
-        return status;
-    });
+int32_t Reset(int32_t hBoard, int32_t node) {
+    auto board = findBoard(hBoard);
+    return board ? resetNodes(*board, node) : kQalBadHandle;
 }
 
 /* The message size is in bytes. putMsg leaves it as it was; getMsg sets
  * it to the bytes received, 0 when none came. */
-QAL_EXPORT int32_t QAL_putMsg(int32_t hBoard, int32_t node, const void *buf, uint32_t *size, int32_t timeoutMs) {
-    return guarded<int32_t>("QAL_putMsg", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fPutMsg>(hBoard, node, buf, size, timeoutMs), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = !board  ? kQalBadHandle
-                         : !size ? kQalBadArgument
-                                 : hostPutMsg(*board, node, buf, *size, timeoutMs);
-        traced(status, qalapi::callArgs<qalapi::fPutMsg>(hBoard, node, buf, size, timeoutMs));
-        return status;
-    });
+int32_t PutMsg(int32_t hBoard, int32_t node, const void *buf, uint32_t *size, int32_t timeoutMs) {
+    auto board = findBoard(hBoard);
+    return !board ? kQalBadHandle : !size ? kQalBadArgument : hostPutMsg(*board, node, buf, *size, timeoutMs);
 }
 
-QAL_EXPORT int32_t QAL_getMsg(int32_t hBoard, int32_t node, void *buf, uint32_t *size, int32_t timeoutMs) {
-    return guarded<int32_t>("QAL_getMsg", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fGetMsg>(hBoard, node, buf, size, timeoutMs), kQalBadHandle);
-        auto args = qalapi::callArgs<qalapi::fGetMsg>(hBoard, node, buf, size, timeoutMs); /* the size asked for */
-        auto board = findBoard(hBoard);
-        int32_t status = kQalBadArgument;
-        if (!board) {
-            status = kQalBadHandle;
-            if (size)
-                *size = 0;
-        } else if (size) {
-            status = hostGetMsg(*board, node, buf, *size, timeoutMs);
-        }
-        traced(status, args);
-        return status;
-    });
+int32_t GetMsg(int32_t hBoard, int32_t node, void *buf, uint32_t *size, int32_t timeoutMs) {
+    auto board = findBoard(hBoard);
+    if (!board) {
+        if (size)
+            *size = 0;
+        return kQalBadHandle;
+    }
+    return size ? hostGetMsg(*board, node, buf, *size, timeoutMs) : kQalBadArgument;
 }
 
-QAL_EXPORT int32_t QAL_readDPRAM(int32_t hBoard, int32_t node, uint32_t offset, void *buf, uint32_t size) {
-    return guarded<int32_t>("QAL_readDPRAM", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fReadDPRAM>(hBoard, node, offset, buf, size), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? dpramRead(*board, node, offset, buf, size) : kQalBadHandle;
-        traced(status, qalapi::callArgs<qalapi::fReadDPRAM>(hBoard, node, offset, buf, size));
-        return status;
-    });
+int32_t ReadDPRAM(int32_t hBoard, int32_t node, uint32_t offset, void *buf, uint32_t size) {
+    auto board = findBoard(hBoard);
+    return board ? dpramRead(*board, node, offset, buf, size) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_writeDPRAM(int32_t hBoard, int32_t node, uint32_t offset, const void *buf, uint32_t size) {
-    return guarded<int32_t>("QAL_writeDPRAM", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fWriteDPRAM>(hBoard, node, offset, buf, size), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? dpramWrite(*board, node, offset, buf, size) : kQalBadHandle;
-        traced(status, qalapi::callArgs<qalapi::fWriteDPRAM>(hBoard, node, offset, buf, size));
-        return status;
-    });
+int32_t WriteDPRAM(int32_t hBoard, int32_t node, uint32_t offset, const void *buf, uint32_t size) {
+    auto board = findBoard(hBoard);
+    return board ? dpramWrite(*board, node, offset, buf, size) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_readFIFO(int32_t hBoard, int32_t node, int32_t fifo, void *buf, uint32_t size,
-                                int32_t timeoutMs) {
-    return guarded<int32_t>("QAL_readFIFO", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fReadFIFO>(hBoard, node, fifo, buf, size, timeoutMs), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? hostReadFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
-        traced(status, qalapi::callArgs<qalapi::fReadFIFO>(hBoard, node, fifo, buf, size, timeoutMs));
-        return status;
-    });
+int32_t ReadFIFO(int32_t hBoard, int32_t node, int32_t fifo, void *buf, uint32_t size, int32_t timeoutMs) {
+    auto board = findBoard(hBoard);
+    return board ? hostReadFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_writeFIFO(int32_t hBoard, int32_t node, int32_t fifo, const void *buf, uint32_t size,
-                                 int32_t timeoutMs) {
-    return guarded<int32_t>("QAL_writeFIFO", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fWriteFIFO>(hBoard, node, fifo, buf, size, timeoutMs), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? hostWriteFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
-        traced(status, qalapi::callArgs<qalapi::fWriteFIFO>(hBoard, node, fifo, buf, size, timeoutMs));
-        return status;
-    });
+int32_t WriteFIFO(int32_t hBoard, int32_t node, int32_t fifo, const void *buf, uint32_t size, int32_t timeoutMs) {
+    auto board = findBoard(hBoard);
+    return board ? hostWriteFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_signalSend(int32_t hBoard, int32_t node, int32_t signal) {
-    return guarded<int32_t>("QAL_signalSend", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fSignalSend>(hBoard, node, signal), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? hostSendSignal(*board, node, signal) : kQalBadHandle;
-        traced(status, qalapi::callArgs<qalapi::fSignalSend>(hBoard, node, signal));
-        return status;
-    });
+int32_t SignalSend(int32_t hBoard, int32_t node, int32_t signal) {
+    auto board = findBoard(hBoard);
+    return board ? hostSendSignal(*board, node, signal) : kQalBadHandle;
 }
 
 /* flags has no meaning on this board. */
-QAL_EXPORT int32_t QAL_signalGrab(int32_t hBoard, int32_t node, int32_t signal, int32_t flags, int32_t timeoutMs) {
-    return guarded<int32_t>("QAL_signalGrab", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fSignalGrab>(hBoard, node, signal, flags, timeoutMs), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? hostGrabSignal(*board, node, signal, timeoutMs) : kQalBadHandle;
-        traced(status, qalapi::callArgs<qalapi::fSignalGrab>(hBoard, node, signal, flags, timeoutMs));
-        return status;
-    });
+int32_t SignalGrab(int32_t hBoard, int32_t node, int32_t signal, int32_t, int32_t timeoutMs) {
+    auto board = findBoard(hBoard);
+    return board ? hostGrabSignal(*board, node, signal, timeoutMs) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_signalIack(int32_t hBoard, int32_t node, int32_t signal) {
-    return guarded<int32_t>("QAL_signalIack", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fSignalIack>(hBoard, node, signal), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? hostAckSignal(*board, node, signal) : kQalBadHandle;
-        traced(status, qalapi::callArgs<qalapi::fSignalIack>(hBoard, node, signal));
-        return status;
-    });
+int32_t SignalIack(int32_t hBoard, int32_t node, int32_t signal) {
+    auto board = findBoard(hBoard);
+    return board ? hostAckSignal(*board, node, signal) : kQalBadHandle;
 }
 
 /* Unit 1 has one service, the DMA stream. */
-QAL_EXPORT int32_t QAL_serviceList(int32_t hBoard, int32_t unit, ServiceEntry *list, int32_t maxEntries,
-                                   int32_t *count) {
-    return guarded<int32_t>("QAL_serviceList", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fServiceList>(hBoard, unit, list, maxEntries, count), kQalBadHandle);
-        int32_t status = listServices(hBoard, unit, list, maxEntries, count);
-        traced(status, qalapi::callArgs<qalapi::fServiceList>(hBoard, unit, list, maxEntries, count));
-        return status;
-    });
+int32_t ServiceList(int32_t hBoard, int32_t unit, ServiceEntry *list, int32_t maxEntries, int32_t *count) {
+    return listServices(hBoard, unit, list, maxEntries, count);
 }
 
 /* A second capture while the service is held is refused at once; the
  * timeout is not used. */
-QAL_EXPORT int32_t QAL_capture(int32_t hBoard, int32_t unit, int32_t *mode, const char *serviceName,
-                               int32_t timeoutMs) {
-    return guarded<int32_t>("QAL_capture", kQalFailed, [&] {
-        if (auto board = findBoard(hBoard); board && board->replay)
-            return captureReplayed(board, hBoard, unit, mode, serviceName, timeoutMs);
-        int32_t status = captureService(hBoard, unit, mode, serviceName);
-        traced(status, qalapi::callArgs<qalapi::fCapture>(hBoard, unit, mode, serviceName, timeoutMs));
-        return status;
+int32_t Capture(int32_t hBoard, int32_t unit, int32_t *mode, const char *serviceName, int32_t) {
+    return captureService(hBoard, unit, mode, serviceName);
+}
+
+int32_t Ctrl(int32_t hService, int32_t unit, int32_t code, void *arg) {
+    auto board = findService(hService);
+    return !board ? kQalBadHandle : unit != 1 ? kQalBadArgument : streamCtrl(*board, hService, code, arg);
+}
+
+int32_t Release(int32_t hService, int32_t unit) { return releaseService(hService, unit); }
+
+} // namespace simulated
+
+/* A call of a board that answers from a trace (replay.h): its own -V
+ * trace line. Its board hands over, or takes back, the service handles
+ * the trace's capture and release name. */
+int32_t replayed(const std::shared_ptr<VirtualBoard> &board, const qalapi::CallArgs &args) {
+    Replay &r = *board->replay;
+    int32_t failure = args.function == qalapi::fPeek ? int32_t(kUnmappedWord) : kQalBadHandle;
+    int32_t result = replayAnswer(r, qtrace::callIo(args), failure);
+    Library &lib = library();
+    switch (args.function) {
+    case qalapi::fClose:
+        closeBoard(args.value[0]);
+        break;
+    case qalapi::fCapture:
+        if (result > 0) {
+            std::lock_guard<std::mutex> guard(lib.lock);
+            int32_t handle = ++lib.lastService;
+            lib.services[handle] = board;
+            replayService(r, handle, result);
+            return handle;
+        }
+        break;
+    case qalapi::fRelease:
+        if (result >= 0) {
+            std::lock_guard<std::mutex> guard(lib.lock);
+            lib.services.erase(args.value[0]);
+        }
+        break;
+    default:
+        break;
+    }
+    return result;
+}
+
+/* Function `args.function` of the C API: answered from the trace when
+ * its board replays one, else by the virtual board (`simulate`) with its
+ * -V trace line, under the guard. The handle of a call is its first
+ * argument, a board's or a service's as the table shows it. */
+template <class Result, class Simulate> Result exported(const qalapi::CallArgs &args, Simulate simulate) noexcept {
+    const qalapi::FunctionInfo &f = qalapi::info(args.function);
+    return guarded<Result>(f.name, Result(f.failure), [&] {
+        const char *handle = f.args.empty() ? "" : f.args[0];
+        std::shared_ptr<VirtualBoard> board = !std::strcmp(handle, "H")   ? findBoard(args.value[0])
+                                              : !std::strcmp(handle, "S") ? findService(args.value[0])
+                                                                          : nullptr;
+        if (board && board->replay)
+            return Result(replayed(board, args));
+        bool tracing = traceOn();
+        Result result = simulate();
+        if (tracing || traceOn()) {
+            try {
+                traceAlways(qalapi::traceLine(args, int32_t(result)));
+            } catch (...) { /* the trace never fails the call it traces */
+            }
+        }
+        return result;
     });
 }
 
-QAL_EXPORT int32_t QAL_ctrl(int32_t hService, int32_t unit, int32_t code, void *arg) {
-    return guarded<int32_t>("QAL_ctrl", kQalFailed, [&] {
-        if (auto r = replayOf(findService(hService)))
-            return replayAnswer(*r, qtrace::callIo<qtrace::fCtrl>(hService, unit, code, arg), kQalBadHandle);
-        auto board = findService(hService);
-        int32_t status = !board ? kQalBadHandle : unit != 1 ? kQalBadArgument : streamCtrl(*board, hService, code, arg);
-        traced(status, qalapi::callArgs<qalapi::fCtrl>(hService, unit, code, arg));
-        return status;
-    });
-}
+} // namespace
 
-QAL_EXPORT int32_t QAL_release(int32_t hService, int32_t unit) {
-    return guarded<int32_t>("QAL_release", kQalFailed, [&] {
-        if (auto r = replayOf(findService(hService)))
-            return releaseReplayed(*r, hService, unit);
-        int32_t status = releaseService(hService, unit);
-        traced(status, qalapi::callArgs<qalapi::fRelease>(hService, unit));
-        return status;
-    });
-}
+/* The C API: every function of qal.h (api/qal_api.h). */
+#define SIM_FUNCTION(Id, Result, Name, Shows, Failure, N, Params, Buffers)                                            \
+    QAL_EXPORT Result Name(QAL_API_EACH(QAL_API_PARAMETER, N, Params)) {                                              \
+        return exported<Result>(qalapi::callArgs<qalapi::f##Id>(QAL_API_EACH(QAL_API_NAME, N, Params)),                \
+                                [&] { return simulated::Id(QAL_API_EACH(QAL_API_NAME, N, Params)); });                \
+    }
+QAL_API(SIM_FUNCTION)
+#undef SIM_FUNCTION
+
 
 /* Where the answers of board `boardLid` come from, for the program's
  * result record: "replay" when the board's section names a trace to

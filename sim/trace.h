@@ -7,6 +7,7 @@
 #define ZORVANTIK_SIM_TRACE_H
 
 #include <cstdint>
+#include <string>
 
 #if defined(__GNUC__)
 #define SIM_PRINTF(f, a) __attribute__((format(printf, f, a)))
@@ -23,5 +24,9 @@ bool traceOn();
 
 /* Writes one trace line (the newline is added) when the trace is on. */
 void trace(const char *format, ...) SIM_PRINTF(1, 2);
+
+/* Writes the line of a call that ran while the trace was on, also when
+ * the call itself switched it off. */
+void traceAlways(const std::string &line);
 
 #endif /* ZORVANTIK_SIM_TRACE_H */
