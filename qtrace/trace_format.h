@@ -1,7 +1,7 @@
 /*
  * trace_format.h - the board trace: every call a program made through
  * qal.h and what the board answered, as the recorder (recorder/) writes
- * it and the virtual board's replay (sim/replay.h) reads it.
+ * it and the replay (replay/replay.h) reads it.
  *
  * A trace is a header and then records, each one byte of type, its
  * body's length as a varint and the body, and in version 2 a checksum;

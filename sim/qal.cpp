@@ -122,6 +122,9 @@ bool loadBoardFile(BoardFileScope scope, BoardFile &file) {
     return false;
 }
 
+/* The -V trace line of a replayed call. */
+void traceReplayed(const std::string &line) { trace("%s", line.c_str()); }
+
 /* The file is read under the table lock so two threads opening the same
  * number get the same board. */
 int32_t openBoard(int32_t number) {
@@ -138,7 +141,7 @@ int32_t openBoard(int32_t number) {
     if (!cfg.present)
         return 0;
     std::shared_ptr<Replay> replay;
-    if (!cfg.replay.empty() && !(replay = openReplay(cfg, number)))
+    if (!cfg.replay.empty() && !(replay = openReplay(cfg.replay, !cfg.replayFast, number, traceReplayed)))
         return 0;
     auto board = makeBoard(number, cfg);
     board->replay = std::move(replay);
