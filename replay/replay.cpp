@@ -3,6 +3,8 @@
  */
 #include "replay.h"
 
+#include "trace_calls.h"
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -278,7 +280,8 @@ std::shared_ptr<Replay> openReplay(const std::string &path, bool timed, int32_t 
     return nullptr;
 }
 
-int32_t replayAnswer(Replay &r, CallIo &&io, int32_t failure) {
+int32_t replayAnswer(Replay &r, const qalapi::CallArgs &call, int32_t failure) {
+    CallIo io = callIo(call);
     Clock::time_point start = Clock::now();
     int32_t service = io.call.function == fCtrl || io.call.function == fRelease ? io.call.args[0] : 0;
     Call asRecorded = io.call;

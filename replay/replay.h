@@ -15,7 +15,7 @@
 #ifndef ZORVANTIK_REPLAY_REPLAY_H
 #define ZORVANTIK_REPLAY_REPLAY_H
 
-#include "trace_calls.h"
+#include "qal_api.h"
 
 #include <cstdint>
 #include <memory>
@@ -34,11 +34,11 @@ using ReplayTraceLine = void (*)(const std::string &line);
  * as it did. Either way the result is null. */
 std::shared_ptr<Replay> openReplay(const std::string &path, bool timed, int32_t number, ReplayTraceLine traceLine);
 
-/* Answers the call `io` (built from the program's arguments, handles as
- * the program knows them) from the trace: fills its outputs and returns
+/* Answers the call being made (its arguments as the program passed them,
+ * handles as the program knows them) from the trace: fills its outputs and returns
  * the recorded result, or `failure` once the board has gone. Writes the
  * -V trace line. */
-int32_t replayAnswer(Replay &r, qtrace::CallIo &&io, int32_t failure);
+int32_t replayAnswer(Replay &r, const qalapi::CallArgs &call, int32_t failure);
 
 /* A capture the trace granted: service handle `handle`, as this library
  * gave it, stands for the trace's `recorded`. */

@@ -415,7 +415,7 @@ int32_t Release(int32_t hService, int32_t unit) { return releaseService(hService
 int32_t replayed(const std::shared_ptr<VirtualBoard> &board, const qalapi::CallArgs &args) {
     Replay &r = *board->replay;
     int32_t failure = args.function == qalapi::fPeek ? int32_t(kUnmappedWord) : kQalBadHandle;
-    int32_t result = replayAnswer(r, qtrace::callIo(args), failure);
+    int32_t result = replayAnswer(r, args, failure);
     Library &lib = library();
     switch (args.function) {
     case qalapi::fClose:
