@@ -20,12 +20,10 @@ static_assert(sizeof(StreamStartArg) == 4, "a StreamStartArg is a word");
 static_assert(sizeof(StreamBufferState) == 20, "a StreamBufferState is 20 bytes");
 static_assert(offsetof(StreamBufferSetup, blockAddrs) >= 16, "a stream set-up starts with four words");
 
-#define QAL_API_INFO(Id, Result, Name, Shows, Failure, N, Params, Buffers)                                            \
+#define QAL_API_INFO(Id, Result, Name, Shows, Failure, N, Params, Buffers)                                             \
     {#Name, {QAL_API_EACH(QAL_API_SHOWS, N, Params)}, Shows[0] == 'x', int64_t(Failure), {QAL_API_UNPAREN Buffers}},
 
-const FunctionInfo kFunctions[fFunctions] = {
-    {"?", {}, false, -1, {}},
-    QAL_API(QAL_API_INFO)};
+const FunctionInfo kFunctions[fFunctions] = {{"?", {}, false, -1, {}}, QAL_API(QAL_API_INFO)};
 
 #undef QAL_API_INFO
 

@@ -113,8 +113,8 @@
 #define QAL_API_EACH_6(M, a, b, c, d, e, f) M a, M b, M c, M d, M e, M f
 
 /* qal.h declares each function as the table does. */
-#define QAL_API_CHECK(Id, Result, Name, Shows, Failure, N, Params, Buffers)                                           \
-    static_assert(std::is_same<Result(QAL_API_EACH(QAL_API_TYPE, N, Params)), decltype(Name)>::value,                 \
+#define QAL_API_CHECK(Id, Result, Name, Shows, Failure, N, Params, Buffers)                                            \
+    static_assert(std::is_same<Result(QAL_API_EACH(QAL_API_TYPE, N, Params)), decltype(Name)>::value,                  \
                   #Name " is declared in qal.h as in the table of qal_api.h");
 QAL_API(QAL_API_CHECK)
 #undef QAL_API_CHECK
@@ -173,10 +173,10 @@ constexpr BufferRule out(uint8_t arg, Size size) { return {arg, true, size}; }
 
 /* One function of the table. */
 struct FunctionInfo {
-    const char *name;              /* "QAL_readRAM"; "?" for no function */
+    const char *name;               /* "QAL_readRAM"; "?" for no function */
     std::vector<const char *> args; /* how each argument shows */
-    bool hexResult;                /* the result shows as 0x%08X */
-    int64_t failure;               /* the result of a call that cannot start */
+    bool hexResult;                 /* the result shows as 0x%08X */
+    int64_t failure;                /* the result of a call that cannot start */
     std::vector<BufferRule> buffers;
 };
 
@@ -213,10 +213,9 @@ inline void take(CallArgs &a, const void *p) {
 inline void take(CallArgs &a, std::nullptr_t) { take(a, static_cast<const void *>(nullptr)); }
 
 /* The number of arguments of each function. */
-constexpr size_t kArity[fFunctions] = {
-    0,
+constexpr size_t kArity[fFunctions] = {0,
 #define QAL_API_ARITY(Id, Result, Name, Shows, Failure, N, ...) N,
-    QAL_API(QAL_API_ARITY)
+                                       QAL_API(QAL_API_ARITY)
 #undef QAL_API_ARITY
 };
 

@@ -439,8 +439,9 @@ void encodeCall(const Call &c, std::string &out, uint32_t &running) {
  * arguments; the newest stream block's words after a state query. */
 int64_t outputCapacity(const Call &c, uint8_t arg) {
     if (arg == kStreamArg)
-        return c.function == fCtrl && c.args.size() > 2 && c.args[2] == QALctrl_STREAM_CBUF_STATE ? int64_t(kStreamBytes)
-                                                                                                   : -1;
+        return c.function == fCtrl && c.args.size() > 2 && c.args[2] == QALctrl_STREAM_CBUF_STATE
+                   ? int64_t(kStreamBytes)
+                   : -1;
     for (const qalapi::BufferRule &rule : shape(c.function).buffers)
         if (rule.out && rule.arg == arg)
             return qalapi::bufferBytes(rule, c.args.data(), c.args.size());

@@ -63,8 +63,8 @@ constexpr uint8_t kRecordBlob = 'B';
 
 /* The functions of qal.h, numbered as the trace stores them
  * (api/qal_api.h). */
-using qalapi::Function;
 using qalapi::fFunctions;
+using qalapi::Function;
 #define QTRACE_FUNCTION(Id, ...) using qalapi::f##Id;
 QAL_API(QTRACE_FUNCTION)
 #undef QTRACE_FUNCTION

@@ -425,13 +425,13 @@ bool setUpOnce() {
 
 /* Each function of qal.h (api/qal_api.h): the record it makes, and the
  * call passed on. */
-#define RECORDER_FUNCTION(Id, Result, Name, Shows, Failure, N, Params, Buffers)                                       \
+#define RECORDER_FUNCTION(Id, Result, Name, Shows, Failure, N, Params, Buffers)                                        \
     RECORDER_EXPORT Result Name(QAL_API_EACH(QAL_API_PARAMETER, N, Params)) {                                          \
         if (f##Id == fInit && !setUpOnce())                                                                            \
             return Result(Failure);                                                                                    \
         return recorded<Result>(                                                                                       \
             f##Id, [&] { return callIo<f##Id>(QAL_API_EACH(QAL_API_NAME, N, Params)); },                               \
-            [&] { return real<decltype(&Name)>(f##Id)(QAL_API_EACH(QAL_API_NAME, N, Params)); });                        \
+            [&] { return real<decltype(&Name)>(f##Id)(QAL_API_EACH(QAL_API_NAME, N, Params)); });                      \
     }
 
 extern "C" {

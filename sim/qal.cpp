@@ -247,7 +247,6 @@ int32_t listServices(int32_t hBoard, int32_t unit, ServiceEntry *list, int32_t m
     return kQalOk;
 }
 
-
 /* The virtual board itself: one function for each function of qal.h,
  * with its parameters. The exports below add the trace, the replay and
  * the guard. */
@@ -470,14 +469,13 @@ template <class Result, class Simulate> Result exported(const qalapi::CallArgs &
 } // namespace
 
 /* The C API: every function of qal.h (api/qal_api.h). */
-#define SIM_FUNCTION(Id, Result, Name, Shows, Failure, N, Params, Buffers)                                            \
-    QAL_EXPORT Result Name(QAL_API_EACH(QAL_API_PARAMETER, N, Params)) {                                              \
+#define SIM_FUNCTION(Id, Result, Name, Shows, Failure, N, Params, Buffers)                                             \
+    QAL_EXPORT Result Name(QAL_API_EACH(QAL_API_PARAMETER, N, Params)) {                                               \
         return exported<Result>(qalapi::callArgs<qalapi::f##Id>(QAL_API_EACH(QAL_API_NAME, N, Params)),                \
-                                [&] { return simulated::Id(QAL_API_EACH(QAL_API_NAME, N, Params)); });                \
+                                [&] { return simulated::Id(QAL_API_EACH(QAL_API_NAME, N, Params)); });                 \
     }
 QAL_API(SIM_FUNCTION)
 #undef SIM_FUNCTION
-
 
 /* Where the answers of board `boardLid` come from, for the program's
  * result record: "replay" when the board's section names a trace to

@@ -72,6 +72,7 @@ TEST(QalApi, EveryFunctionTracesKeepsItsBuffersAndRoundTripsThroughATrace) {
     StreamStartArg start{1};
     using namespace qalapi;
 
+    // clang-format off
     const std::vector<Case> cases = {
         {callArgs<fInit>(0, -7), 0, "QAL_init(0, -7) = 0", {}, {}},
         {callArgs<fOpen>(2, 0, 0), 1, "QAL_open(2, 0, 0) = 1", {}, {}},
@@ -125,6 +126,7 @@ TEST(QalApi, EveryFunctionTracesKeepsItsBuffersAndRoundTripsThroughATrace) {
         {callArgs<fCtrl>(1, 1, 0x123, &state), -3, "QAL_ctrl(1, 1, 0x123, arg) = -3", {}, {}},
         {callArgs<fRelease>(1, 1), 0, "QAL_release(1, 1) = 0", {}, {}},
     };
+    // clang-format on
 
     std::set<uint32_t> covered;
     uint32_t running = 0;

@@ -321,7 +321,8 @@ TEST(TraceReader, OutputCapacityIsTheRoomTheCallsGive) {
     for (const CallIo &io : calls) {
         ASSERT_FALSE(io.outs.empty()) << describe(io.call);
         for (const CallIo::Out &o : io.outs)
-            EXPECT_EQ(outputCapacity(io.call, o.arg), int64_t(o.capacity)) << describe(io.call) << " arg " << int(o.arg);
+            EXPECT_EQ(outputCapacity(io.call, o.arg), int64_t(o.capacity))
+                << describe(io.call) << " arg " << int(o.arg);
     }
     Call state8 = callIo<fCtrl>(1, 1, QALctrl_STREAM_CBUF_STATE, &state).call;
     EXPECT_EQ(outputCapacity(state8, kStreamArg), int64_t(kStreamBytes));
