@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -560,6 +561,74 @@ TEST_P(Engines, OlderDatabaseUpgradesNewerIsRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Database, Engines, ::testing::Values("sqlite", "postgresql"),
                          [](const ::testing::TestParamInfo<std::string> &i) { return i.param; });
+
+// Records of odd shapes give the same page from the database as from their
+// folder: the trend, the step map and the distributions are made from what
+// the database counts and indexes, the folder's from the records whole.
+TEST(DatabaseSqlite, OddRecordsGiveTheFoldersPage) {
+    struct Odd {
+        const char *what;
+        std::function<void(Json &)> edit;
+    };
+    const Odd odds[] = {
+        {"a rate measured twice in a run: the last counts",
+         [](Json &r) {
+             Json again = r["steps"][0];
+             again["measurements"][0]["value"] = 99.5;
+             again["measurements"][0]["shown"] = "99.500000";
+             r["steps"].push_back(again);
+         }},
+        {"a board-wide step whose processor is \"\"", [](Json &r) { r["steps"][0]["processor"] = ""; }},
+        {"a start without a date", [](Json &r) { r["start"] = "soon"; }},
+        {"a rate with no value", [](Json &r) { r["steps"][0]["measurements"][0]["value"] = nullptr; }},
+        {"a step neither passed nor failed", [](Json &r) { r["steps"][1]["status"] = "skipped"; }},
+        {"a partial step that failed nothing", [](Json &r) { r["steps"][2]["status"] = "partial"; }},
+        {"no measurements at all", [](Json &r) {
+             for (Json &step : r["steps"])
+                 step["measurements"] = Json::array();
+         }},
+    };
+    fs::path dir = scratch("sqlite-odd-records");
+    int n = 0;
+    for (const Odd &odd : odds) {
+        for (int day = 1; day <= 2; ++day) {
+            RecordShape shape{3, "", "adapter", "0200" + std::to_string(n % 10), "", day == 1 ? "failed" : "passed",
+                              day == 1 ? std::vector<std::string>{"memory P2"} : std::vector<std::string>{},
+                              50.0 + n};
+            char id[64], start[40];
+            std::snprintf(id, sizeof id, "3f2a0000-0000-4000-8000-%012d", ++n);
+            std::snprintf(start, sizeof start, "2026-11-0%dT09:%02d:00+03:00", day, n);
+            shape.runId = id;
+            shape.start = start;
+            Json r = Json::parse(makeRecord(shape));
+            odd.edit(r);
+            writeAll(dir / "records" / ("run" + std::to_string(n) + ".json"), r.dump(2));
+        }
+    }
+    Fleet folder, database;
+    std::ostringstream err, folderCsv, databaseCsv;
+    fleetCollect({(dir / "records").string()}, folder, &folderCsv, err);
+    ASSERT_EQ(folder.runs, n) << err.str();
+    std::string why;
+    auto db = zdb::openDatabase((dir / "odd.sqlite").string(), why);
+    ASSERT_TRUE(db) << why;
+    zdb::Loader loader(*db, err);
+    std::vector<std::pair<std::string, std::string>> unreadable;
+    ASSERT_TRUE(loader.load(zdb::recordFiles({(dir / "records").string()}, unreadable), nullptr)) << err.str();
+    ASSERT_TRUE(zdb::fleetFromDatabase(*db, false, database, &databaseCsv, why)) << why;
+    EXPECT_EQ(databaseCsv.str(), folderCsv.str());
+    std::string folderPage = pageBody(renderFleetPage(folder, dir.string(), "")),
+                databasePage = pageBody(renderFleetPage(database, dir.string(), ""));
+    EXPECT_NE(folderCsv.str().find(",99.5,"), std::string::npos) << "the rate measured twice counts its last";
+    EXPECT_EQ(databasePage, folderPage);
+    for (std::size_t at = 0; at < std::min(folderPage.size(), databasePage.size()); ++at)
+        if (folderPage[at] != databasePage[at]) {
+            ADD_FAILURE() << "first difference: " << folderPage.substr(at > 200 ? at - 200 : 0, 400) << "\n---\n"
+                          << databasePage.substr(at > 200 ? at - 200 : 0, 400);
+            break;
+        }
+    fs::remove_all(dir);
+}
 
 // A database that changes between the first reads of its two connections
 // (here the file itself is moved away: the second connection makes a new,
