@@ -2,7 +2,7 @@
 // transfer and stream rates, and the mismatch listing's limits.
 #include "board/config_check.h"
 #include "support/station.h"
-#include "tests/host/host_tests.h"
+#include "checks/host/host_tests.h"
 
 #include <gtest/gtest.h>
 

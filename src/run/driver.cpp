@@ -17,10 +17,10 @@
 #include "run/record.h"
 #include "run/runstate.h"
 #include "run/selection.h"
-#include "tests/cpu/fft.h"
-#include "tests/host/host_tests.h"
-#include "tests/links/links.h"
-#include "tests/memory/memory_tests.h"
+#include "checks/cpu/fft.h"
+#include "checks/host/host_tests.h"
+#include "checks/links/links.h"
+#include "checks/memory/memory_tests.h"
 
 #include <cctype>
 #include <climits>

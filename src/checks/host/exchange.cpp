@@ -2,7 +2,7 @@
 //
 // What it finds is reported, never counted: the verdict of the run does not
 // depend on the host port.
-#include "tests/host/host_tests.h"
+#include "checks/host/host_tests.h"
 
 #include "board/qal.h"
 #include "run/output.h"

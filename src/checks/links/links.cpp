@@ -4,7 +4,7 @@
 // link; P1 reports one status word per check. Per-pair lines go to the
 // console and the screen log; the protocol log gets the header and the
 // verdict with the total.
-#include "tests/links/links.h"
+#include "checks/links/links.h"
 
 #include "board/qal.h"
 #include "platform/platform.h"

@@ -1,6 +1,6 @@
 // cpu_memory.cpp - cpuMemoryTest and sdramTest: P1's internal memory from
 // the host, then each processor's dynamic memory through its DSP program.
-#include "tests/memory/memory_tests.h"
+#include "checks/memory/memory_tests.h"
 
 #include "board/dspload.h"
 #include "board/processors.h"

@@ -2,7 +2,7 @@
 //
 // Figures for the operator and the logs; nothing is compared or counted.
 // A timed loop holds only the board call and its progress mark.
-#include "tests/host/host_tests.h"
+#include "checks/host/host_tests.h"
 
 #include "board/dspload.h"
 #include "board/qal.h"

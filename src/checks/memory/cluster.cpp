@@ -1,6 +1,6 @@
 // cluster.cpp - clusterTest and clusterSdramTest: the dynamic memory of
 // the cluster P2..P5 through one program set, ten cycles of three passes.
-#include "tests/memory/memory_tests.h"
+#include "checks/memory/memory_tests.h"
 
 #include "board/dspload.h"
 #include "board/qal.h"

@@ -4,7 +4,7 @@
 // words: all written, then each read back, overwritten with the complement
 // at once, and compared; a failing block is listed and the operator asked
 // whether to go on.
-#include "tests/memory/memory_tests.h"
+#include "checks/memory/memory_tests.h"
 
 #include "board/qal.h"
 #include "platform/platform.h"

@@ -2,7 +2,7 @@
 //
 // Only a missing stream program is counted: any other failure shows as a
 // message or as a missing or low rate.
-#include "tests/host/host_tests.h"
+#include "checks/host/host_tests.h"
 
 #include "board/dspload.h"
 #include "board/qal.h"

@@ -1,6 +1,6 @@
 // interrupts.cpp - interruptTests: 256 interrupts host to DSP, then 256
 // DSP to host, on P1, signal 0.
-#include "tests/host/host_tests.h"
+#include "checks/host/host_tests.h"
 
 #include "board/dspload.h"
 #include "board/qal.h"

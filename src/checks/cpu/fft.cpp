@@ -1,5 +1,5 @@
 // fft.cpp - fftTest.
-#include "tests/cpu/fft.h"
+#include "checks/cpu/fft.h"
 
 #include "board/dspload.h"
 #include "board/processors.h"
