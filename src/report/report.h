@@ -8,7 +8,7 @@
 #ifndef ZORVANTIK_REPORT_REPORT_H
 #define ZORVANTIK_REPORT_REPORT_H
 
-#include "run/record.h"
+#include "report/record_schema.h"
 
 #include <cstdint>
 #include <iosfwd>

@@ -878,7 +878,8 @@ void recordStepEnd() {
     }
 }
 
-void recordError() {
+void countError() {
+    ++runState.errorCount;
     Record &r = rec();
     std::lock_guard<std::mutex> hold(r.lock);
     ++r.errorCount;

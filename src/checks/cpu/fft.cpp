@@ -1,7 +1,7 @@
 // fft.cpp - fftTest.
 #include "checks/cpu/fft.h"
 
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 #include "board/processors.h"
 #include "board/qal.h"
 #include "run/output.h"

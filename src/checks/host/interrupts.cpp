@@ -2,9 +2,9 @@
 // DSP to host, on P1, signal 0.
 #include "checks/host/host_tests.h"
 
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 #include "board/qal.h"
-#include "run/driver.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"

@@ -4,10 +4,10 @@
 // A timed loop holds only the board call and its progress mark.
 #include "checks/host/host_tests.h"
 
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 #include "board/qal.h"
 #include "platform/platform.h"
-#include "run/driver.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"

@@ -4,7 +4,7 @@
 // message or as a missing or low rate.
 #include "checks/host/host_tests.h"
 
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 #include "board/qal.h"
 #include "platform/platform.h"
 #include "run/output.h"

@@ -2,7 +2,7 @@
 // the cluster P2..P5 through one program set, ten cycles of three passes.
 #include "checks/memory/memory_tests.h"
 
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 #include "board/qal.h"
 #include "run/output.h"
 #include "run/record.h"

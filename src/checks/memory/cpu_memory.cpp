@@ -2,7 +2,7 @@
 // the host, then each processor's dynamic memory through its DSP program.
 #include "checks/memory/memory_tests.h"
 
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 #include "board/processors.h"
 #include "board/qal.h"
 #include "run/output.h"

@@ -1,7 +1,7 @@
 // config_check.cpp - moduleConfigCheck.
-#include "board/config_check.h"
+#include "checks/board/config_check.h"
 
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 #include "board/qal.h"
 #include "run/output.h"
 #include "run/record.h"

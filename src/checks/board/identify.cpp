@@ -1,5 +1,5 @@
 // identify.cpp - identifyBoard and the walk over the identification area.
-#include "board/identify.h"
+#include "checks/board/identify.h"
 
 #include "board/processors.h"
 #include "board/qal.h"

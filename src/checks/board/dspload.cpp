@@ -1,5 +1,5 @@
 // dspload.cpp - the load convention every test follows.
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 
 #include "board/qal.h"
 #include "platform/platform.h"

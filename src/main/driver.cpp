@@ -5,14 +5,15 @@
 // verdict. Each test reports and counts its own errors; the driver only
 // counts a failed configuration check and prints the verdict from
 // runState.errorCount.
-#include "run/driver.h"
+#include "main/driver.h"
 
-#include "board/config_check.h"
-#include "board/identify.h"
+#include "checks/board/config_check.h"
+#include "checks/board/identify.h"
 #include "board/processors.h"
 #include "board/qal.h"
 #include "platform/platform.h"
 #include "run/archive.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
@@ -210,25 +211,6 @@ void chooseLogNames(std::int32_t boardLid) {
         std::strcpy(runState.protocolLogName, "protocol.log");
         std::strcpy(runState.screenLogName, "screen.log");
     }
-}
-
-// On the interrupt thread the end is already decided for the break; on
-// the main thread (a fatal stop) it is decided here, or, when a break has
-// begun meanwhile, left to the break.
-void onCtrlC() {
-    platformDecideEnd();
-    freezeOutput();
-    recordFinish(false);
-    QAL_close(runState.hBoard);
-    QAL_cleanup();
-    platformExit(-1);
-}
-
-void abortRun(const char *program) {
-    platformDecideEnd();
-    recordAbort(program);
-    recordFinish(false);
-    platformExit(-1);
 }
 
 int runDriver(int argc, char **argv) {
