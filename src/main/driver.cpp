@@ -190,7 +190,7 @@ void parseOptions(int argc, char **argv) {
             runState.continuous = 1;
             break;
         case 'V':
-            QAL_displayMode(QAL_DISPLAY_TRACE);
+            boardCall(QAL_displayMode, QAL_DISPLAY_TRACE);
             runState.trace = 1;
             break;
         default:
@@ -227,11 +227,11 @@ int runDriver(int argc, char **argv) {
     platformSetInterruptHandler(onCtrlC);
     startLogs();
 
-    std::int32_t initialised = QAL_init(0, 0);
+    std::int32_t initialised = boardCall(QAL_init, 0, 0);
     recordOrigin(platformBoardOrigin(runState.boardLid)); // a recorder knows its adapter once initialised
     if (initialised < 0)
         fatalStop(3, "\n### ОШИБКА: Не могу инициализировать модуль.");
-    runState.hBoard = QAL_open(runState.boardLid, 0, 0);
+    runState.hBoard = boardCall(QAL_open, runState.boardLid, 0, 0);
     if (runState.hBoard <= 0)
         fatalStop(3, "\n### ОШИБКА: Не могу открыть модуль.");
     recordStepBegin("identification", kNoCpu);
@@ -257,9 +257,6 @@ int runDriver(int argc, char **argv) {
     // The verdict is out: the run ends here with 0, unless a break began
     // before this point, which then ends it with 255 (and this call does
     // not return). A break from here on is ignored.
-    platformDecideEnd();
-    QAL_close(runState.hBoard);
-    QAL_cleanup();
-    recordFinish(true);
+    finishRun();
     return 0;
 }

@@ -71,7 +71,7 @@ void interruptThread() {
             continue;
         // The run's own end under way (the verdict, a fatal stop or exit):
         // it ends the process, the break is not taken.
-        if (!platformDecideBreak())
+        if (!platformClaimEnd())
             continue;
         void (*handler)() = gInterruptHandler.load();
         while (!handler) {
@@ -308,7 +308,6 @@ void platformWarn(const char *cp1251, std::size_t length) {
 void platformSetInterruptHandler(void (*handler)()) { gInterruptHandler.store(handler); }
 
 void platformExit(int status) {
-    platformDecideEnd();
     platformRestoreConsole();
     _exit(status & 0xFF);
 }

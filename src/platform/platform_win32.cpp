@@ -30,7 +30,7 @@ BOOL WINAPI consoleControl(DWORD event) {
         return FALSE;
     // The run's own end, or an earlier break, is under way and ends the
     // process: this event is taken as handled.
-    if (!platformDecideBreak())
+    if (!platformClaimEnd())
         return TRUE;
     // A break that came before the handler was set (while the options are
     // read) waits for it: the handler knows which record to write.
@@ -225,7 +225,6 @@ void platformWarn(const char *cp1251, std::size_t length) {
 void platformSetInterruptHandler(void (*handler)()) { gInterruptHandler.store(handler); }
 
 void platformExit(int status) {
-    platformDecideEnd();
     platformRestoreConsole();
     _exit(status);
 }

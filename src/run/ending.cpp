@@ -1,26 +1,39 @@
-// ending.cpp - the ways a run ends before its verdict.
+// ending.cpp - how a run ends.
 #include "run/ending.h"
 
 #include "board/qal.h"
-#include "platform/platform.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
 
-// On the interrupt thread the end is already decided for the break; on
-// the main thread (a fatal stop) it is decided here, or, when a break has
+void claimRunEnd() {
+    if (!platformClaimEnd())
+        platformAwaitEnd();
+}
+
+// A break from here on is ignored; one that began before ends the run
+// with 255 instead, and claimRunEnd does not return.
+void finishRun() {
+    claimRunEnd();
+    boardCall(QAL_close, runState.hBoard.load());
+    boardCall(QAL_cleanup);
+    recordFinish(true);
+}
+
+// On the interrupt thread the end is already claimed for the break; on
+// the main thread (a fatal stop) it is claimed here, or, when a break has
 // begun meanwhile, left to the break.
 void onCtrlC() {
-    platformDecideEnd();
+    claimRunEnd();
     freezeOutput();
     recordFinish(false);
-    QAL_close(runState.hBoard);
-    QAL_cleanup();
+    boardCall(QAL_close, runState.hBoard.load());
+    boardCall(QAL_cleanup);
     platformExit(-1);
 }
 
 void abortRun(const char *program) {
-    platformDecideEnd();
+    claimRunEnd();
     recordAbort(program);
     recordFinish(false);
     platformExit(-1);

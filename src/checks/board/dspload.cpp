@@ -3,6 +3,7 @@
 
 #include "board/qal.h"
 #include "platform/platform.h"
+#include "run/ending.h"
 #include "run/output.h"
 
 #include <string>
@@ -13,7 +14,7 @@
 int loadDspProgram(std::int32_t handle, int node, const char *file) {
     std::string station = platformCurrentDir();
     platformChangeDir(platformDspProgramDir());
-    int result = QAL_load(handle, node, file, 0, nullptr);
+    int result = boardCall(QAL_load, handle, node, file, 0, nullptr);
     platformChangeDir(station);
     return result;
 }

@@ -4,6 +4,7 @@
 
 #include "checks/board/dspload.h"
 #include "board/qal.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
@@ -94,11 +95,11 @@ int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expect
         recordNotTested("dynamicMemory", "the test program did not load");
         return 1;
     }
-    QAL_start(hBoard, -1);
+    boardCall(QAL_start, hBoard, -1);
 
     std::uint32_t sizes[4] = {};
     std::uint32_t size = sizeof sizes;
-    QAL_getMsg(hBoard, 0, sizes, &size, QAL_WAIT_FOREVER);
+    boardCall(QAL_getMsg, hBoard, 0, sizes, &size, QAL_WAIT_FOREVER);
     if (!chipSizesMatch(sizes, expected, kNoCpu, "cluster"))
         return -1; // the processors are left running
 
@@ -127,7 +128,7 @@ int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expect
                                           static_cast<std::uint32_t>(written), static_cast<std::uint32_t>(read));
                         if (++shown == kShownErrorLimit) { // in the whole test, never reset
                             recordNotTested("dynamicMemory", "the test stopped after 16 errors shown");
-                            QAL_reset(hBoard, 0);
+                            boardCall(QAL_reset, hBoard, 0);
                             return 0;
                         }
                     }
@@ -143,7 +144,7 @@ int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expect
     }
     if (runState.errorCount == errorsBefore)
         memoryTestDone();
-    QAL_reset(hBoard, 0);
+    boardCall(QAL_reset, hBoard, 0);
     return 0;
 }
 

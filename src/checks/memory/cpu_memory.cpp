@@ -5,6 +5,7 @@
 #include "checks/board/dspload.h"
 #include "board/processors.h"
 #include "board/qal.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
@@ -42,7 +43,7 @@ void memoryTestDone() {
 std::uint32_t receiveWord(std::int32_t hBoard, int node) {
     std::uint32_t word = 0;
     std::uint32_t size = 4;
-    QAL_getMsg(hBoard, node, &word, &size, QAL_WAIT_FOREVER);
+    boardCall(QAL_getMsg, hBoard, node, &word, &size, QAL_WAIT_FOREVER);
     return word;
 }
 
@@ -84,11 +85,11 @@ int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t exp
         recordNotTested("dynamicMemory", "the test program did not load");
         return 1;
     }
-    QAL_start(hBoard, -1);
+    boardCall(QAL_start, hBoard, -1);
 
     std::uint32_t sizes[4] = {};
     std::uint32_t size = sizeof sizes;
-    QAL_getMsg(hBoard, node, sizes, &size, QAL_WAIT_FOREVER);
+    boardCall(QAL_getMsg, hBoard, node, sizes, &size, QAL_WAIT_FOREVER);
     if (!chipSizesMatch(sizes, expected, node, "memory"))
         return -1; // the processors are left running
     conPrintf("\n");
@@ -118,7 +119,7 @@ int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t exp
                                   static_cast<std::uint32_t>(read));
                 if (++shown == kShownErrorLimit) { // in this pass
                     recordNotTested("dynamicMemory", "the test stopped after 16 errors shown");
-                    QAL_reset(hBoard, 0);
+                    boardCall(QAL_reset, hBoard, 0);
                     return 0;
                 }
             }
@@ -128,7 +129,7 @@ int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t exp
     }
     if (runState.errorCount == errorsBefore)
         memoryTestDone();
-    QAL_reset(hBoard, 0);
+    boardCall(QAL_reset, hBoard, 0);
     return 0;
 }
 
@@ -138,7 +139,7 @@ int cpuMemoryTest(std::int32_t hBoard, int cpu) {
     report("\n ==== Пpоцессоp %s:  ", kCpuNames[cpu]);
     if (cpu == 0) {
         report("\n Тест внутренней памяти               \n");
-        QAL_reset(hBoard, 0);
+        boardCall(QAL_reset, hBoard, 0);
         internalMemoryTests(hBoard);
         memoryTestDone(); // the pattern tests count nothing
     }
