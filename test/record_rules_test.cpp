@@ -1,6 +1,7 @@
 // The result record's rules, in process: where a memory address lies,
 // which status a step gets, and that the two documents stay valid UTF-8
 // JSON and well-formed XML whatever bytes reach them.
+#include "report/escape.h"
 #include "run/record.h"
 #include "run/runstate.h"
 

@@ -6,6 +6,7 @@
 #include "db/commands.h"
 
 #include "db/load.h"
+#include "platform/platform.h"
 
 #include <atomic>
 #include <cerrno>
@@ -53,27 +54,13 @@ std::string plural(long long n, const char *word) {
     return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
-// To `name`.tmp, then renamed over `name`.
+// To `name`.tmp, then in the place of `name`.
 bool writeWhole(const std::string &name, const std::string &text) {
-    std::string temporary = name + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (!out) {
-            std::cerr << "zorvantik-report: cannot write " << name << ": " << std::strerror(errno) << "\n";
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    std::error_code ec;
-    fs::rename(temporary, name, ec);
-    if (ec) {
-        std::cerr << "zorvantik-report: cannot write " << name << ": " << ec.message() << "\n";
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    std::string why;
+    if (platformWriteWhole(name, text, why))
+        return true;
+    std::cerr << "zorvantik-report: cannot write " << name << ": " << why << "\n";
+    return false;
 }
 
 } // namespace

@@ -113,6 +113,12 @@ std::string platformHostName();
 // `why`, when it cannot.
 bool platformReplaceFile(const std::string &from, const std::string &to, std::string &why);
 
+// Writes `text` to `name` whole: to `name`.tmp first, then in the place of
+// `name` (platformReplaceFile), so the old file stays whole until the new
+// one is. False, with the reason in `why`, when it cannot; the temporary
+// file is then gone.
+bool platformWriteWhole(const std::string &name, const std::string &text, std::string &why);
+
 // Writes a warning stored in Windows-1251 to stderr, converted as the
 // console's texts are (to stderr's terminal, or 866).
 void platformWarn(const char *cp1251, std::size_t length);

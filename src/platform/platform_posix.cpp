@@ -291,13 +291,6 @@ std::string platformHostName() {
     return name;
 }
 
-bool platformReplaceFile(const std::string &from, const std::string &to, std::string &why) {
-    if (std::rename(from.c_str(), to.c_str()) == 0)
-        return true;
-    why = std::strerror(errno);
-    return false;
-}
-
 void platformWarn(const char *cp1251, std::size_t length) {
     ConsoleCodePage codePage = isatty(STDERR_FILENO) ? terminalCodePage(nl_langinfo(CODESET)) : ConsoleCodePage::kCp866;
     std::string text = cp1251ToConsole(cp1251, length, codePage);

@@ -207,13 +207,6 @@ std::string platformHostName() {
     return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
 }
 
-bool platformReplaceFile(const std::string &from, const std::string &to, std::string &why) {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    why = "error " + std::to_string(GetLastError());
-    return false;
-}
-
 void platformWarn(const char *cp1251, std::size_t length) {
     std::string text(cp1251, length);
     if (!text.empty())

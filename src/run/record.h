@@ -153,11 +153,6 @@ struct StepFacts {
 };
 const char *decideStepStatus(const StepFacts &facts);
 
-// Text for XML 1.0: bytes that are not UTF-8 and characters XML cannot
-// hold even escaped become U+FFFD; markup is escaped (line feeds too in
-// an attribute).
-std::string xmlText(const std::string &text, bool attribute = true);
-
 // A console line as a reason: UTF-8, without its line breaks, spaces,
 // "###", "!" and "-----" marks.
 std::string reasonText(const char *cp1251);
