@@ -12,6 +12,7 @@
 #include "platform/codepage.h"
 #include "platform/platform.h"
 #include "report/escape.h"
+#include "report/labels.h"
 #include "report/report.h"
 #include "report/stats.h"
 #include "run/archive.h"
@@ -140,29 +141,10 @@ Record &rec() {
     return *r;
 }
 
-struct StepName {
-    const char *key, *name;
-};
-const StepName kStepNames[] = {
-    {"identification", "Board identification"},
-    {"configuration", "Module configuration check"},
-    {"HOST", "Host data exchange"},
-    {"HSTREAM", "DMA stream"},
-    {"INTERRUPTS", "Interrupts"},
-    {"INTLINKS", "Internal links"},
-    {"memory", "Memory"},
-    {"CLASTER", "Cluster memory"},
-    {"FFTTIME", "FFT"},
-    {"EXTLINKS", "External links"},
-};
-
 std::string cpuName(int cpu) { return kCpuNames[cpu]; }
 
 std::string stepName(const std::string &key, int cpu) {
-    std::string name = key;
-    for (const StepName &n : kStepNames)
-        if (key == n.key)
-            name = n.name;
+    std::string name = stepRecordName(key);
     return cpu == kNoCpu ? name : name + " " + cpuName(cpu);
 }
 
