@@ -140,6 +140,11 @@ void platformSetInterruptHandler(void (*handler)());
 // interrupt key is ignored: what follows is the ending itself.
 bool platformClaimEnd();
 
+// A break, on the thread the system gives it (the platform files' own):
+// claims the end and runs the handler, waiting for it to be set; returns
+// at once when another thread has claimed the end.
+void platformTakeBreak();
+
 // True when a thread other than this one has claimed the end.
 bool platformEndClaimedElsewhere();
 

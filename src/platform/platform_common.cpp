@@ -14,7 +14,31 @@ const auto kProgramStart = std::chrono::steady_clock::now();
 // the end.
 std::atomic<std::thread::id> gEndingThread{std::thread::id()};
 
+// The interrupt handler (onCtrlC) once installed.
+std::atomic<void (*)()> gInterruptHandler{nullptr};
+
+// How often a break that came before the handler looks for it.
+constexpr auto kHandlerPoll = std::chrono::milliseconds(1);
+
 } // namespace
+
+void platformSetInterruptHandler(void (*handler)()) { gInterruptHandler.store(handler); }
+
+void platformTakeBreak() {
+    // The run's own end, or an earlier break, is under way: it ends the
+    // process, this break is not taken.
+    if (!platformClaimEnd())
+        return;
+    // A break that came before the handler was set (while the options are
+    // read) waits for it: the handler knows the board number and so which
+    // record to write.
+    void (*handler)() = gInterruptHandler.load();
+    while (!handler) {
+        std::this_thread::sleep_for(kHandlerPoll);
+        handler = gInterruptHandler.load();
+    }
+    handler();
+}
 
 bool platformClaimEnd() {
     std::thread::id holder;

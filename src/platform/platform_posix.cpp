@@ -37,7 +37,6 @@ bool gConsoleTerminal = false;                              // stdout is a termi
 std::atomic<int> gLastConsoleByte{-1};                      // last byte sent to stdout; -1 before any
 bool gTerminalSaved = false;                                // gSavedTerminal holds the mode to restore
 struct termios gSavedTerminal;                              // keyboard mode before platformInit
-std::atomic<void (*)()> gInterruptHandler{nullptr};         // onCtrlC once installed
 
 constexpr int kEscapeSequenceGapMs = 25; // a sequence's bytes follow Escape closer than this
 constexpr int kKeySequence = 0x1B00;     // an arrow or function key: not Escape
@@ -55,9 +54,6 @@ sigset_t endingSignals() {
     return set;
 }
 
-// How often a break that came before the handler looks for it.
-constexpr int kHandlerPollMs = 1;
-
 // Waits for the ending signals, which every thread keeps blocked from the
 // program's start (platformHoldBreaks), and runs the handler here, outside
 // any signal context. A break that came before the handler was set
@@ -69,16 +65,7 @@ void interruptThread() {
         int signal = 0;
         if (sigwait(&set, &signal) != 0)
             continue;
-        // The run's own end under way (the verdict, a fatal stop or exit):
-        // it ends the process, the break is not taken.
-        if (!platformClaimEnd())
-            continue;
-        void (*handler)() = gInterruptHandler.load();
-        while (!handler) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(kHandlerPollMs));
-            handler = gInterruptHandler.load();
-        }
-        handler();
+        platformTakeBreak();
     }
 }
 
@@ -297,8 +284,6 @@ void platformWarn(const char *cp1251, std::size_t length) {
     ssize_t written = write(STDERR_FILENO, text.data(), text.size());
     (void)written; // nowhere left to tell
 }
-
-void platformSetInterruptHandler(void (*handler)()) { gInterruptHandler.store(handler); }
 
 void platformExit(int status) {
     platformRestoreConsole();

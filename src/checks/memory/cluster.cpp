@@ -86,20 +86,9 @@ void printPassHeader(Pass pass) {
 
 int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expected) {
     std::int32_t errorsBefore = runState.errorCount;
-    if (loadDspProgram(hBoard, 0, file) < 0) {
-        char text[160];
-        std::snprintf(text, sizeof text, "### ОШИБКА: Не могу загрузить '%s' на модуль.\n", file);
-        report("%s", text);
-        countError(); // the cluster's memory goes untested
-        recordProcessorFault(kNoCpu, "cluster", text);
-        recordNotTested("dynamicMemory", "the test program did not load");
-        return 1;
-    }
-    boardCall(QAL_start, hBoard, -1);
-
     std::uint32_t sizes[4] = {};
-    std::uint32_t size = sizeof sizes;
-    boardCall(QAL_getMsg, hBoard, 0, sizes, &size, QAL_WAIT_FOREVER);
+    if (!startSizeReport(hBoard, 0, file, kNoCpu, "cluster", sizes))
+        return 1; // the cluster's memory goes untested
     if (!chipSizesMatch(sizes, expected, kNoCpu, "cluster"))
         return -1; // the processors are left running
 

@@ -74,22 +74,28 @@ bool chipSizesMatch(const std::uint32_t sizes[4], std::uint32_t expected, int cp
     return false;
 }
 
-int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t expected) {
-    std::int32_t errorsBefore = runState.errorCount;
+bool startSizeReport(std::int32_t hBoard, int node, const char *file, int cpu, const char *test,
+                     std::uint32_t sizes[4]) {
     if (loadDspProgram(hBoard, node, file) < 0) {
         char text[160];
         std::snprintf(text, sizeof text, "### ОШИБКА: Не могу загрузить '%s' на модуль.\n", file);
         report("%s", text);
-        countError(); // the processor's memory goes untested
-        recordProcessorFault(node, "memory", text);
+        countError();
+        recordProcessorFault(cpu, test, text);
         recordNotTested("dynamicMemory", "the test program did not load");
-        return 1;
+        return false;
     }
     boardCall(QAL_start, hBoard, -1);
-
-    std::uint32_t sizes[4] = {};
-    std::uint32_t size = sizeof sizes;
+    std::uint32_t size = 4 * sizeof sizes[0];
     boardCall(QAL_getMsg, hBoard, node, sizes, &size, QAL_WAIT_FOREVER);
+    return true;
+}
+
+int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t expected) {
+    std::int32_t errorsBefore = runState.errorCount;
+    std::uint32_t sizes[4] = {};
+    if (!startSizeReport(hBoard, node, file, node, "memory", sizes))
+        return 1; // the processor's memory goes untested
     if (!chipSizesMatch(sizes, expected, node, "memory"))
         return -1; // the processors are left running
     conPrintf("\n");
