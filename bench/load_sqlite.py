@@ -32,7 +32,7 @@ CREATE INDEX steps_status ON steps (status, step_key, processor);
 CREATE TABLE measurements (run_seq BIGINT, step_no BIGINT, measurement_no BIGINT, step_key TEXT,
   processor TEXT, name TEXT, value DOUBLE PRECISION, unit TEXT, shown TEXT,
   PRIMARY KEY (run_seq, step_no, measurement_no));
-CREATE INDEX measurements_name ON measurements (step_key, name, processor);
+CREATE INDEX measurements_speed ON measurements (step_key, name, processor, value, unit) WHERE unit = 'MB/s';
 CREATE TABLE findings (run_seq BIGINT, step_no BIGINT, finding_no BIGINT, test TEXT, place TEXT,
   written TEXT, read_back TEXT, text TEXT, PRIMARY KEY (run_seq, step_no, finding_no));
 CREATE TABLE error_lines (run_seq BIGINT, line_no BIGINT, step_no BIGINT, text TEXT,

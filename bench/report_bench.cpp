@@ -81,6 +81,10 @@ const Folder &records() {
             r["board"]["serial"] = 1000 + board;
             r["board"]["serialShown"] = serial;
             r["start"] = start;
+            // Each run its own identity, or the fleet counts one run.
+            char runId[40];
+            std::snprintf(runId, sizeof runId, "00000000-0000-4000-8000-%012d", i);
+            r["runId"] = runId;
             for (Json &step : r["steps"])
                 for (Json &m : step["measurements"])
                     if (m["unit"] == "MB/s" && m["value"].is_number()) {
@@ -277,7 +281,7 @@ const fs::path &hundredThousandRuns() {
                     continue;
                 names += (names.empty() ? "" : ", ") + c;
                 values += (values.empty() ? "" : ", ") +
-                          (c == "run_key" || c == "serial_shown" || c == "source_file" ? c + " || " + tag : c);
+                          (c == "run_key" || c == "run_id" || c == "serial_shown" || c == "source_file" ? c + " || " + tag : c);
             }
             sql += "INSERT INTO runs (" + names + ") SELECT " + values + " FROM runs WHERE run_key NOT LIKE '%/%';";
             for (const char *child : {"steps", "measurements", "findings", "error_lines", "faults"}) {

@@ -4,6 +4,7 @@
  */
 #include "trace_format.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,37 +19,6 @@
 namespace qtrace {
 
 namespace {
-
-const Shape kShapes[fFunctions] = {
-    {"?", {}, false},
-    {"QAL_init", {"d", "d"}, false},
-    {"QAL_open", {"d", "d", "d"}, false},
-    {"QAL_close", {"H"}, false},
-    {"QAL_cleanup", {}, false},
-    {"QAL_displayMode", {"X"}, false},
-    {"QAL_getInfo", {"H", "info"}, false},
-    {"QAL_puRead", {"H", "d", "u", "buf", "u"}, false},
-    {"QAL_peek", {"H", "d", "x"}, true},
-    {"QAL_poke", {"H", "d", "x", "x"}, false},
-    {"QAL_readRAM", {"H", "d", "x", "buf", "u", "u"}, false},
-    {"QAL_writeRAM", {"H", "d", "x", "buf", "u", "u"}, false},
-    {"QAL_load", {"H", "d", "s", "d", "argv"}, false},
-    {"QAL_start", {"H", "d"}, false},
-    {"QAL_reset", {"H", "d"}, false},
-    {"QAL_putMsg", {"H", "d", "buf", "*", "d"}, false},
-    {"QAL_getMsg", {"H", "d", "buf", "*", "d"}, false},
-    {"QAL_readDPRAM", {"H", "d", "u", "buf", "u"}, false},
-    {"QAL_writeDPRAM", {"H", "d", "u", "buf", "u"}, false},
-    {"QAL_readFIFO", {"H", "d", "d", "buf", "u", "d"}, false},
-    {"QAL_writeFIFO", {"H", "d", "d", "buf", "u", "d"}, false},
-    {"QAL_signalSend", {"H", "d", "d"}, false},
-    {"QAL_signalGrab", {"H", "d", "d", "d", "d"}, false},
-    {"QAL_signalIack", {"H", "d", "d"}, false},
-    {"QAL_serviceList", {"H", "d", "list", "d", "count"}, false},
-    {"QAL_capture", {"H", "d", "mode", "s", "d"}, false},
-    {"QAL_ctrl", {"S", "d", "X", "arg"}, false},
-    {"QAL_release", {"S", "d"}, false},
-};
 
 /* Blob codings: raw bytes, or the 32-bit words as runs of equal
  * differences (a running count is one run, a constant fill too). */
@@ -349,39 +319,9 @@ std::string readCall(Reader r, const ReadState &st, Call &c) {
     return "";
 }
 
-void appendArg(std::string &text, const Call &c, size_t i, const char *kind) {
-    char number[32];
-    int32_t v = i < c.args.size() ? c.args[i] : 0;
-    if (!std::strcmp(kind, "d") || !std::strcmp(kind, "H") || !std::strcmp(kind, "S")) {
-        std::snprintf(number, sizeof number, "%d", v);
-    } else if (!std::strcmp(kind, "u") || !std::strcmp(kind, "*")) {
-        std::snprintf(number, sizeof number, "%u", uint32_t(v));
-    } else if (!std::strcmp(kind, "x")) {
-        std::snprintf(number, sizeof number, "0x%08X", uint32_t(v));
-    } else if (!std::strcmp(kind, "X")) {
-        std::snprintf(number, sizeof number, "0x%X", uint32_t(v));
-    } else if (!v) {
-        text += "NULL";
-        return;
-    } else if (!std::strcmp(kind, "s")) {
-        for (const Buffer &b : c.buffers)
-            if (!b.out && b.arg == i && b.bytes) {
-                std::string name(b.bytes->begin(), b.bytes->end());
-                text += '"' + escapeControls(name.substr(0, name.find('\0'))) + '"';
-                return;
-            }
-        text += "?";
-        return;
-    } else {
-        text += kind;
-        return;
-    }
-    text += number;
-}
-
 } // namespace
 
-const Shape &shape(uint32_t function) { return kShapes[function < fFunctions ? function : 0]; }
+const Shape &shape(uint32_t function) { return qalapi::info(function); }
 
 /* Four lanes of 8-byte words, each through a multiply and a shift, so
  * that a 16 KB buffer takes a microsecond or two: fast enough to digest
@@ -495,36 +435,17 @@ void encodeCall(const Call &c, std::string &out, uint32_t &running) {
     putRecord(out, kRecordCall, body, running);
 }
 
-/* The sizes below are those of qal.h's structures, which trace_calls.cpp
- * holds against them: the 280-byte BoardInfo, a 20-byte ServiceEntry, the
- * stream set-up's four words and the 20-byte StreamBufferState. */
+/* The room the table of qal_api.h gives the output, from the recorded
+ * arguments; the newest stream block's words after a state query. */
 int64_t outputCapacity(const Call &c, uint8_t arg) {
-    auto at = [&](size_t i) { return i < c.args.size() ? uint32_t(c.args[i]) : 0u; };
-    switch (c.function) {
-    case fGetInfo:
-        return arg == 1 ? 280 : -1;
-    case fPuRead:
-    case fReadDPRAM:
-    case fReadFIFO:
-        return arg == 3 ? int64_t(at(4)) : -1;
-    case fReadRAM: /* as ramBytes() counts, in 32 bits */
-        return arg == 3 ? int64_t(at(5) == 4 ? uint32_t(at(4) * 4) : at(5) == 1 ? at(4) : 0u) : -1;
-    case fPutMsg:
-    case fCapture:
-        return arg == (c.function == fPutMsg ? 3 : 2) ? 4 : -1;
-    case fGetMsg:
-        return arg == 3 ? 4 : arg == 2 ? int64_t(at(3)) : -1;
-    case fServiceList:
-        return arg == 4 ? 4 : arg == 2 ? int64_t(int32_t(at(3)) > 0 ? uint32_t(at(3) * 20) : 0u) : -1;
-    case fCtrl:
-        if (at(2) == 0xE00)
-            return arg == 3 ? 16 : -1;
-        if (at(2) == 0xE05)
-            return arg == 3 ? 20 : arg == kStreamArg ? int64_t(kStreamBytes) : -1;
-        return -1;
-    default:
-        return -1;
-    }
+    if (arg == kStreamArg)
+        return c.function == fCtrl && c.args.size() > 2 && c.args[2] == QALctrl_STREAM_CBUF_STATE
+                   ? int64_t(kStreamBytes)
+                   : -1;
+    for (const qalapi::BufferRule &rule : shape(c.function).buffers)
+        if (rule.out && rule.arg == arg)
+            return qalapi::bufferBytes(rule, c.args.data(), c.args.size());
+    return -1;
 }
 
 std::string escapeControls(const std::string &text) {
@@ -671,24 +592,27 @@ bool readTrace(const uint8_t *data, size_t size, const std::string &name, Trace 
     return true;
 }
 
+/* A string argument shows as its input's bytes up to the first NUL,
+ * escaped. */
 std::string describe(const Call &c, bool withResult) {
+    qalapi::CallArgs args;
+    args.function = c.function;
+    args.count = std::min(c.args.size(), qalapi::kMaxArgs);
+    std::string texts[qalapi::kMaxArgs];
     const Shape &s = shape(c.function);
-    std::string text = std::string(s.name) + "(";
-    for (size_t i = 0; i < s.args.size(); ++i) {
-        if (i)
-            text += ", ";
-        appendArg(text, c, i, s.args[i]);
+    for (size_t i = 0; i < args.count; ++i) {
+        args.value[i] = c.args[i];
+        if (i >= s.args.size() || std::strcmp(s.args[i], "s"))
+            continue;
+        for (const Buffer &b : c.buffers)
+            if (!b.out && b.arg == i && b.bytes) {
+                std::string name(b.bytes->begin(), b.bytes->end());
+                texts[i] = escapeControls(name.substr(0, name.find('\0')));
+                args.text[i] = texts[i].c_str();
+                break;
+            }
     }
-    text += ")";
-    if (withResult) {
-        char result[32];
-        if (s.hexResult)
-            std::snprintf(result, sizeof result, " = 0x%08X", uint32_t(c.result));
-        else
-            std::snprintf(result, sizeof result, " = %d", c.result);
-        text += result;
-    }
-    return text;
+    return qalapi::traceLine(args, c.result, withResult);
 }
 
 } // namespace qtrace

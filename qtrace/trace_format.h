@@ -1,7 +1,7 @@
 /*
  * trace_format.h - the board trace: every call a program made through
  * qal.h and what the board answered, as the recorder (recorder/) writes
- * it and the virtual board's replay (sim/replay.h) reads it.
+ * it and the replay (replay/replay.h) reads it.
  *
  * A trace is a header and then records, each one byte of type, its
  * body's length as a varint and the body, and in version 2 a checksum;
@@ -21,6 +21,8 @@
  */
 #ifndef ZORVANTIK_QTRACE_TRACE_FORMAT_H
 #define ZORVANTIK_QTRACE_TRACE_FORMAT_H
+
+#include "qal_api.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -59,48 +61,17 @@ constexpr uint64_t kMaxMicroseconds = uint64_t(1) << 40;
 constexpr uint8_t kRecordCall = 'C';
 constexpr uint8_t kRecordBlob = 'B';
 
-/* The functions of qal.h, numbered as the trace stores them. */
-enum Function : uint32_t {
-    fInit = 1,
-    fOpen,
-    fClose,
-    fCleanup,
-    fDisplayMode,
-    fGetInfo,
-    fPuRead,
-    fPeek,
-    fPoke,
-    fReadRAM,
-    fWriteRAM,
-    fLoad,
-    fStart,
-    fReset,
-    fPutMsg,
-    fGetMsg,
-    fReadDPRAM,
-    fWriteDPRAM,
-    fReadFIFO,
-    fWriteFIFO,
-    fSignalSend,
-    fSignalGrab,
-    fSignalIack,
-    fServiceList,
-    fCapture,
-    fCtrl,
-    fRelease,
-    fFunctions
-};
+/* The functions of qal.h, numbered as the trace stores them
+ * (api/qal_api.h). */
+using qalapi::fFunctions;
+using qalapi::Function;
+#define QTRACE_FUNCTION(Id, ...) using qalapi::f##Id;
+QAL_API(QTRACE_FUNCTION)
+#undef QTRACE_FUNCTION
 
-/* How a function's arguments show, in the words of the -V trace: "d"
- * signed, "u" unsigned, "x" 0x%08X, "X" 0x%X, "H" a board handle, "S" a
- * service handle, "s" a string (its bytes are an input buffer), "*" a
- * size passed by pointer (its value on the way in); any other word names
- * a pointer argument, stored as 1 or 0 for NULL. */
-struct Shape {
-    const char *name;
-    std::vector<const char *> args;
-    bool hexResult; /* QAL_peek's word */
-};
+/* How a function's arguments show, in the words of the -V trace (see
+ * api/qal_api.h), and the buffers it passes and fills. */
+using Shape = qalapi::FunctionInfo;
 const Shape &shape(uint32_t function); /* a name of "?" for an unknown number */
 
 enum class Storage : uint8_t {

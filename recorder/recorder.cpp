@@ -23,6 +23,7 @@
  */
 #include "ini.h"
 #include "qal.h"
+#include "qal_api.h"
 #include "trace_calls.h"
 
 #include <algorithm>
@@ -369,10 +370,6 @@ void write(CallIo &io, int32_t result, Clock::time_point t0, Clock::time_point t
     }
 }
 
-template <class Result> Result failure(Function f) {
-    return f == fPeek ? Result(0xFFFFFFFFu) : f == fOpen ? Result(0) : Result(-1);
-}
-
 /* The adapter's function f, of the type of ours. */
 template <class Fn> Fn real(Function f) { return reinterpret_cast<Fn>(recorder().function[f]); }
 
@@ -380,7 +377,7 @@ template <class Fn> Fn real(Function f) { return reinterpret_cast<Fn>(recorder()
  * is no adapter: the call fails as a library that has not started. */
 template <class Result, class MakeIo, class Forward> Result recorded(Function f, MakeIo makeIo, Forward forward) {
     if (!recorder().ready)
-        return failure<Result>(f);
+        return Result(shape(f).failure);
     std::unique_ptr<CallIo> io;
     try {
         io.reset(new CallIo(makeIo()));
@@ -411,118 +408,35 @@ template <class Result, class MakeIo, class Forward> Result recorded(Function f,
     return result;
 }
 
+/* QAL_init reads qal-record.ini, loads the adapter and starts the trace
+ * first, once. */
+bool setUpOnce() {
+    Recorder &r = recorder();
+    std::lock_guard<std::mutex> guard(r.setupLock);
+    try {
+        return r.ready || setUp(r);
+    } catch (...) {
+        complain(std::string(kConfigFile) + ": out of memory");
+        return false;
+    }
+}
+
 } // namespace
 
-/* One exported function: the record it makes, and the call passed on. */
-#define RECORDED(Result, F, Name, Io, ...)                                                                             \
-    return recorded<Result>(                                                                                           \
-        F, [&] { return Io; }, [&] { return real<decltype(&Name)>(F)(__VA_ARGS__); })
+/* Each function of qal.h (api/qal_api.h): the record it makes, and the
+ * call passed on. */
+#define RECORDER_FUNCTION(Id, Result, Name, Shows, Failure, N, Params, Buffers)                                        \
+    RECORDER_EXPORT Result Name(QAL_API_EACH(QAL_API_PARAMETER, N, Params)) {                                          \
+        if (f##Id == fInit && !setUpOnce())                                                                            \
+            return Result(Failure);                                                                                    \
+        return recorded<Result>(                                                                                       \
+            f##Id, [&] { return callIo<f##Id>(QAL_API_EACH(QAL_API_NAME, N, Params)); },                               \
+            [&] { return real<decltype(&Name)>(f##Id)(QAL_API_EACH(QAL_API_NAME, N, Params)); });                      \
+    }
 
 extern "C" {
 
-RECORDER_EXPORT int32_t QAL_init(int32_t r1, int32_t r2) {
-    Recorder &r = recorder();
-    {
-        std::lock_guard<std::mutex> guard(r.setupLock);
-        try {
-            if (!r.ready && !setUp(r))
-                return -1;
-        } catch (...) {
-            complain(std::string(kConfigFile) + ": out of memory");
-            return -1;
-        }
-    }
-    RECORDED(int32_t, fInit, QAL_init, ioInit(r1, r2), r1, r2);
-}
-
-RECORDER_EXPORT int32_t QAL_open(int32_t n, int32_t r1, int32_t r2) {
-    RECORDED(int32_t, fOpen, QAL_open, ioOpen(n, r1, r2), n, r1, r2);
-}
-RECORDER_EXPORT int32_t QAL_close(int32_t h) { RECORDED(int32_t, fClose, QAL_close, ioClose(h), h); }
-RECORDER_EXPORT int32_t QAL_cleanup(void) { RECORDED(int32_t, fCleanup, QAL_cleanup, ioCleanup()); }
-RECORDER_EXPORT int32_t QAL_displayMode(int32_t mode) {
-    RECORDED(int32_t, fDisplayMode, QAL_displayMode, ioDisplayMode(mode), mode);
-}
-RECORDER_EXPORT int32_t QAL_getInfo(int32_t h, BoardInfo *info) {
-    RECORDED(int32_t, fGetInfo, QAL_getInfo, ioGetInfo(h, info), h, info);
-}
-RECORDER_EXPORT int32_t QAL_puRead(int32_t h, int32_t unit, uint32_t offset, void *buf, uint32_t size) {
-    RECORDED(int32_t, fPuRead, QAL_puRead, ioPuRead(h, unit, offset, buf, size), h, unit, offset, buf, size);
-}
-RECORDER_EXPORT uint32_t QAL_peek(int32_t h, int32_t node, uint32_t address) {
-    RECORDED(uint32_t, fPeek, QAL_peek, ioPeek(h, node, address), h, node, address);
-}
-RECORDER_EXPORT int32_t QAL_poke(int32_t h, int32_t node, uint32_t address, uint32_t value) {
-    RECORDED(int32_t, fPoke, QAL_poke, ioPoke(h, node, address, value), h, node, address, value);
-}
-RECORDER_EXPORT int32_t QAL_readRAM(int32_t h, int32_t node, uint32_t address, void *buf, uint32_t count,
-                                    uint32_t elementSize) {
-    RECORDED(int32_t, fReadRAM, QAL_readRAM, ioReadRAM(h, node, address, buf, count, elementSize), h, node, address,
-             buf, count, elementSize);
-}
-RECORDER_EXPORT int32_t QAL_writeRAM(int32_t h, int32_t node, uint32_t address, const void *buf, uint32_t count,
-                                     uint32_t elementSize) {
-    RECORDED(int32_t, fWriteRAM, QAL_writeRAM, ioWriteRAM(h, node, address, buf, count, elementSize), h, node, address,
-             buf, count, elementSize);
-}
-RECORDER_EXPORT int32_t QAL_load(int32_t h, int32_t node, const char *fileName, int32_t argc, char **argv) {
-    RECORDED(int32_t, fLoad, QAL_load, ioLoad(h, node, fileName, argc, argv), h, node, fileName, argc, argv);
-}
-RECORDER_EXPORT int32_t QAL_start(int32_t h, int32_t node) {
-    RECORDED(int32_t, fStart, QAL_start, ioStart(h, node), h, node);
-}
-RECORDER_EXPORT int32_t QAL_reset(int32_t h, int32_t node) {
-    RECORDED(int32_t, fReset, QAL_reset, ioReset(h, node), h, node);
-}
-RECORDER_EXPORT int32_t QAL_putMsg(int32_t h, int32_t node, const void *buf, uint32_t *size, int32_t timeoutMs) {
-    RECORDED(int32_t, fPutMsg, QAL_putMsg, ioPutMsg(h, node, buf, size, timeoutMs), h, node, buf, size, timeoutMs);
-}
-RECORDER_EXPORT int32_t QAL_getMsg(int32_t h, int32_t node, void *buf, uint32_t *size, int32_t timeoutMs) {
-    RECORDED(int32_t, fGetMsg, QAL_getMsg, ioGetMsg(h, node, buf, size, timeoutMs), h, node, buf, size, timeoutMs);
-}
-RECORDER_EXPORT int32_t QAL_readDPRAM(int32_t h, int32_t node, uint32_t offset, void *buf, uint32_t size) {
-    RECORDED(int32_t, fReadDPRAM, QAL_readDPRAM, ioReadDPRAM(h, node, offset, buf, size), h, node, offset, buf, size);
-}
-RECORDER_EXPORT int32_t QAL_writeDPRAM(int32_t h, int32_t node, uint32_t offset, const void *buf, uint32_t size) {
-    RECORDED(int32_t, fWriteDPRAM, QAL_writeDPRAM, ioWriteDPRAM(h, node, offset, buf, size), h, node, offset, buf,
-             size);
-}
-RECORDER_EXPORT int32_t QAL_readFIFO(int32_t h, int32_t node, int32_t fifo, void *buf, uint32_t size,
-                                     int32_t timeoutMs) {
-    RECORDED(int32_t, fReadFIFO, QAL_readFIFO, ioReadFIFO(h, node, fifo, buf, size, timeoutMs), h, node, fifo, buf,
-             size, timeoutMs);
-}
-RECORDER_EXPORT int32_t QAL_writeFIFO(int32_t h, int32_t node, int32_t fifo, const void *buf, uint32_t size,
-                                      int32_t timeoutMs) {
-    RECORDED(int32_t, fWriteFIFO, QAL_writeFIFO, ioWriteFIFO(h, node, fifo, buf, size, timeoutMs), h, node, fifo, buf,
-             size, timeoutMs);
-}
-RECORDER_EXPORT int32_t QAL_signalSend(int32_t h, int32_t node, int32_t signal) {
-    RECORDED(int32_t, fSignalSend, QAL_signalSend, ioSignalSend(h, node, signal), h, node, signal);
-}
-RECORDER_EXPORT int32_t QAL_signalGrab(int32_t h, int32_t node, int32_t signal, int32_t flags, int32_t timeoutMs) {
-    RECORDED(int32_t, fSignalGrab, QAL_signalGrab, ioSignalGrab(h, node, signal, flags, timeoutMs), h, node, signal,
-             flags, timeoutMs);
-}
-RECORDER_EXPORT int32_t QAL_signalIack(int32_t h, int32_t node, int32_t signal) {
-    RECORDED(int32_t, fSignalIack, QAL_signalIack, ioSignalIack(h, node, signal), h, node, signal);
-}
-RECORDER_EXPORT int32_t QAL_serviceList(int32_t h, int32_t unit, ServiceEntry *list, int32_t maxEntries,
-                                        int32_t *count) {
-    RECORDED(int32_t, fServiceList, QAL_serviceList, ioServiceList(h, unit, list, maxEntries, count), h, unit, list,
-             maxEntries, count);
-}
-RECORDER_EXPORT int32_t QAL_capture(int32_t h, int32_t unit, int32_t *mode, const char *serviceName,
-                                    int32_t timeoutMs) {
-    RECORDED(int32_t, fCapture, QAL_capture, ioCapture(h, unit, mode, serviceName, timeoutMs), h, unit, mode,
-             serviceName, timeoutMs);
-}
-RECORDER_EXPORT int32_t QAL_ctrl(int32_t hService, int32_t unit, int32_t code, void *arg) {
-    RECORDED(int32_t, fCtrl, QAL_ctrl, ioCtrl(hService, unit, code, arg), hService, unit, code, arg);
-}
-RECORDER_EXPORT int32_t QAL_release(int32_t hService, int32_t unit) {
-    RECORDED(int32_t, fRelease, QAL_release, ioRelease(hService, unit), hService, unit);
-}
+QAL_API(RECORDER_FUNCTION)
 
 /* Where the board's answers come from, as the adapter under the recorder
  * says (the virtual board: "virtual" or "replay"); an adapter that cannot

@@ -17,8 +17,9 @@
  * closing a board ends its services' handles too.
  *
  * A board whose section names a trace to replay (replay.h) is in the
- * tables like any other, but each function first hands its calls to the
- * replay, which answers them from the trace; nothing is simulated.
+ * tables like any other, but every call of it goes to the replay
+ * (replayed below), which answers it from the trace; nothing is
+ * simulated.
  *
  * No C++ exception leaves a C function: each runs its body under one
  * guard (guarded below), so a host machine that runs out of memory, or
@@ -29,6 +30,7 @@
 #include "channels.h"
 #include "nodes.h"
 #include "qal.h"
+#include "qal_api.h"
 #include "qal_export.h"
 #include "replay.h"
 #include "stream.h"
@@ -120,6 +122,9 @@ bool loadBoardFile(BoardFileScope scope, BoardFile &file) {
     return false;
 }
 
+/* The -V trace line of a replayed call. */
+void traceReplayed(const std::string &line) { trace("%s", line.c_str()); }
+
 /* The file is read under the table lock so two threads opening the same
  * number get the same board. */
 int32_t openBoard(int32_t number) {
@@ -136,7 +141,7 @@ int32_t openBoard(int32_t number) {
     if (!cfg.present)
         return 0;
     std::shared_ptr<Replay> replay;
-    if (!cfg.replay.empty() && !(replay = openReplay(cfg, number)))
+    if (!cfg.replay.empty() && !(replay = openReplay(cfg.replay, !cfg.replayFast, number, traceReplayed)))
         return 0;
     auto board = makeBoard(number, cfg);
     board->replay = std::move(replay);
@@ -188,10 +193,6 @@ int32_t ramWords(const void *buf, uint32_t count, uint32_t elementSize, uint32_t
     }
     return kQalOk;
 }
-
-std::string quoted(const char *s) { return s ? '"' + std::string(s) + '"' : "NULL"; }
-
-uint32_t sizeArg(const uint32_t *size) { return size ? *size : 0; }
 
 int32_t captureService(int32_t hBoard, int32_t unit, int32_t *mode, const char *name) {
     auto board = findBoard(hBoard);
@@ -246,379 +247,235 @@ int32_t listServices(int32_t hBoard, int32_t unit, ServiceEntry *list, int32_t m
     return kQalOk;
 }
 
-/* The trace a board answers from instead of simulating (replay.h), or
- * null. */
-std::shared_ptr<Replay> replayOf(const std::shared_ptr<VirtualBoard> &board) { return board ? board->replay : nullptr; }
+/* The virtual board itself: one function for each function of qal.h,
+ * with its parameters. The exports below add the trace, the replay and
+ * the guard. */
+namespace simulated {
 
-/* A replayed capture: the trace's service handle gets one of this
- * library's, which the program then uses. */
-int32_t captureReplayed(const std::shared_ptr<VirtualBoard> &board, int32_t hBoard, int32_t unit, int32_t *mode,
-                        const char *name, int32_t timeoutMs) {
-    int32_t recorded =
-        replayAnswer(*board->replay, qtrace::ioCapture(hBoard, unit, mode, name, timeoutMs), kQalBadHandle);
-    if (recorded <= 0)
-        return recorded;
-    Library &lib = library();
-    std::lock_guard<std::mutex> guard(lib.lock);
-    int32_t handle = ++lib.lastService;
-    lib.services[handle] = board;
-    replayService(*board->replay, handle, recorded);
-    return handle;
+int32_t Init(int32_t, int32_t) {
+    BoardFile file;
+    bool ok = loadBoardFile(BoardFileScope::Library, file) && file.library.initOk;
+    return ok ? kQalOk : kQalFailed;
 }
 
-int32_t releaseReplayed(Replay &replay, int32_t hService, int32_t unit) {
-    int32_t status = replayAnswer(replay, qtrace::ioRelease(hService, unit), kQalBadHandle);
-    if (status >= 0) {
-        Library &lib = library();
-        std::lock_guard<std::mutex> guard(lib.lock);
-        lib.services.erase(hService);
-    }
-    return status;
-}
+int32_t Open(int32_t boardNumber, int32_t, int32_t) { return openBoard(boardNumber); }
 
-} // namespace
+int32_t Close(int32_t hBoard) { return closeBoard(hBoard); }
 
-QAL_EXPORT int32_t QAL_init(int32_t reserved1, int32_t reserved2) {
-    return guarded<int32_t>("QAL_init", kQalFailed, [&] {
-        BoardFile file;
-        bool ok = loadBoardFile(BoardFileScope::Library, file) && file.library.initOk;
-        int32_t status = ok ? kQalOk : kQalFailed;
-        trace("QAL_init(%d, %d) = %d", reserved1, reserved2, status);
-        return status;
-    });
-}
-
-QAL_EXPORT int32_t QAL_open(int32_t boardNumber, int32_t reserved1, int32_t reserved2) {
-    return guarded<int32_t>("QAL_open", 0, [&] {
-        int32_t handle = openBoard(boardNumber);
-        trace("QAL_open(%d, %d, %d) = %d", boardNumber, reserved1, reserved2, handle);
-        return handle;
-    });
-}
-
-QAL_EXPORT int32_t QAL_close(int32_t hBoard) {
-    return guarded<int32_t>("QAL_close", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard))) {
-            int32_t status = replayAnswer(*r, qtrace::ioClose(hBoard), kQalBadHandle);
-            closeBoard(hBoard);
-            return status;
-        }
-        int32_t status = closeBoard(hBoard);
-        trace("QAL_close(%d) = %d", hBoard, status);
-        return status;
-    });
-}
-
-QAL_EXPORT int32_t QAL_cleanup(void) {
-    return guarded<int32_t>("QAL_cleanup", kQalFailed, [&] {
-        int32_t status = closeAll();
-        trace("QAL_cleanup() = %d", status);
-        return status;
-    });
-}
+int32_t Cleanup() { return closeAll(); }
 
 /* Traced whenever the trace is on before or after the call: switching it
- * off writes its own line first. */
-QAL_EXPORT int32_t QAL_displayMode(int32_t mode) {
-    return guarded<int32_t>("QAL_displayMode", kQalFailed, [&] {
-        bool on = mode == QAL_DISPLAY_TRACE;
-        if (!on)
-            trace("QAL_displayMode(0x%X) = %d", unsigned(mode), kQalOk);
-        setTraceMode(mode);
-        if (on)
-            trace("QAL_displayMode(0x%X) = %d", unsigned(mode), kQalOk);
-        return kQalOk;
-    });
+ * off writes its own line first (traced below). */
+int32_t DisplayMode(int32_t mode) {
+    setTraceMode(mode);
+    return kQalOk;
 }
 
-QAL_EXPORT int32_t QAL_getInfo(int32_t hBoard, BoardInfo *info) {
-    return guarded<int32_t>("QAL_getInfo", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioGetInfo(hBoard, info), kQalBadHandle);
-        int32_t status = kQalBadArgument;
-        auto board = findBoard(hBoard);
-        if (!board) {
-            status = kQalBadHandle;
-        } else if (info && info->size >= QAL_BOARD_INFO_SIZE) {
-            fillBoardInfo(*board, *info);
-            status = kQalOk;
-        }
-        trace("QAL_getInfo(%d, %s) = %d", hBoard, traceArg(info, "info"), status);
-        return status;
-    });
+int32_t GetInfo(int32_t hBoard, BoardInfo *info) {
+    auto board = findBoard(hBoard);
+    if (!board)
+        return kQalBadHandle;
+    if (!info || info->size < QAL_BOARD_INFO_SIZE)
+        return kQalBadArgument;
+    fillBoardInfo(*board, *info);
+    return kQalOk;
 }
 
 /* Unit 1 is the identification area; the board has no other unit. */
-QAL_EXPORT int32_t QAL_puRead(int32_t hBoard, int32_t unit, uint32_t offset, void *buf, uint32_t size) {
-    return guarded<int32_t>("QAL_puRead", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioPuRead(hBoard, unit, offset, buf, size), kQalBadHandle);
-        int32_t status = kQalBadArgument;
-        auto board = findBoard(hBoard);
-        if (!board) {
-            status = kQalBadHandle;
-        } else if (unit == 1 && (buf || !size)) {
-            readIdArea(*board, offset, static_cast<uint8_t *>(buf), size);
-            status = kQalOk;
-        }
-        trace("QAL_puRead(%d, %d, %u, %s, %u) = %d", hBoard, unit, offset, traceArg(buf, "buf"), size, status);
-        return status;
-    });
+int32_t PuRead(int32_t hBoard, int32_t unit, uint32_t offset, void *buf, uint32_t size) {
+    auto board = findBoard(hBoard);
+    if (!board)
+        return kQalBadHandle;
+    if (unit != 1 || (!buf && size))
+        return kQalBadArgument;
+    readIdArea(*board, offset, static_cast<uint8_t *>(buf), size);
+    return kQalOk;
 }
 
-QAL_EXPORT uint32_t QAL_peek(int32_t hBoard, int32_t node, uint32_t address) {
-    return guarded<uint32_t>("QAL_peek", kUnmappedWord, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return uint32_t(replayAnswer(*r, qtrace::ioPeek(hBoard, node, address), int32_t(kUnmappedWord)));
-        uint32_t value = kUnmappedWord;
-        if (auto board = findBoard(hBoard))
-            boardPeek(*board, node, address, value);
-        trace("QAL_peek(%d, %d, 0x%08X) = 0x%08X", hBoard, node, address, value);
-        return value;
-    });
+uint32_t Peek(int32_t hBoard, int32_t node, uint32_t address) {
+    uint32_t value = kUnmappedWord;
+    if (auto board = findBoard(hBoard))
+        boardPeek(*board, node, address, value);
+    return value;
 }
 
-QAL_EXPORT int32_t QAL_poke(int32_t hBoard, int32_t node, uint32_t address, uint32_t value) {
-    return guarded<int32_t>("QAL_poke", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioPoke(hBoard, node, address, value), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? boardPoke(*board, node, address, value) : kQalBadHandle;
-        trace("QAL_poke(%d, %d, 0x%08X, 0x%08X) = %d", hBoard, node, address, value, status);
-        return status;
-    });
+int32_t Poke(int32_t hBoard, int32_t node, uint32_t address, uint32_t value) {
+    auto board = findBoard(hBoard);
+    return board ? boardPoke(*board, node, address, value) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_readRAM(int32_t hBoard, int32_t node, uint32_t address, void *buf, uint32_t count,
-                               uint32_t elementSize) {
-    return guarded<int32_t>("QAL_readRAM", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioReadRAM(hBoard, node, address, buf, count, elementSize), kQalBadHandle);
-        uint32_t words = 0;
-        auto board = findBoard(hBoard);
-        int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
-        if (status == kQalOk)
-            status = boardReadWords(*board, node, address, buf, words);
-        trace("QAL_readRAM(%d, %d, 0x%08X, %s, %u, %u) = %d", hBoard, node, address, traceArg(buf, "buf"), count,
-              elementSize, status);
-        return status;
-    });
+int32_t ReadRAM(int32_t hBoard, int32_t node, uint32_t address, void *buf, uint32_t count, uint32_t elementSize) {
+    uint32_t words = 0;
+    auto board = findBoard(hBoard);
+    int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
+    return status == kQalOk ? boardReadWords(*board, node, address, buf, words) : status;
 }
 
-QAL_EXPORT int32_t QAL_writeRAM(int32_t hBoard, int32_t node, uint32_t address, const void *buf, uint32_t count,
-                                uint32_t elementSize) {
-    return guarded<int32_t>("QAL_writeRAM", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioWriteRAM(hBoard, node, address, buf, count, elementSize), kQalBadHandle);
-        uint32_t words = 0;
-        auto board = findBoard(hBoard);
-        int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
-        if (status == kQalOk)
-            status = boardWriteWords(*board, node, address, buf, words);
-        trace("QAL_writeRAM(%d, %d, 0x%08X, %s, %u, %u) = %d", hBoard, node, address, traceArg(buf, "buf"), count,
-              elementSize, status);
-        return status;
-    });
+int32_t WriteRAM(int32_t hBoard, int32_t node, uint32_t address, const void *buf, uint32_t count,
+                 uint32_t elementSize) {
+    uint32_t words = 0;
+    auto board = findBoard(hBoard);
+    int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
+    return status == kQalOk ? boardWriteWords(*board, node, address, buf, words) : status;
 }
 
-QAL_EXPORT int32_t QAL_load(int32_t hBoard, int32_t node, const char *fileName, int32_t argc, char **argv) {
-    return guarded<int32_t>("QAL_load", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioLoad(hBoard, node, fileName, argc, argv), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? loadProgram(*board, node, fileName) : kQalBadHandle;
-        trace("QAL_load(%d, %d, %s, %d, %s) = %d", hBoard, node, quoted(fileName).c_str(), argc, traceArg(argv, "argv"),
-              status);
-        return status;
-    });
+/* The program's arguments have no meaning on this board. */
+int32_t Load(int32_t hBoard, int32_t node, const char *fileName, int32_t, char **) {
+    auto board = findBoard(hBoard);
+    return board ? loadProgram(*board, node, fileName) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_start(int32_t hBoard, int32_t node) {
-    return guarded<int32_t>("QAL_start", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioStart(hBoard, node), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? startNodes(*board, node) : kQalBadHandle;
-        trace("QAL_start(%d, %d) = %d", hBoard, node, status);
-        return status;
-    });
+int32_t Start(int32_t hBoard, int32_t node) {
+    auto board = findBoard(hBoard);
+    return board ? startNodes(*board, node) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_reset(int32_t hBoard, int32_t node) {
-    return guarded<int32_t>("QAL_reset", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioReset(hBoard, node), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? resetNodes(*board, node) : kQalBadHandle;
-        trace("QAL_reset(%d, %d) = %d", hBoard, node, status);
-        return status;
-    });
+int32_t Reset(int32_t hBoard, int32_t node) {
+    auto board = findBoard(hBoard);
+    return board ? resetNodes(*board, node) : kQalBadHandle;
 }
 
 /* The message size is in bytes. putMsg leaves it as it was; getMsg sets
  * it to the bytes received, 0 when none came. */
-QAL_EXPORT int32_t QAL_putMsg(int32_t hBoard, int32_t node, const void *buf, uint32_t *size, int32_t timeoutMs) {
-    return guarded<int32_t>("QAL_putMsg", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioPutMsg(hBoard, node, buf, size, timeoutMs), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = !board  ? kQalBadHandle
-                         : !size ? kQalBadArgument
-                                 : hostPutMsg(*board, node, buf, *size, timeoutMs);
-        trace("QAL_putMsg(%d, %d, %s, %u, %d) = %d", hBoard, node, traceArg(buf, "buf"), sizeArg(size), timeoutMs,
-              status);
-        return status;
-    });
+int32_t PutMsg(int32_t hBoard, int32_t node, const void *buf, uint32_t *size, int32_t timeoutMs) {
+    auto board = findBoard(hBoard);
+    return !board ? kQalBadHandle : !size ? kQalBadArgument : hostPutMsg(*board, node, buf, *size, timeoutMs);
 }
 
-QAL_EXPORT int32_t QAL_getMsg(int32_t hBoard, int32_t node, void *buf, uint32_t *size, int32_t timeoutMs) {
-    return guarded<int32_t>("QAL_getMsg", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioGetMsg(hBoard, node, buf, size, timeoutMs), kQalBadHandle);
-        uint32_t wanted = sizeArg(size);
-        auto board = findBoard(hBoard);
-        int32_t status = kQalBadArgument;
-        if (!board) {
-            status = kQalBadHandle;
-            if (size)
-                *size = 0;
-        } else if (size) {
-            status = hostGetMsg(*board, node, buf, *size, timeoutMs);
-        }
-        trace("QAL_getMsg(%d, %d, %s, %u, %d) = %d", hBoard, node, traceArg(buf, "buf"), wanted, timeoutMs, status);
-        return status;
-    });
+int32_t GetMsg(int32_t hBoard, int32_t node, void *buf, uint32_t *size, int32_t timeoutMs) {
+    auto board = findBoard(hBoard);
+    if (!board) {
+        if (size)
+            *size = 0;
+        return kQalBadHandle;
+    }
+    return size ? hostGetMsg(*board, node, buf, *size, timeoutMs) : kQalBadArgument;
 }
 
-QAL_EXPORT int32_t QAL_readDPRAM(int32_t hBoard, int32_t node, uint32_t offset, void *buf, uint32_t size) {
-    return guarded<int32_t>("QAL_readDPRAM", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioReadDPRAM(hBoard, node, offset, buf, size), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? dpramRead(*board, node, offset, buf, size) : kQalBadHandle;
-        trace("QAL_readDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, status);
-        return status;
-    });
+int32_t ReadDPRAM(int32_t hBoard, int32_t node, uint32_t offset, void *buf, uint32_t size) {
+    auto board = findBoard(hBoard);
+    return board ? dpramRead(*board, node, offset, buf, size) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_writeDPRAM(int32_t hBoard, int32_t node, uint32_t offset, const void *buf, uint32_t size) {
-    return guarded<int32_t>("QAL_writeDPRAM", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioWriteDPRAM(hBoard, node, offset, buf, size), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? dpramWrite(*board, node, offset, buf, size) : kQalBadHandle;
-        trace("QAL_writeDPRAM(%d, %d, %u, %s, %u) = %d", hBoard, node, offset, traceArg(buf, "buf"), size, status);
-        return status;
-    });
+int32_t WriteDPRAM(int32_t hBoard, int32_t node, uint32_t offset, const void *buf, uint32_t size) {
+    auto board = findBoard(hBoard);
+    return board ? dpramWrite(*board, node, offset, buf, size) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_readFIFO(int32_t hBoard, int32_t node, int32_t fifo, void *buf, uint32_t size,
-                                int32_t timeoutMs) {
-    return guarded<int32_t>("QAL_readFIFO", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioReadFIFO(hBoard, node, fifo, buf, size, timeoutMs), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? hostReadFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
-        trace("QAL_readFIFO(%d, %d, %d, %s, %u, %d) = %d", hBoard, node, fifo, traceArg(buf, "buf"), size, timeoutMs,
-              status);
-        return status;
-    });
+int32_t ReadFIFO(int32_t hBoard, int32_t node, int32_t fifo, void *buf, uint32_t size, int32_t timeoutMs) {
+    auto board = findBoard(hBoard);
+    return board ? hostReadFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_writeFIFO(int32_t hBoard, int32_t node, int32_t fifo, const void *buf, uint32_t size,
-                                 int32_t timeoutMs) {
-    return guarded<int32_t>("QAL_writeFIFO", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioWriteFIFO(hBoard, node, fifo, buf, size, timeoutMs), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? hostWriteFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
-        trace("QAL_writeFIFO(%d, %d, %d, %s, %u, %d) = %d", hBoard, node, fifo, traceArg(buf, "buf"), size, timeoutMs,
-              status);
-        return status;
-    });
+int32_t WriteFIFO(int32_t hBoard, int32_t node, int32_t fifo, const void *buf, uint32_t size, int32_t timeoutMs) {
+    auto board = findBoard(hBoard);
+    return board ? hostWriteFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_signalSend(int32_t hBoard, int32_t node, int32_t signal) {
-    return guarded<int32_t>("QAL_signalSend", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioSignalSend(hBoard, node, signal), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? hostSendSignal(*board, node, signal) : kQalBadHandle;
-        trace("QAL_signalSend(%d, %d, %d) = %d", hBoard, node, signal, status);
-        return status;
-    });
+int32_t SignalSend(int32_t hBoard, int32_t node, int32_t signal) {
+    auto board = findBoard(hBoard);
+    return board ? hostSendSignal(*board, node, signal) : kQalBadHandle;
 }
 
 /* flags has no meaning on this board. */
-QAL_EXPORT int32_t QAL_signalGrab(int32_t hBoard, int32_t node, int32_t signal, int32_t flags, int32_t timeoutMs) {
-    return guarded<int32_t>("QAL_signalGrab", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioSignalGrab(hBoard, node, signal, flags, timeoutMs), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? hostGrabSignal(*board, node, signal, timeoutMs) : kQalBadHandle;
-        trace("QAL_signalGrab(%d, %d, %d, %d, %d) = %d", hBoard, node, signal, flags, timeoutMs, status);
-        return status;
-    });
+int32_t SignalGrab(int32_t hBoard, int32_t node, int32_t signal, int32_t, int32_t timeoutMs) {
+    auto board = findBoard(hBoard);
+    return board ? hostGrabSignal(*board, node, signal, timeoutMs) : kQalBadHandle;
 }
 
-QAL_EXPORT int32_t QAL_signalIack(int32_t hBoard, int32_t node, int32_t signal) {
-    return guarded<int32_t>("QAL_signalIack", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioSignalIack(hBoard, node, signal), kQalBadHandle);
-        auto board = findBoard(hBoard);
-        int32_t status = board ? hostAckSignal(*board, node, signal) : kQalBadHandle;
-        trace("QAL_signalIack(%d, %d, %d) = %d", hBoard, node, signal, status);
-        return status;
-    });
+int32_t SignalIack(int32_t hBoard, int32_t node, int32_t signal) {
+    auto board = findBoard(hBoard);
+    return board ? hostAckSignal(*board, node, signal) : kQalBadHandle;
 }
 
 /* Unit 1 has one service, the DMA stream. */
-QAL_EXPORT int32_t QAL_serviceList(int32_t hBoard, int32_t unit, ServiceEntry *list, int32_t maxEntries,
-                                   int32_t *count) {
-    return guarded<int32_t>("QAL_serviceList", kQalFailed, [&] {
-        if (auto r = replayOf(findBoard(hBoard)))
-            return replayAnswer(*r, qtrace::ioServiceList(hBoard, unit, list, maxEntries, count), kQalBadHandle);
-        int32_t status = listServices(hBoard, unit, list, maxEntries, count);
-        trace("QAL_serviceList(%d, %d, %s, %d, %s) = %d", hBoard, unit, traceArg(list, "list"), maxEntries,
-              traceArg(count, "count"), status);
-        return status;
-    });
+int32_t ServiceList(int32_t hBoard, int32_t unit, ServiceEntry *list, int32_t maxEntries, int32_t *count) {
+    return listServices(hBoard, unit, list, maxEntries, count);
 }
 
 /* A second capture while the service is held is refused at once; the
  * timeout is not used. */
-QAL_EXPORT int32_t QAL_capture(int32_t hBoard, int32_t unit, int32_t *mode, const char *serviceName,
-                               int32_t timeoutMs) {
-    return guarded<int32_t>("QAL_capture", kQalFailed, [&] {
-        if (auto board = findBoard(hBoard); board && board->replay)
-            return captureReplayed(board, hBoard, unit, mode, serviceName, timeoutMs);
-        int32_t status = captureService(hBoard, unit, mode, serviceName);
-        trace("QAL_capture(%d, %d, %s, %s, %d) = %d", hBoard, unit, traceArg(mode, "mode"), quoted(serviceName).c_str(),
-              timeoutMs, status);
-        return status;
+int32_t Capture(int32_t hBoard, int32_t unit, int32_t *mode, const char *serviceName, int32_t) {
+    return captureService(hBoard, unit, mode, serviceName);
+}
+
+int32_t Ctrl(int32_t hService, int32_t unit, int32_t code, void *arg) {
+    auto board = findService(hService);
+    return !board ? kQalBadHandle : unit != 1 ? kQalBadArgument : streamCtrl(*board, hService, code, arg);
+}
+
+int32_t Release(int32_t hService, int32_t unit) { return releaseService(hService, unit); }
+
+} // namespace simulated
+
+/* A call of a board that answers from a trace (replay.h): its own -V
+ * trace line. Its board hands over, or takes back, the service handles
+ * the trace's capture and release name. */
+int32_t replayed(const std::shared_ptr<VirtualBoard> &board, const qalapi::CallArgs &args) {
+    Replay &r = *board->replay;
+    int32_t failure = args.function == qalapi::fPeek ? int32_t(kUnmappedWord) : kQalBadHandle;
+    int32_t result = replayAnswer(r, args, failure);
+    Library &lib = library();
+    switch (args.function) {
+    case qalapi::fClose:
+        closeBoard(args.value[0]);
+        break;
+    case qalapi::fCapture:
+        if (result > 0) {
+            std::lock_guard<std::mutex> guard(lib.lock);
+            int32_t handle = ++lib.lastService;
+            lib.services[handle] = board;
+            replayService(r, handle, result);
+            return handle;
+        }
+        break;
+    case qalapi::fRelease:
+        if (result >= 0) {
+            std::lock_guard<std::mutex> guard(lib.lock);
+            lib.services.erase(args.value[0]);
+        }
+        break;
+    default:
+        break;
+    }
+    return result;
+}
+
+/* Function `args.function` of the C API: answered from the trace when
+ * its board replays one, else by the virtual board (`simulate`) with its
+ * -V trace line, under the guard. The handle of a call is its first
+ * argument, a board's or a service's as the table shows it. */
+template <class Result, class Simulate> Result exported(const qalapi::CallArgs &args, Simulate simulate) noexcept {
+    const qalapi::FunctionInfo &f = qalapi::info(args.function);
+    return guarded<Result>(f.name, Result(f.failure), [&] {
+        const char *handle = f.args.empty() ? "" : f.args[0];
+        std::shared_ptr<VirtualBoard> board = !std::strcmp(handle, "H")   ? findBoard(args.value[0])
+                                              : !std::strcmp(handle, "S") ? findService(args.value[0])
+                                                                          : nullptr;
+        if (board && board->replay)
+            return Result(replayed(board, args));
+        bool tracing = traceOn();
+        Result result = simulate();
+        if (tracing || traceOn()) {
+            try {
+                traceAlways(qalapi::traceLine(args, int32_t(result)));
+            } catch (...) { /* the trace never fails the call it traces */
+            }
+        }
+        return result;
     });
 }
 
-QAL_EXPORT int32_t QAL_ctrl(int32_t hService, int32_t unit, int32_t code, void *arg) {
-    return guarded<int32_t>("QAL_ctrl", kQalFailed, [&] {
-        if (auto r = replayOf(findService(hService)))
-            return replayAnswer(*r, qtrace::ioCtrl(hService, unit, code, arg), kQalBadHandle);
-        auto board = findService(hService);
-        int32_t status = !board ? kQalBadHandle : unit != 1 ? kQalBadArgument : streamCtrl(*board, hService, code, arg);
-        trace("QAL_ctrl(%d, %d, 0x%X, %s) = %d", hService, unit, unsigned(code), traceArg(arg, "arg"), status);
-        return status;
-    });
-}
+} // namespace
 
-QAL_EXPORT int32_t QAL_release(int32_t hService, int32_t unit) {
-    return guarded<int32_t>("QAL_release", kQalFailed, [&] {
-        if (auto r = replayOf(findService(hService)))
-            return releaseReplayed(*r, hService, unit);
-        int32_t status = releaseService(hService, unit);
-        trace("QAL_release(%d, %d) = %d", hService, unit, status);
-        return status;
-    });
-}
+/* The C API: every function of qal.h (api/qal_api.h). */
+#define SIM_FUNCTION(Id, Result, Name, Shows, Failure, N, Params, Buffers)                                             \
+    QAL_EXPORT Result Name(QAL_API_EACH(QAL_API_PARAMETER, N, Params)) {                                               \
+        return exported<Result>(qalapi::callArgs<qalapi::f##Id>(QAL_API_EACH(QAL_API_NAME, N, Params)),                \
+                                [&] { return simulated::Id(QAL_API_EACH(QAL_API_NAME, N, Params)); });                 \
+    }
+QAL_API(SIM_FUNCTION)
+#undef SIM_FUNCTION
 
 /* Where the answers of board `boardLid` come from, for the program's
  * result record: "replay" when the board's section names a trace to

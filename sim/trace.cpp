@@ -18,6 +18,8 @@ std::atomic<bool> tracing{false};
 
 void setTraceMode(int32_t mode) { tracing = mode == QAL_DISPLAY_TRACE; }
 
+bool traceOn() { return tracing; }
+
 /* The line is formatted first and written with one fwrite, so lines of
  * two threads never interleave (the stream's lock covers one call). A
  * line too long for the stack buffer that finds no memory for itself is
@@ -52,4 +54,13 @@ void trace(const char *format, ...) {
     std::fflush(stderr);
 }
 
-const char *traceArg(const void *p, const char *name) { return p ? name : "NULL"; }
+/* One fwrite, as above; a line that finds no memory is lost, not the
+ * call. */
+void traceAlways(const std::string &line) {
+    try {
+        std::string text = line + '\n';
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        std::fflush(stderr);
+    } catch (...) {
+    }
+}

@@ -7,6 +7,7 @@
 #define ZORVANTIK_SIM_TRACE_H
 
 #include <cstdint>
+#include <string>
 
 #if defined(__GNUC__)
 #define SIM_PRINTF(f, a) __attribute__((format(printf, f, a)))
@@ -18,10 +19,14 @@
  * off. */
 void setTraceMode(int32_t mode);
 
+/* Whether the trace is on. */
+bool traceOn();
+
 /* Writes one trace line (the newline is added) when the trace is on. */
 void trace(const char *format, ...) SIM_PRINTF(1, 2);
 
-/* How a pointer argument shows in the trace: its role, or NULL. */
-const char *traceArg(const void *p, const char *name);
+/* Writes the line of a call that ran while the trace was on, also when
+ * the call itself switched it off. */
+void traceAlways(const std::string &line);
 
 #endif /* ZORVANTIK_SIM_TRACE_H */

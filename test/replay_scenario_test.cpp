@@ -25,8 +25,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#ifndef ZT_RECORDER_PATH
-#error "ZT_RECORDER_PATH must name libqal-record"
+#if !defined(ZT_RECORDER_PATH) || !defined(ZT_REPLAY_PATH)
+#error "ZT_RECORDER_PATH and ZT_REPLAY_PATH must name libqal-record and libqal-replay"
 #endif
 
 namespace {
@@ -117,6 +117,19 @@ protected:
             fs::remove_all(station_.file("lib"));
         }
     }
+    // The replay library in the board library's place, as a desk without
+    // the virtual board links it; "" puts the virtual board back.
+    void useReplayLibrary(const std::string &ini) {
+        if (!ini.empty()) {
+            fs::create_directories(station_.file("lib"));
+            fs::create_symlink(ZT_REPLAY_PATH, station_.file("lib/" + fs::path(ZT_QAL_PATH).filename().string()));
+            station_.write("qal-replay.ini", ini);
+            setenv("LD_LIBRARY_PATH", station_.file("lib").c_str(), 1);
+        } else {
+            unsetenv("LD_LIBRARY_PATH");
+            fs::remove_all(station_.file("lib"));
+        }
+    }
     RunResult record(const std::string &cfg, const std::string &board, const std::string &keys = "") {
         useRecorder(true);
         RunResult r = runStation(cfg, board, keys);
@@ -199,6 +212,41 @@ TEST_F(Replay, FaultyBoardRoundTripDivergenceAndCut) {
     EXPECT_EQ(count(cut.err, "\n"), 1u) << cut.err;
     EXPECT_NE(cut.err.find(", the trace holds no more calls (it ends at its call "), std::string::npos) << cut.err;
     EXPECT_NE(cut.err.find(", cut short); the board answers no more calls\n"), std::string::npos) << cut.err;
+}
+
+// The replay library in the board library's place: the faulty board's
+// recorded run again, to the byte, with no virtual board under it (its
+// board file says nothing of the faults); a board the trace never opened
+// is no board, told as the virtual board tells it; a qal-replay.ini it cannot use is told in one line.
+TEST_F(Replay, ReplayLibraryIsAnAdapterOfItsOwn) {
+    const std::string cfg = station_.read("check1.cfg");
+    Seen bench = seen(record(cfg, kFaultyBoard));
+    useReplayLibrary("[replay]\ntrace = run.qtr\ntiming = fast\n");
+    Seen desk = seen(runStation(cfg, ""));
+    RunResult other = runStation(cfg, "", "", {"-B2", "-V"});
+    useReplayLibrary("");
+    expectSame(bench, desk);
+    EXPECT_EQ(desk.err, "");
+    EXPECT_EQ(desk.origin, "replay");
+    EXPECT_NE(other.err.find("QAL_init(0, 0) = 0\nrun.qtr: holds no QAL_open(2)\nQAL_open(2, 0, 0) = 0\n"),
+              std::string::npos)
+        << other.err;
+
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"[replay]\n", "qal-replay.ini: no 'trace' in [replay]\n"},
+        {"[replay]\ntrace = run.qtr\ntiming = slow\n",
+         "qal-replay.ini:3: timing 'slow' is neither 'fast' nor 'recorded'\n"},
+        {"[replay]\ntrace = run.qtr\nboard = 1\n", "qal-replay.ini:3: unknown key 'board' in [replay]\n"},
+        {"[record]\ntrace = run.qtr\n", "qal-replay.ini:1: unknown section [record]\n"},
+        {"[replay]\ntrace = none.qtr\n", "none.qtr: cannot be read (No such file or directory)\n"},
+    };
+    for (const auto &c : cases) {
+        useReplayLibrary(c.first);
+        RunResult r = runStation(cfg, "");
+        useReplayLibrary("");
+        EXPECT_EQ(r.err, c.second) << c.first;
+        EXPECT_NE(r.status, 0) << c.first;
+    }
 }
 
 // The speed tests on a paced board: replayed at once their rates are

@@ -288,6 +288,32 @@ TEST_F(ReportFleet, SummaryOverRepeatedBoardsAndBadFiles) {
     EXPECT_TRUE(titled(page, "01002: 900.000000 Мбайт/с — выброс"));
 }
 
+// A board's list of runs: each run links to its own page, and carries its
+// own mark of coverage, whatever the board's last run has.
+TEST_F(ReportFleet, EachRunInABoardsListIsItsOwn) {
+    Json first = record("01042", "2026-12-08T09:00:00+00:00", "failed", {"INTLINKS"});
+    Json last = record("01042", "2026-12-08T10:00:00+00:00", "passed");
+    last["coverage"] = {{"complete", false}};
+    write("b/1.json", first.dump(2));
+    write("b/2.json", last.dump(2));
+    write("b/2.html", "<html></html>");
+    Fleet fleet;
+    std::ostringstream err;
+    fleetCollect({dir_.file("b")}, fleet, nullptr, err);
+    ASSERT_EQ(fleet.runs, 2) << err.str();
+    std::string html = renderFleetPage(fleet, dir_.path(), "test");
+    std::size_t from = html.find("<tr class=\"s-passed\">"), to = html.find("</tr>", from);
+    ASSERT_NE(to, std::string::npos) << html;
+    EXPECT_EQ(html.substr(from, to - from),
+              "<tr class=\"s-passed\"><td class=\"key\">01042</td><td class=\"num\"><details><summary>2</summary>"
+              "<ul class=\"runs\"><li>2026-12-08 09:00:00 +00:00 <span class=\"badge b-failed\">НЕ ПРОЙДЕН</span></li>"
+              "<li><a href=\"b/2.html\">2026-12-08 10:00:00 +00:00</a> <span class=\"badge b-passed\">ПРОЙДЕН</span> "
+              "<span class=\"cover\">неполный охват</span></li></ul></details></td><td><span class=\"badge "
+              "b-passed\">ПРОЙДЕН</span> <span class=\"cover\">неполный охват</span></td><td class=\"num\">0</td>"
+              "<td class=\"num\">0</td><td title=\"\"></td><td class=\"when\" "
+              "title=\"2026-12-08T10:00:00+00:00\"><a href=\"b/2.html\">2026-12-08 10:00:00 +00:00</a></td>");
+}
+
 // The command: a page and a CSV from a folder; nothing to read is an error.
 TEST_F(ReportFleet, CommandWritesThePageOrSaysWhyNot) {
     write("runs/result1.json", record("01042", "2026-12-08T09:00:00+00:00", "passed").dump(2));

@@ -302,32 +302,33 @@ TEST(TraceReader, OutputCapacityIsTheRoomTheCallsGive) {
     StreamBufferSetup setup{};
     StreamBufferState state{};
     const std::vector<CallIo> calls = {
-        ioGetInfo(1, &info),
-        ioPuRead(1, 1, 0, buf.data(), 513),
-        ioReadRAM(1, 0, 0, buf.data(), 100, 4),
-        ioReadRAM(1, 0, 0, buf.data(), 100, 1),
-        ioReadRAM(1, 0, 0, buf.data(), 100, 2),
-        ioPutMsg(1, 0, buf.data(), &size, 10),
-        ioGetMsg(1, 0, buf.data(), &size, 10),
-        ioReadDPRAM(1, 0, 0, buf.data(), 77),
-        ioReadFIFO(1, 0, 0, buf.data(), 4096, 10),
-        ioServiceList(1, 1, list, 10, &count),
-        ioServiceList(1, 1, list, 0, &count),
-        ioServiceList(1, 1, list, -3, &count),
-        ioCapture(1, 1, &mode, "STREAM0", 10),
-        ioCtrl(1, 1, QALctrl_STREAM_CBUF_ALLOC, &setup),
-        ioCtrl(1, 1, QALctrl_STREAM_CBUF_STATE, &state),
+        callIo<fGetInfo>(1, &info),
+        callIo<fPuRead>(1, 1, 0, buf.data(), 513),
+        callIo<fReadRAM>(1, 0, 0, buf.data(), 100, 4),
+        callIo<fReadRAM>(1, 0, 0, buf.data(), 100, 1),
+        callIo<fReadRAM>(1, 0, 0, buf.data(), 100, 2),
+        callIo<fPutMsg>(1, 0, buf.data(), &size, 10),
+        callIo<fGetMsg>(1, 0, buf.data(), &size, 10),
+        callIo<fReadDPRAM>(1, 0, 0, buf.data(), 77),
+        callIo<fReadFIFO>(1, 0, 0, buf.data(), 4096, 10),
+        callIo<fServiceList>(1, 1, list, 10, &count),
+        callIo<fServiceList>(1, 1, list, 0, &count),
+        callIo<fServiceList>(1, 1, list, -3, &count),
+        callIo<fCapture>(1, 1, &mode, "STREAM0", 10),
+        callIo<fCtrl>(1, 1, QALctrl_STREAM_CBUF_ALLOC, &setup),
+        callIo<fCtrl>(1, 1, QALctrl_STREAM_CBUF_STATE, &state),
     };
     for (const CallIo &io : calls) {
         ASSERT_FALSE(io.outs.empty()) << describe(io.call);
         for (const CallIo::Out &o : io.outs)
-            EXPECT_EQ(outputCapacity(io.call, o.arg), int64_t(o.capacity)) << describe(io.call) << " arg " << int(o.arg);
+            EXPECT_EQ(outputCapacity(io.call, o.arg), int64_t(o.capacity))
+                << describe(io.call) << " arg " << int(o.arg);
     }
-    Call state8 = ioCtrl(1, 1, QALctrl_STREAM_CBUF_STATE, &state).call;
+    Call state8 = callIo<fCtrl>(1, 1, QALctrl_STREAM_CBUF_STATE, &state).call;
     EXPECT_EQ(outputCapacity(state8, kStreamArg), int64_t(kStreamBytes));
-    EXPECT_EQ(outputCapacity(ioCtrl(1, 1, QALctrl_STREAM_CBUF_START, &state).call, 3), -1);
-    EXPECT_EQ(outputCapacity(ioWriteRAM(1, 0, 0, buf.data(), 10, 4).call, 3), -1);
-    EXPECT_EQ(outputCapacity(ioReadRAM(1, 0, 0, buf.data(), 10, 4).call, 2), -1);
+    EXPECT_EQ(outputCapacity(callIo<fCtrl>(1, 1, QALctrl_STREAM_CBUF_START, &state).call, 3), -1);
+    EXPECT_EQ(outputCapacity(callIo<fWriteRAM>(1, 0, 0, buf.data(), 10, 4).call, 3), -1);
+    EXPECT_EQ(outputCapacity(callIo<fReadRAM>(1, 0, 0, buf.data(), 10, 4).call, 2), -1);
 }
 
 TEST(TraceText, ControlBytesAreEscaped) {

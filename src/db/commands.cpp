@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <set>
@@ -54,13 +55,27 @@ std::string plural(long long n, const char *word) {
     return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
-// To `name`.tmp, then in the place of `name`.
-bool writeWhole(const std::string &name, const std::string &text) {
+// To `name`.tmp as `write` makes it, then in the place of `name`.
+bool writeFile(const std::string &name, const std::function<void(std::ostream &)> &write) {
+    std::string temporary = name + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (out)
+            write(out);
+        out.close();
+        if (!out) {
+            std::cerr << "zorvantik-report: cannot write " << name << ": " << std::strerror(errno) << "\n";
+            std::remove(temporary.c_str());
+            return false;
+        }
+    }
     std::string why;
-    if (platformWriteWhole(name, text, why))
-        return true;
-    std::cerr << "zorvantik-report: cannot write " << name << ": " << why << "\n";
-    return false;
+    if (!platformReplaceFile(temporary, name, why)) {
+        std::cerr << "zorvantik-report: cannot write " << name << ": " << why << "\n";
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -132,7 +147,9 @@ int reportFrom(const std::string &target, bool benchOnly, std::string out, const
         }
     }
     std::string sources = "Записей: " + std::to_string(fleet.runs) + " из " + db->shown();
-    if (!writeWhole(out, renderFleetPage(fleet, fs::path(out).parent_path().string(), sources)))
+    db.reset(); // its cache is not needed for the page
+    std::string dir = fs::path(out).parent_path().string();
+    if (!writeFile(out, [&](std::ostream &page) { renderFleetPage(fleet, dir, sources, page); }))
         status = 1;
     return status;
 }

@@ -81,6 +81,9 @@ public:
     std::string mask(const std::string &text) const;
     // A read-only transaction over one snapshot (--from).
     virtual bool beginRead(std::string &why) { return begin(why); }
+    // A second connection to the same database; nullptr, with the reason,
+    // when it cannot be made.
+    std::unique_ptr<Database> reopen(std::string &why) const;
 
 protected:
     friend std::unique_ptr<Database> openDatabase(const std::string &, std::string &, int);
@@ -92,7 +95,7 @@ std::string quote(const std::string &text);
 
 // The latest schema version this program builds, and the oldest it
 // upgrades from (0: an empty database).
-constexpr int kDatabaseVersion = 2;
+constexpr int kDatabaseVersion = 3;
 
 // True when `target` names a PostgreSQL server rather than a SQLite file.
 bool isPostgresTarget(const std::string &target);

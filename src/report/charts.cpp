@@ -547,7 +547,8 @@ std::string distributionChart(const std::vector<Distribution> &rows, const std::
             double jitter = all && !outlier ? (double(k * 7 % 9) - 4) * 1.2 : 0;
             s += "<circle cx=\"" + svgNumber(xOf(p.value)) + "\" cy=\"" + svgNumber(mid + jitter) + "\" r=\"" +
                  (outlier ? "4.5\" fill=\"#c62828\" stroke=\"#fff\"" : "2.5\" fill=\"#37474f\" fill-opacity=\"0.6\"") +
-                 ">" + titled(p.title + (outlier ? " — выброс" : "")) + "</circle>";
+                 ">" + titled((p.title.empty() && r.titleOf ? r.titleOf(k) : p.title) + (outlier ? " — выброс" : "")) +
+                 "</circle>";
         }
     }
     return s + "</svg>";

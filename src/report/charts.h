@@ -8,6 +8,7 @@
 #include "report/stats.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -103,6 +104,9 @@ struct Distribution {
         std::string title;
     };
     std::vector<Point> points;
+    // The title of point k when its own is empty, made only for the points
+    // drawn: a row of a large fleet has thousands, and draws a few.
+    std::function<std::string(std::size_t k)> titleOf;
 };
 // Box plots on one scale, a row per measurement, outliers marked: a value
 // whose distance from the median exceeds kOutlierMads scaled MADs.

@@ -29,6 +29,7 @@
 #include <cstring>
 #include <filesystem>
 #include <ostream>
+#include <sstream>
 #include <unordered_map>
 
 namespace fs = std::filesystem;
@@ -843,6 +844,61 @@ mu::data runItem(const FleetBoardRun &r, const Linker &link) {
     return item;
 }
 
+// The badge of an outcome, and the mark of a run that did not cover
+// every step.
+void appendOutcome(std::string &html, const std::string &outcome, int coverageComplete) {
+    html.append("<span class=\"badge b-").append(outcomeClass(outcome)).append("\">");
+    html.append(htmlEscape(outcomeStamp(outcome))).append("</span>");
+    if (coverageComplete == 0)
+        html.append(" <span class=\"cover\">неполный охват</span>");
+}
+
+// A start, linked to its run's page when there is one.
+void appendStart(std::string &html, const std::string &start, const std::string &href) {
+    if (href.empty()) {
+        html.append(htmlEscape(shownTime(start)));
+        return;
+    }
+    html.append("<a href=\"").append(htmlEscape(href)).append("\">").append(htmlEscape(shownTime(start))).append("</a>");
+}
+
+// One board's row of the fleet table: its last run, and the list of all
+// its runs, first to last, when it has more than one. Each run of the list
+// links to its own page and carries its own mark of coverage.
+void boardRow(const std::string &serial, const FleetBoard &board, const Linker &link, std::string &html) {
+    html.assign("      <tr class=\"s-").append(outcomeClass(board.last.outcome)).append("\"><td class=\"key\">");
+    html.append(htmlEscape(serial)).append("</td><td class=\"num\">");
+    std::string runs = std::to_string(board.runs);
+    if (board.history.size() > 1) {
+        std::vector<const FleetBoardRun *> history;
+        for (const FleetBoardRun &r : board.history)
+            history.push_back(&r);
+        std::sort(history.begin(), history.end(), [](const FleetBoardRun *x, const FleetBoardRun *y) {
+            return x->startSeconds != y->startSeconds ? x->startSeconds < y->startSeconds : x->key < y->key;
+        });
+        html.append("<details><summary>").append(runs).append("</summary><ul class=\"runs\">");
+        for (const FleetBoardRun *r : history) {
+            html.append("<li>");
+            appendStart(html, r->start, link(r->page));
+            html.append(" ");
+            appendOutcome(html, r->outcome, r->coverageComplete);
+            html.append("</li>");
+        }
+        html.append("</ul></details>");
+    } else {
+        html.append(runs);
+    }
+    html.append("</td><td>");
+    appendOutcome(html, board.last.outcome, board.last.coverageComplete);
+    html.append("</td><td class=\"num\">").append(std::to_string(board.last.errorCount));
+    html.append("</td><td class=\"num\">").append(std::to_string(board.last.findingCount));
+    html.append("</td><td title=\"").append(htmlEscape(join(board.last.failedSteps, ", "))).append("\">");
+    html.append(htmlEscape(stepsShown(board.last.failedKeys)));
+    html.append("</td><td class=\"when\" title=\"").append(htmlEscape(board.last.start)).append("\">");
+    appendStart(html, board.last.start, link(board.lastPage));
+    html.append("</td></tr>\n");
+}
+
 void paretoBars(const std::vector<ParetoEntry> &entries, std::vector<ChartBar> &bars) {
     for (const ParetoEntry &e : entries) {
         std::string label = stepLabel(e.key) + (e.processor.empty() ? "" : " " + e.processor);
@@ -853,9 +909,19 @@ void paretoBars(const std::vector<ParetoEntry> &entries, std::vector<ChartBar> &
     }
 }
 
+// Where the table's rows go in the rendered page: a comment no escaped
+// text can hold, replaced by the rows as they are rendered.
+const char *const kRowsMark = "<!--zorvantik-report:rows-->";
+
 } // namespace
 
 std::string renderFleetPage(const Fleet &fleet, const std::string &pageDir, const std::string &sources) {
+    std::ostringstream out;
+    renderFleetPage(fleet, pageDir, sources, out);
+    return out.str();
+}
+
+void renderFleetPage(const Fleet &fleet, const std::string &pageDir, const std::string &sources, std::ostream &out) {
     mu::data page;
     page.set("style", std::string(kPageStyle) + kFleetStyle);
     page.set("sources", validUtf8(sources));
@@ -989,20 +1055,30 @@ std::string renderFleetPage(const Fleet &fleet, const std::string &pageDir, cons
                             {"cycles", "БПФ, такты процессора"},
                             {"us", "БПФ, мкс"},
                             {"words", "Динамическая память: размеры микросхем, слов"}};
+    // The boards are walked once, each measurement's points gathered; a
+    // point's title is made only when the chart draws it.
+    std::vector<std::vector<Distribution::Point>> points(measures.size());
+    std::vector<std::vector<const std::pair<const std::string, FleetBoard> *>> pointBoards(measures.size());
+    for (const auto &b : fleet.boards)
+        for (std::size_t i = 0; i < measures.size() && i < b.second.last.values.size(); ++i)
+            if (std::isfinite(b.second.last.values[i])) {
+                points[i].push_back({b.second.last.values[i], std::string()});
+                pointBoards[i].push_back(&b);
+            }
     mu::data distributions{mu::data::type::list};
     for (const Group &g : groups) {
         std::vector<Distribution> rows;
         for (std::size_t i = 0; i < measures.size(); ++i) {
-            if (measures[i].unit != g.unit)
+            if (measures[i].unit != g.unit || points[i].empty())
                 continue;
             Distribution d;
             d.label = measurementLabel(measures[i].name) + (measures[i].processor.empty() ? "" : " " + measures[i].processor);
-            for (const auto &b : fleet.boards)
-                if (std::isfinite(b.second.last.values[i]))
-                    d.points.push_back({b.second.last.values[i], b.first + ": " + b.second.last.shown[i] + " " +
-                                                                     unitLabel(measures[i].unit)});
-            if (!d.points.empty())
-                rows.push_back(std::move(d));
+            d.points = std::move(points[i]);
+            d.titleOf = [&, i](std::size_t k) {
+                const auto &b = *pointBoards[i][k];
+                return b.first + ": " + b.second.last.shown[i] + " " + unitLabel(measures[i].unit);
+            };
+            rows.push_back(std::move(d));
         }
         if (rows.empty())
             continue;
@@ -1032,43 +1108,7 @@ std::string renderFleetPage(const Fleet &fleet, const std::string &pageDir, cons
     page.set("hasNever", !never.is_empty_list());
     page.set("never", never);
 
-    // The table's rows, rendered one at a time from their own template.
-    mu::mustache rowTemplate{kFleetRowTemplate};
-    rowTemplate.set_custom_escape(htmlEscape);
-    std::string rows;
-    for (const auto &b : fleet.boards) {
-        const FleetBoard &board = b.second;
-        mu::data row;
-        row.set("serial", b.first);
-        row.set("runs", std::to_string(board.runs));
-        row.set("outcome", outcomeStamp(board.last.outcome));
-        row.set("outcomeClass", outcomeClass(board.last.outcome));
-        if (board.last.coverageComplete == 0)
-            row.set("partial", true);
-        row.set("errors", std::to_string(board.last.errorCount));
-        row.set("findings", std::to_string(board.last.findingCount));
-        row.set("failed", stepsShown(board.last.failedKeys));
-        row.set("failedKeys", join(board.last.failedSteps, ", "));
-        row.set("start", shownTime(board.last.start));
-        row.set("startFull", board.last.start);
-        std::string href = link(board.lastPage);
-        if (!href.empty())
-            row.set("href", href);
-        // Every run of the board, first to last.
-        std::vector<FleetBoardRun> history = board.history;
-        std::sort(history.begin(), history.end(), [](const FleetBoardRun &x, const FleetBoardRun &y) {
-            return x.startSeconds != y.startSeconds ? x.startSeconds < y.startSeconds : x.key < y.key;
-        });
-        if (history.size() > 1) {
-            mu::data list{mu::data::type::list};
-            for (const FleetBoardRun &r : history)
-                list.push_back(runItem(r, link));
-            row.set("history", list);
-            row.set("hasHistory", true);
-        }
-        rows += rowTemplate.render(row);
-    }
-    page.set("rows", rows);
+    page.set("rows", std::string(kRowsMark));
 
     mu::data unidentified{mu::data::type::list};
     for (const FleetBoardRun &r : fleet.unidentifiedRuns)
@@ -1086,5 +1126,17 @@ std::string renderFleetPage(const Fleet &fleet, const std::string &pageDir, cons
 
     mu::mustache tmpl{kFleetPageTemplate};
     tmpl.set_custom_escape(htmlEscape);
-    return tmpl.render(page);
+    std::string html = tmpl.render(page);
+    std::size_t mark = html.find(kRowsMark);
+    out.write(html.data(), static_cast<std::streamsize>(mark));
+
+    // The table's rows, written one at a time as they are made: a fleet of
+    // many boards is never held twice.
+    std::string row;
+    for (const auto &b : fleet.boards) {
+        boardRow(b.first, b.second, link, row);
+        out << row;
+    }
+    mark += std::strlen(kRowsMark);
+    out.write(html.data() + mark, static_cast<std::streamsize>(html.size() - mark));
 }

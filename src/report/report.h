@@ -66,6 +66,7 @@ struct FleetRun {
     std::vector<std::pair<std::string, std::string>> failedKeys; // the same as (key, processor)
     std::vector<double> values;     // per fleetMeasures(); NaN when the run has none
     std::vector<std::string> shown; // the same as printed
+    long long seq = 0; // the run's number in a results database; 0 when read from a file
 };
 // Reads the record's text. False, with the reason, when it is not JSON,
 // is cut short, is not a record, or has a newer layout.
@@ -110,7 +111,7 @@ struct Fleet {
     std::map<std::string, std::pair<long long, long long>> days; // date -> runs passed, other
     std::map<std::string, std::vector<std::vector<double>>> dayValues; // date -> per fleetMeasures() rate, its values
     std::map<std::pair<std::string, std::string>, FleetCell> cells; // (step key, processor) -> runs
-    std::map<std::string, std::string> seen; // run key -> serial ("" never identified)
+    std::unordered_map<std::string, std::string> seen; // run key -> serial ("" never identified)
     std::set<std::string> leftOutKeys;       // the keys of the runs benchOnly left out
     std::vector<std::string> skippedFiles; // as given, in the order told
     std::vector<FleetBoardRun> unidentifiedRuns; // the runs of boards never identified
@@ -139,6 +140,9 @@ std::vector<ParetoEntry> pareto(const Fleet &fleet, bool firstRuns = false);
 std::string fleetSummaryJson(const Fleet &fleet);
 // The fleet page; links to the runs' pages are made relative to `pageDir`.
 std::string renderFleetPage(const Fleet &fleet, const std::string &pageDir, const std::string &sources);
+// The same written to `out` as it is made: the boards' rows, the bulk of a
+// large fleet's page, are never held whole.
+void renderFleetPage(const Fleet &fleet, const std::string &pageDir, const std::string &sources, std::ostream &out);
 
 // The CSV: a header, then a row per run.
 std::string fleetCsvHeader();

@@ -342,9 +342,6 @@ const char *const kFleetPageTemplate = R"HTML(<!DOCTYPE html>
 </html>
 )HTML";
 
-const char *const kFleetRowTemplate =
-    R"HTML(      <tr class="s-{{outcomeClass}}"><td class="key">{{serial}}</td><td class="num">{{#hasHistory}}<details><summary>{{runs}}</summary><ul class="runs">{{#history}}<li>{{#href}}<a href="{{href}}">{{start}}</a>{{/href}}{{^href}}{{start}}{{/href}} <span class="badge b-{{outcomeClass}}">{{outcome}}</span>{{#partial}} <span class="cover">неполный охват</span>{{/partial}}</li>{{/history}}</ul></details>{{/hasHistory}}{{^hasHistory}}{{runs}}{{/hasHistory}}</td><td><span class="badge b-{{outcomeClass}}">{{outcome}}</span>{{#partial}} <span class="cover">неполный охват</span>{{/partial}}</td><td class="num">{{errors}}</td><td class="num">{{findings}}</td><td title="{{failedKeys}}">{{failed}}</td><td class="when" title="{{startFull}}">{{#href}}<a href="{{href}}">{{start}}</a>{{/href}}{{^href}}{{start}}{{/href}}</td></tr>
-)HTML";
 
 // The fleet page's own rules, after the shared ones.
 const char *const kFleetStyle = R"CSS(

@@ -5,7 +5,6 @@
 extern const char *const kPageStyle;         // CSS shared by both pages
 extern const char *const kRunPageTemplate;   // a run's page
 extern const char *const kFleetPageTemplate; // the fleet page
-extern const char *const kFleetRowTemplate;  // one board's row of the fleet table
 extern const char *const kFleetStyle;        // CSS of the fleet page alone, after kPageStyle
 
 #endif // ZORVANTIK_REPORT_TEMPLATES_H

@@ -1,5 +1,6 @@
 /*
- * ini.h - the small INI dialect of the board file.
+ * ini.h - the small INI dialect of the adapters' settings files: the
+ * virtual board's board file and the recorder's qal-record.ini.
  *
  * `[section]` headers, `key = value` lines, whole-line comments starting
  * with ';' or '#', trailing comments after a blank (` ; like this`), blank
@@ -12,8 +13,8 @@
  * a broken one) form a section with an empty name, which concerns every
  * reader.
  */
-#ifndef ZORVANTIK_SIM_INI_H
-#define ZORVANTIK_SIM_INI_H
+#ifndef ZORVANTIK_API_INI_H
+#define ZORVANTIK_API_INI_H
 
 #include <cstddef>
 #include <string>

@@ -3,8 +3,7 @@
  */
 #include "replay.h"
 
-#include "trace.h"
-#include "virtual_board.h"
+#include "trace_calls.h"
 
 #include <algorithm>
 #include <chrono>
@@ -33,6 +32,7 @@ struct Replay {
     std::string path;   /* the trace, as the board file names it */
     int32_t number = 0; /* the board number */
     bool timed = false; /* replay_timing = recorded */
+    ReplayTraceLine traceLine = nullptr;
     Trace trace;
     int32_t recordedBoard = 0; /* the handle the recorded QAL_open returned */
 
@@ -212,8 +212,8 @@ void setUpBlocks(Replay &r, const CallIo &io, int32_t service, uint32_t asked) {
         return;
     StreamBlocks &blocks = r.blocks[service];
     blocks.at.clear();
-    blocks.bytes = (std::max(std::min(setup->blockSize, kStreamMaxBlockBytes), kStreamBytes) + 3) / 4 * 4;
-    for (uint32_t i = 0; i < std::min({setup->blockCount, asked, kStreamMaxBlocks}); ++i) {
+    blocks.bytes = (std::max(std::min(setup->blockSize, kMaxBufferBytes), kStreamBytes) + 3) / 4 * 4;
+    for (uint32_t i = 0; i < std::min({setup->blockCount, asked, kMaxStreamBlocks}); ++i) {
         blocks.at.push_back(lastingBlock(blocks.bytes / 4));
         setup->blockAddrs[i] = blocks.at.back();
     }
@@ -251,13 +251,14 @@ void keepTime(Replay &r, std::unique_lock<std::mutex> &lk, Clock::time_point sta
 
 } // namespace
 
-std::shared_ptr<Replay> openReplay(const BoardConfig &cfg, int32_t number) {
+std::shared_ptr<Replay> openReplay(const std::string &path, bool timed, int32_t number, ReplayTraceLine traceLine) {
     auto r = std::make_shared<Replay>();
-    r->path = cfg.replay;
+    r->path = path;
     r->number = number;
-    r->timed = !cfg.replayFast;
+    r->timed = timed;
+    r->traceLine = traceLine;
     std::string error;
-    if (!readTrace(cfg.replay, r->trace, error)) {
+    if (!readTrace(path, r->trace, error)) {
         tell(error);
         return nullptr;
     }
@@ -273,13 +274,14 @@ std::shared_ptr<Replay> openReplay(const BoardConfig &cfg, int32_t number) {
         return r;
     }
     if (!r->trace.refused.empty())
-        tell(cfg.replay + ": " + r->trace.refused);
+        tell(path + ": " + r->trace.refused);
     else
-        tell(cfg.replay + ": holds no QAL_open(" + std::to_string(number) + ")");
+        tell(path + ": holds no QAL_open(" + std::to_string(number) + ")");
     return nullptr;
 }
 
-int32_t replayAnswer(Replay &r, CallIo &&io, int32_t failure) {
+int32_t replayAnswer(Replay &r, const qalapi::CallArgs &call, int32_t failure) {
+    CallIo io = callIo(call);
     Clock::time_point start = Clock::now();
     int32_t service = io.call.function == fCtrl || io.call.function == fRelease ? io.call.args[0] : 0;
     Call asRecorded = io.call;
@@ -311,7 +313,7 @@ int32_t replayAnswer(Replay &r, CallIo &&io, int32_t failure) {
         goneOutputs(io);
         io.call.result = failure;
         lk.unlock();
-        trace("%s", describe(io.call).c_str());
+        r.traceLine(describe(io.call));
         return failure;
     }
     ++r.next[rec->thread];
@@ -326,7 +328,7 @@ int32_t replayAnswer(Replay &r, CallIo &&io, int32_t failure) {
         keepTime(r, lk, start, *rec);
     io.call.result = rec->result;
     lk.unlock();
-    trace("%s", describe(io.call).c_str());
+    r.traceLine(describe(io.call));
     return io.call.result;
 }
 
