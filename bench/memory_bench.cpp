@@ -4,7 +4,7 @@
 // resident memory).
 #include "qal.h"
 #include "run/runstate.h"
-#include "tests/memory/memory_tests.h"
+#include "checks/memory/memory_tests.h"
 
 #include <benchmark/benchmark.h>
 

@@ -253,6 +253,40 @@ TEST_F(Break, InTheMiddleOfEachWaitEndsCleanly) {
     }
 }
 
+// A break while a program loads (a slow boot loader): the break's thread
+// closes the board, which ends the load with a failure. The main thread,
+// whose texts the break has silenced, must not go on to the next pair's
+// load or any other call on the closed board: in the trace (-V, on
+// stderr) nothing follows the close but the load it cut short and the
+// library's cleanup. Whether a wrong call would come before the process
+// ends is a race, so the break is made a few times.
+TEST_F(Break, DuringALoadNoBoardCallStartsAfterTheClose) {
+    station_.write("check1.cfg", selecting({"INTLINKS"}));
+    station_.write("virtual-board.ini", "[board 1]\nload_ms = 1000\n");
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        station_.remove("result1.json");
+        Process program(station_.path(), {"-V"});
+        ASSERT_TRUE(program.waitForOutput(toCp866("линк 1 <---> "), 60));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        program.signal(SIGINT);
+        RunResult r = program.finish(30, false);
+        expectBrokenOff(r, "program load");
+        std::size_t close = r.err.find("QAL_close(");
+        ASSERT_NE(close, std::string::npos) << r.err;
+        std::istringstream after(r.err.substr(close));
+        int loads = 0, others = 0;
+        for (std::string line; std::getline(after, line);) {
+            if (line.compare(0, 10, "QAL_load(1") == 0)
+                loads += line.find("\"p1l1p2l0.tsx\"") != std::string::npos ? 1 : 2; // the first pair's, in flight
+            else if (line.compare(0, 4, "QAL_") == 0 && line.compare(0, 9, "QAL_close") != 0 &&
+                     line.compare(0, 11, "QAL_cleanup") != 0)
+                ++others;
+        }
+        EXPECT_LE(loads, 1) << r.err.substr(close);
+        EXPECT_EQ(others, 0) << r.err.substr(close);
+    }
+}
+
 // -C on an unpaced board: the exchange test repeats until the break. The
 // record holds one step for all passes, and neither its size nor the
 // process's memory grows with the number of passes.

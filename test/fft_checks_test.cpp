@@ -1,5 +1,5 @@
 // The FFT test's spectrum checks at their bounds.
-#include "tests/cpu/fft.h"
+#include "checks/cpu/fft.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The figures the host interface tests print: dynamic-memory speed,
 // transfer and stream rates, and the mismatch listing's limits.
-#include "board/config_check.h"
+#include "checks/board/config_check.h"
 #include "support/station.h"
-#include "tests/host/host_tests.h"
+#include "checks/host/host_tests.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Board identification: the walk over the identification area, the board
 // title, and the description printed for the board the library reports.
-#include "board/identify.h"
+#include "checks/board/identify.h"
 #include "board/qal.h"
 #include "run/runstate.h"
 #include "support/station.h"

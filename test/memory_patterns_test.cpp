@@ -3,7 +3,7 @@
 #include "board/qal.h"
 #include "run/runstate.h"
 #include "support/station.h"
-#include "tests/memory/memory_tests.h"
+#include "checks/memory/memory_tests.h"
 
 #include <gtest/gtest.h>
 

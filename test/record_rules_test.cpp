@@ -1,6 +1,7 @@
 // The result record's rules, in process: where a memory address lies,
 // which status a step gets, and that the two documents stay valid UTF-8
 // JSON and well-formed XML whatever bytes reach them.
+#include "report/escape.h"
 #include "run/record.h"
 #include "run/runstate.h"
 
@@ -150,7 +151,7 @@ TEST(RecordRules, HostileBytesLeaveBothDocumentsValid) {
         std::string line = "\n### " + bytes + "\n";
         recordConsoleText(line.data(), line.size());
         recordFinding("stream", ("f" + bytes).c_str());
-        recordError();
+        countError();
         recordHostFault("dma", ("### " + bytes).c_str());
         recordStepEnd();
         recordStepBegin("EXTLINKS", kNoCpu);
@@ -173,7 +174,7 @@ TEST(RecordRules, StepKeepsItsFirstAndLastFaults) {
     resetRecord();
     recordStepBegin("INTLINKS", kNoCpu);
     for (std::uint32_t i = 0; i < 250; ++i) {
-        recordError();
+        countError();
         recordLinkFault(1, 3, 3, 0, true, i, i + 1, "");
     }
     recordStepEnd();

@@ -64,15 +64,25 @@ TEST_F(ReportScenario, FaultsShowWhereTheyAre) {
     HtmlPage p = page();
     EXPECT_EQ(record_["outcome"], "failed");
     EXPECT_NE(p.text.find("НЕ ПРОЙДЕН"), std::string::npos);
+    int failed = 0, lines = 0, withFindings = 0;
     for (const Json &s : record_["steps"]) {
         if (s["status"] != "failed")
             continue;
-        for (const Json &line : s["errorLines"])
+        ++failed;
+        for (const Json &line : s["errorLines"]) {
             EXPECT_NE(p.text.find(line.get<std::string>()), std::string::npos) << line;
+            ++lines;
+        }
         if (s["findings"].size() > 0) {
             EXPECT_NE(p.text.find("тест шаблонами " + s["findings"][0]["where"].get<std::string>()), std::string::npos);
+            ++withFindings;
         }
     }
+    // INTLINKS, memory P1 (the stuck bit) and FFT P5; only the memory
+    // step has findings.
+    EXPECT_EQ(failed, 3);
+    EXPECT_GE(lines, failed);
+    EXPECT_EQ(withFindings, 1);
     EXPECT_TRUE(titled(p, "P2 линк 2 — P3 линк 2: тест внутренних линков — не пройден"));
     // Without dynamic memory, P5's memory step did not apply; its FFT failed.
     EXPECT_EQ(record_["steps"][11]["status"], "not applicable");

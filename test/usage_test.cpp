@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -19,31 +20,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kUsage = "Использование: zorvantik-test [-B<n>] [-C] [-V]\n"
-                           "Приемочный тест модуля ZORVANTIK. Рабочий каталог - текущий.\n"
-                           "\n"
-                           "Параметры (только первые три; большие и малые буквы равны):\n"
-                           "  -B<n>        номер модуля n, по умолчанию 1\n"
-                           "  -C           непрерывный режим: тест обмена данными повторяется до Ctrl-C\n"
-                           "  -V           библиотека модуля выводит каждый свой вызов в stderr\n"
-                           "  --help       эта справка\n"
-                           "  --version    версия программы\n"
-                           "\n"
-                           "Читает из текущего каталога:\n"
-                           "  checkN.cfg          выбор тестов модуля N = 1..8 (прочие номера - check1.cfg)\n"
-                           "  dsp_app/            программы процессоров\n"
-                           "  virtual-board.ini   описание виртуального модуля (только для него)\n"
-                           "\n"
-                           "Пишет в текущий каталог, заново при каждом запуске:\n"
-                           "  protocN.log, screenN.log   протокол и мониторинг испытаний модуля N = 2..8\n"
-                           "  protoc1.log, screen1.log   то же для модулей 0 и 1\n"
-                           "  protocol.log, screen.log   то же для прочих номеров\n"
-                           "  resultN.json, resultN.xml  итог испытаний (JSON, JUnit) под тем же N\n"
-                           "  resultN.html               страница испытаний для браузера под тем же N\n"
-                           "\n"
-                           "Код завершения:\n"
-                           "  0     тестирование проведено до конца, с ошибками или без\n"
-                           "  255   аварийный останов, аварийный выход из теста или Ctrl-C\n";
+// The usage text as the program prints it on a pipe (code page 866).
+std::string printedUsage() {
+    TempStation station;
+    return runProgram(station.path(), {"--help"}).out;
+}
 
 const std::string kSuccess = "\n+++++ ТЕСТИРОВАНИЕ ЗАВЕРШЕНО УСПЕШНО +++++";
 
@@ -106,12 +87,14 @@ protected:
 };
 
 TEST_F(InfoOptions, HelpInAnyOfTheFirstThreePlacesPrintsTheUsageAlone) {
+    const std::string usage = printedUsage();
+    ASSERT_EQ(consoleText(usage).rfind("Использование: zorvantik-test", 0), 0u) << consoleText(usage);
     for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
              {"--help"}, {"-V", "--help"}, {"-B3", "-V", "--help"}, {"--help", "-V", "-C"}, {"x", "--help", "-B9"}}) {
         RunResult r = runProgram(station_.path(), args);
         std::string where = ::testing::PrintToString(args);
         EXPECT_EQ(r.status, 0) << where;
-        EXPECT_EQ(r.out, toCp866(kUsage)) << where << "\n" << consoleText(r.out);
+        EXPECT_EQ(r.out, usage) << where << "\n" << consoleText(r.out);
         EXPECT_EQ(r.err, "") << where << ": the board library was called";
         expectStationUntouched(args);
     }
@@ -134,7 +117,7 @@ TEST_F(InfoOptions, TheFirstOfTheTwoWins) {
     RunResult r = runProgram(station_.path(), {"--version", "--help"});
     EXPECT_EQ(r.out, "zorvantik-test " + projectVersion() + "\n");
     r = runProgram(station_.path(), {"-C", "--help", "--version"});
-    EXPECT_EQ(r.out, toCp866(kUsage));
+    EXPECT_EQ(r.out, printedUsage());
     expectStationUntouched({});
 }
 
@@ -147,7 +130,7 @@ TEST_F(InfoOptions, HelpAtATerminalIsUtf8AndAddsNoLineBreak) {
     TerminalProcess terminal(empty.path(), {"--help"}, setup);
     RunResult r = terminal.finish();
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, kUsage);
+    EXPECT_EQ(r.out, consoleText(printedUsage())); // the same text, in the terminal's UTF-8
     EXPECT_TRUE(fs::is_empty(empty.path()));
 
     TerminalProcess version(station_.path(), {"--version"}, setup);
@@ -177,6 +160,38 @@ TEST_F(InfoOptions, OtherSpellingsAndPlacesRunTheTest) {
     EXPECT_EQ(r.err.rfind("QAL_displayMode(0x8F)", 0), 0u) << r.err;
 }
 
+// The usage text tells the truth about a run: every file a run of board 1
+// writes in the station (the archive's folder aside) is named (as itself or with N for the board's
+// number), the exit status of a complete run is listed, and every line
+// fits an 80-column console.
+TEST(Usage, NamesTheFilesARunWritesAndFitsTheConsole) {
+    const std::string usage = printedUsage();
+    const std::string text = consoleText(usage);
+    std::size_t start = 0;
+    for (std::size_t end; (end = usage.find('\n', start)) != std::string::npos; start = end + 1)
+        EXPECT_LT(end - start, 80u) << consoleText(usage.substr(start, end - start));
+    TempStation station;
+    station.write("check1.cfg", "[HOST START]\nCHECK=0\n[HOST END]\n");
+    std::set<std::string> before;
+    for (const fs::directory_entry &entry : fs::directory_iterator(station.path()))
+        before.insert(entry.path().filename().string());
+    RunResult r = runProgram(station.path(), {});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_NE(text.find("\n  " + std::to_string(r.status) + " "), std::string::npos) << text;
+    int written = 0;
+    for (const fs::directory_entry &entry : fs::directory_iterator(station.path())) {
+        std::string name = entry.path().filename().string();
+        if (before.count(name) || !entry.is_regular_file())
+            continue; // the archive's folder is the operator guide's to tell
+        ++written;
+        std::string general = name;
+        general[general.find('1')] = 'N';
+        EXPECT_TRUE(text.find(name) != std::string::npos || text.find(general) != std::string::npos)
+            << name << " is not in the usage text";
+    }
+    EXPECT_GE(written, 5); // the two logs, the record, its JUnit report and its page
+}
+
 TEST(FindInfoOption, LooksAtTheFirstThreeArgumentsWhole) {
     auto find = [](std::vector<std::string> args) {
         args.insert(args.begin(), "zorvantik-test");
@@ -199,6 +214,7 @@ TEST(FindInfoOption, LooksAtTheFirstThreeArgumentsWhole) {
 // option, file and exit status the usage text names, it names too, and its
 // title carries the project version.
 TEST(ManPage, NamesWhatTheUsageNamesAndTheProjectVersion) {
+    const std::string usage = consoleText(printedUsage());
     std::ifstream in(std::string(ZT_STATION_TEMPLATE) + "/../docs/zorvantik-test.1");
     ASSERT_TRUE(in) << "docs/zorvantik-test.1 cannot be read";
     std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -217,7 +233,7 @@ TEST(ManPage, NamesWhatTheUsageNamesAndTheProjectVersion) {
     for (const char *item : {"-B", "-C", "-V", "--help", "--version", "checkN.cfg", "dsp_app/", "virtual-board.ini",
                              "protocN.log", "screenN.log", "protoc1.log", "protocol.log", "resultN.json",
                              "resultN.xml", "resultN.html", "255"}) {
-        EXPECT_NE(kUsage.find(item), std::string::npos) << item << " is not in the usage text";
+        EXPECT_NE(usage.find(item), std::string::npos) << item << " is not in the usage text";
         EXPECT_NE(text.find(item), std::string::npos) << item << " is not in the man page";
     }
     EXPECT_NE(page.find(".TH ZORVANTIK-TEST 1 "), std::string::npos);

@@ -6,6 +6,7 @@
 #include "db/commands.h"
 
 #include "db/load.h"
+#include "platform/platform.h"
 
 #include <atomic>
 #include <cerrno>
@@ -54,7 +55,7 @@ std::string plural(long long n, const char *word) {
     return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
-// To `name`.tmp as `write` makes it, then renamed over `name`.
+// To `name`.tmp as `write` makes it, then in the place of `name`.
 bool writeFile(const std::string &name, const std::function<void(std::ostream &)> &write) {
     std::string temporary = name + ".tmp";
     {
@@ -68,10 +69,9 @@ bool writeFile(const std::string &name, const std::function<void(std::ostream &)
             return false;
         }
     }
-    std::error_code ec;
-    fs::rename(temporary, name, ec);
-    if (ec) {
-        std::cerr << "zorvantik-report: cannot write " << name << ": " << ec.message() << "\n";
+    std::string why;
+    if (!platformReplaceFile(temporary, name, why)) {
+        std::cerr << "zorvantik-report: cannot write " << name << ": " << why << "\n";
         std::remove(temporary.c_str());
         return false;
     }

@@ -113,6 +113,12 @@ std::string platformHostName();
 // `why`, when it cannot.
 bool platformReplaceFile(const std::string &from, const std::string &to, std::string &why);
 
+// Writes `text` to `name` whole: to `name`.tmp first, then in the place of
+// `name` (platformReplaceFile), so the old file stays whole until the new
+// one is. False, with the reason in `why`, when it cannot; the temporary
+// file is then gone.
+bool platformWriteWhole(const std::string &name, const std::string &text, std::string &why);
+
 // Writes a warning stored in Windows-1251 to stderr, converted as the
 // console's texts are (to stderr's terminal, or 866).
 void platformWarn(const char *cp1251, std::size_t length);
@@ -125,25 +131,34 @@ void platformWarn(const char *cp1251, std::size_t length);
 // was set runs it as soon as it is set.
 void platformSetInterruptHandler(void (*handler)());
 
-// The interrupt thread's side of platformDecideEnd, taken before the
-// handler runs: true when this thread now ends the process, false when
-// another thread already does (the break is then ignored).
-bool platformDecideBreak();
+// The end of the process is claimed once, by one thread, with a single
+// compare-and-swap: the interrupt thread claims it when a break begins,
+// before it runs the handler; a thread that ends the run by its own path
+// (the verdict, a fatal stop, a fatal exit) claims it first
+// (run/ending.h). True when this thread holds the claim, taken now or
+// before; false when another thread holds it. Once the end is claimed the
+// interrupt key is ignored: what follows is the ending itself.
+bool platformClaimEnd();
 
-// The end of the process is decided once, by one thread. The interrupt
-// thread decides it when a break begins, before it runs the handler; a
-// thread that is about to end the run by its own path (the verdict, a
-// fatal stop, a fatal exit) decides it here first. A thread that finds the
-// end already decided by another never returns from this call: it waits
-// for that thread to end the process. Once the run's own end is decided,
-// the interrupt key is ignored: what follows is the ending itself. Calling
-// it again on the deciding thread does nothing.
-void platformDecideEnd();
+// A break, on the thread the system gives it (the platform files' own):
+// claims the end and runs the handler, waiting for it to be set; returns
+// at once when another thread has claimed the end.
+void platformTakeBreak();
+
+// True when a thread other than this one has claimed the end.
+bool platformEndClaimedElsewhere();
+
+// Waits for the thread that claimed the end to end the process: never
+// returns.
+[[noreturn]] void platformAwaitEnd();
+
+// Forgets the claim (for tests).
+void platformResetEndClaim();
 
 // Restores the console and ends the process at once with `status`
-// (-1 becomes 255), after deciding the end (platformDecideEnd). Runs no
-// static destructors, so it is safe while other threads are still inside
-// the program.
+// (-1 becomes 255). The caller holds the end's claim. Runs no static
+// destructors, so it is safe while other threads are still inside the
+// program.
 [[noreturn]] void platformExit(int status);
 
 // Where the board library says the board's answers come from: its

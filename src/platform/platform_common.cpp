@@ -1,41 +1,63 @@
 // platform_common.cpp - the services that are the same on every system.
 #include "platform/platform.h"
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 
 namespace {
 
 const auto kProgramStart = std::chrono::steady_clock::now();
 
-// Which thread ends the process; the default id while nobody has decided.
-std::mutex gEndLock;
-std::thread::id gEndingThread;
+// Which thread ends the process; the default id while nobody has claimed
+// the end.
+std::atomic<std::thread::id> gEndingThread{std::thread::id()};
+
+// The interrupt handler (onCtrlC) once installed.
+std::atomic<void (*)()> gInterruptHandler{nullptr};
+
+// How often a break that came before the handler looks for it.
+constexpr auto kHandlerPoll = std::chrono::milliseconds(1);
 
 } // namespace
 
-void platformDecideEnd() {
-    {
-        std::lock_guard<std::mutex> hold(gEndLock);
-        if (gEndingThread == std::thread::id() || gEndingThread == std::this_thread::get_id()) {
-            gEndingThread = std::this_thread::get_id();
-            return;
-        }
+void platformSetInterruptHandler(void (*handler)()) { gInterruptHandler.store(handler); }
+
+void platformTakeBreak() {
+    // The run's own end, or an earlier break, is under way: it ends the
+    // process, this break is not taken.
+    if (!platformClaimEnd())
+        return;
+    // A break that came before the handler was set (while the options are
+    // read) waits for it: the handler knows the board number and so which
+    // record to write.
+    void (*handler)() = gInterruptHandler.load();
+    while (!handler) {
+        std::this_thread::sleep_for(kHandlerPoll);
+        handler = gInterruptHandler.load();
     }
+    handler();
+}
+
+bool platformClaimEnd() {
+    std::thread::id holder;
+    return gEndingThread.compare_exchange_strong(holder, std::this_thread::get_id()) ||
+           holder == std::this_thread::get_id();
+}
+
+bool platformEndClaimedElsewhere() {
+    std::thread::id holder = gEndingThread.load();
+    return holder != std::thread::id() && holder != std::this_thread::get_id();
+}
+
+void platformAwaitEnd() {
     // Another thread ends the process, and with it this one.
     for (;;)
         std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
-bool platformDecideBreak() {
-    std::lock_guard<std::mutex> hold(gEndLock);
-    if (gEndingThread != std::thread::id() && gEndingThread != std::this_thread::get_id())
-        return false;
-    gEndingThread = std::this_thread::get_id();
-    return true;
-}
+void platformResetEndClaim() { gEndingThread.store(std::thread::id()); }
 
 std::string platformCurrentDir() {
     std::error_code error;

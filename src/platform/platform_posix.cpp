@@ -37,7 +37,6 @@ bool gConsoleTerminal = false;                              // stdout is a termi
 std::atomic<int> gLastConsoleByte{-1};                      // last byte sent to stdout; -1 before any
 bool gTerminalSaved = false;                                // gSavedTerminal holds the mode to restore
 struct termios gSavedTerminal;                              // keyboard mode before platformInit
-std::atomic<void (*)()> gInterruptHandler{nullptr};         // onCtrlC once installed
 
 constexpr int kEscapeSequenceGapMs = 25; // a sequence's bytes follow Escape closer than this
 constexpr int kKeySequence = 0x1B00;     // an arrow or function key: not Escape
@@ -55,9 +54,6 @@ sigset_t endingSignals() {
     return set;
 }
 
-// How often a break that came before the handler looks for it.
-constexpr int kHandlerPollMs = 1;
-
 // Waits for the ending signals, which every thread keeps blocked from the
 // program's start (platformHoldBreaks), and runs the handler here, outside
 // any signal context. A break that came before the handler was set
@@ -69,16 +65,7 @@ void interruptThread() {
         int signal = 0;
         if (sigwait(&set, &signal) != 0)
             continue;
-        // The run's own end under way (the verdict, a fatal stop or exit):
-        // it ends the process, the break is not taken.
-        if (!platformDecideBreak())
-            continue;
-        void (*handler)() = gInterruptHandler.load();
-        while (!handler) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(kHandlerPollMs));
-            handler = gInterruptHandler.load();
-        }
-        handler();
+        platformTakeBreak();
     }
 }
 
@@ -291,13 +278,6 @@ std::string platformHostName() {
     return name;
 }
 
-bool platformReplaceFile(const std::string &from, const std::string &to, std::string &why) {
-    if (std::rename(from.c_str(), to.c_str()) == 0)
-        return true;
-    why = std::strerror(errno);
-    return false;
-}
-
 void platformWarn(const char *cp1251, std::size_t length) {
     ConsoleCodePage codePage = isatty(STDERR_FILENO) ? terminalCodePage(nl_langinfo(CODESET)) : ConsoleCodePage::kCp866;
     std::string text = cp1251ToConsole(cp1251, length, codePage);
@@ -305,10 +285,7 @@ void platformWarn(const char *cp1251, std::size_t length) {
     (void)written; // nowhere left to tell
 }
 
-void platformSetInterruptHandler(void (*handler)()) { gInterruptHandler.store(handler); }
-
 void platformExit(int status) {
-    platformDecideEnd();
     platformRestoreConsole();
     _exit(status & 0xFF);
 }

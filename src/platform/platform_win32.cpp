@@ -18,7 +18,6 @@
 
 namespace {
 
-std::atomic<void (*)()> gInterruptHandler{nullptr}; // onCtrlC once installed
 bool gKeyboardIsConsole = false;                    // stdin is the console keyboard, not a pipe or file
 int gPendingKey = -1;                               // byte read ahead from a redirected stdin
 bool gInputEnded = false;                           // redirected stdin has ended
@@ -28,18 +27,9 @@ bool gInputEnded = false;                           // redirected stdin has ende
 BOOL WINAPI consoleControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
         return FALSE;
-    // The run's own end, or an earlier break, is under way and ends the
-    // process: this event is taken as handled.
-    if (!platformDecideBreak())
-        return TRUE;
-    // A break that came before the handler was set (while the options are
-    // read) waits for it: the handler knows which record to write.
-    void (*handler)() = gInterruptHandler.load();
-    while (!handler) {
-        Sleep(1);
-        handler = gInterruptHandler.load();
-    }
-    handler();
+    // When the run's own end, or an earlier break, is under way and ends
+    // the process, this event is taken as handled all the same.
+    platformTakeBreak();
     return TRUE;
 }
 
@@ -207,13 +197,6 @@ std::string platformHostName() {
     return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
 }
 
-bool platformReplaceFile(const std::string &from, const std::string &to, std::string &why) {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    why = "error " + std::to_string(GetLastError());
-    return false;
-}
-
 void platformWarn(const char *cp1251, std::size_t length) {
     std::string text(cp1251, length);
     if (!text.empty())
@@ -222,10 +205,7 @@ void platformWarn(const char *cp1251, std::size_t length) {
     std::fflush(stderr);
 }
 
-void platformSetInterruptHandler(void (*handler)()) { gInterruptHandler.store(handler); }
-
 void platformExit(int status) {
-    platformDecideEnd();
     platformRestoreConsole();
     _exit(status);
 }

@@ -116,16 +116,6 @@ Point2 boxEdge(Point2 from, Point2 to) {
     return {from.x + dx * s, from.y + dy * s};
 }
 
-// Linear interpolation of a sorted list at fraction q.
-double quantile(const std::vector<double> &sorted, double q) {
-    if (sorted.empty())
-        return 0;
-    double at = q * (sorted.size() - 1);
-    std::size_t lo = static_cast<std::size_t>(std::floor(at));
-    std::size_t hi = std::min(lo + 1, sorted.size() - 1);
-    return sorted[lo] + (sorted[hi] - sorted[lo]) * (at - lo);
-}
-
 std::string hex(std::uint32_t value, int digits) {
     char t[16];
     std::snprintf(t, sizeof t, "0x%0*X", digits, static_cast<unsigned>(value));
@@ -156,15 +146,10 @@ const char *statusColour(const std::string &status) {
     return "#9e9e9e";
 }
 
-double median(std::vector<double> &values) {
-    std::sort(values.begin(), values.end());
-    return quantile(values, 0.5);
-}
-
-double medianAbsoluteDeviation(const std::vector<double> &sorted, double middle) {
+double medianAbsoluteDeviation(const std::vector<double> &values, double middle) {
     std::vector<double> deviations;
-    deviations.reserve(sorted.size());
-    for (double v : sorted)
+    deviations.reserve(values.size());
+    for (double v : values)
         deviations.push_back(std::fabs(v - middle));
     return median(deviations);
 }
@@ -533,6 +518,7 @@ std::string distributionChart(const std::vector<Distribution> &rows, const std::
         s += text(labelWidth - 8, mid + 4, r.label, "end");
         if (values.empty())
             continue;
+        std::sort(values.begin(), values.end());
         double m = median(values);
         double mad = medianAbsoluteDeviation(values, m);
         double q1 = quantile(values, 0.25), q3 = quantile(values, 0.75);

@@ -5,6 +5,8 @@
 #ifndef ZORVANTIK_REPORT_CHARTS_H
 #define ZORVANTIK_REPORT_CHARTS_H
 
+#include "report/stats.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -146,8 +148,7 @@ struct TrendRow {
 std::string trendChart(const std::vector<std::string> &days, const std::vector<TrendRow> &rows,
                        const std::string &unit);
 
-// The median and the median absolute deviation of `values` (sorted in place).
-double median(std::vector<double> &values);
-double medianAbsoluteDeviation(const std::vector<double> &sorted, double median);
+// The median absolute deviation of `values` about their median (stats.h).
+double medianAbsoluteDeviation(const std::vector<double> &values, double median);
 
 #endif // ZORVANTIK_REPORT_CHARTS_H

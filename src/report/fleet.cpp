@@ -357,12 +357,9 @@ BoardCounts passedBoards(const Fleet &fleet) {
     return c;
 }
 
-struct ParetoEntry {
-    std::string key, processor;
-    long long boards;
-};
-// Over each board's last run, or its first.
-std::vector<ParetoEntry> pareto(const Fleet &fleet, bool firstRuns = false) {
+} // namespace
+
+std::vector<ParetoEntry> pareto(const Fleet &fleet, bool firstRuns) {
     std::map<std::pair<std::string, std::string>, long long> counts;
     for (const auto &b : fleet.boards) {
         std::vector<std::pair<std::string, std::string>> seen =
@@ -380,6 +377,8 @@ std::vector<ParetoEntry> pareto(const Fleet &fleet, bool firstRuns = false) {
                      [](const ParetoEntry &a, const ParetoEntry &b) { return a.boards > b.boards; });
     return all;
 }
+
+namespace {
 
 const char *const kOutcomes[] = {"passed", "failed", "interrupted", "fatal", "aborted"};
 

@@ -4,36 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-std::string htmlEscape(const std::string &text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 8);
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            if ((static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F)
-                out += "\xEF\xBF\xBD";
-            else
-                out += c;
-        }
-    }
-    return out;
-}
-
 std::string scriptJson(const std::string &json) {
     std::string out;
     out.reserve(json.size() + 64);

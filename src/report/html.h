@@ -1,13 +1,12 @@
-// html.h - text made safe for the pages: HTML text and attributes, JSON
-// inside a <script> block, numbers as the charts draw them.
+// html.h - text made safe for the pages: HTML text and attributes
+// (report/escape.h), JSON inside a <script> block, numbers as the charts
+// draw them.
 #ifndef ZORVANTIK_REPORT_HTML_H
 #define ZORVANTIK_REPORT_HTML_H
 
-#include <string>
+#include "report/escape.h"
 
-// The five special characters as entities; control characters that HTML
-// has no place for become U+FFFD. Good for text and for quoted attributes.
-std::string htmlEscape(const std::string &text);
+#include <string>
 
 // JSON text for <script type="application/json">: every "<" becomes
 // \u003c, which stays valid JSON with the same value and can never close

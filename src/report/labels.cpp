@@ -17,18 +17,24 @@ std::string find(const Label *table, std::size_t size, const std::string &key) {
     return key;
 }
 
-const Label kSteps[] = {
-    {"identification", "Идентификация модуля"},
-    {"configuration", "Проверка конфигурации"},
-    {"HOST", "Обмен данными с хостом"},
-    {"HSTREAM", "Поток DMA"},
-    {"INTERRUPTS", "Прерывания"},
-    {"INTLINKS", "Внутренние линки"},
-    {"memory", "Память"},
-    {"CLASTER", "Память кластера"},
-    {"FFTTIME", "БПФ"},
-    {"EXTLINKS", "Внешние линки"},
+// The steps in the order a run takes them: the record's key, the name
+// the record and the JUnit report give it, the pages' label.
+struct StepNames {
+    const char *key, *name, *label;
 };
+const StepNames kSteps[] = {
+    {"identification", "Board identification", "Идентификация модуля"},
+    {"configuration", "Module configuration check", "Проверка конфигурации"},
+    {"HOST", "Host data exchange", "Обмен данными с хостом"},
+    {"HSTREAM", "DMA stream", "Поток DMA"},
+    {"INTERRUPTS", "Interrupts", "Прерывания"},
+    {"INTLINKS", "Internal links", "Внутренние линки"},
+    {"memory", "Memory", "Память"},
+    {"CLASTER", "Cluster memory", "Память кластера"},
+    {"FFTTIME", "FFT", "БПФ"},
+    {"EXTLINKS", "External links", "Внешние линки"},
+};
+constexpr int kStepCount = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);
 
 const Label kStatuses[] = {
     {"passed", "пройден"},     {"failed", "не пройден"}, {"skipped", "пропущен"},
@@ -76,7 +82,20 @@ const Label kFindingTests[] = {
 
 #define LOOKUP(table, key) find(table, sizeof table / sizeof table[0], key)
 
-std::string stepLabel(const std::string &key) { return LOOKUP(kSteps, key); }
+int stepRunOrder(const std::string &key) {
+    for (int i = 0; i < kStepCount; ++i)
+        if (key == kSteps[i].key)
+            return i;
+    return kStepCount;
+}
+std::string stepLabel(const std::string &key) {
+    int i = stepRunOrder(key);
+    return i < kStepCount ? kSteps[i].label : key;
+}
+std::string stepRecordName(const std::string &key) {
+    int i = stepRunOrder(key);
+    return i < kStepCount ? kSteps[i].name : key;
+}
 std::string statusLabel(const std::string &status) { return LOOKUP(kStatuses, status); }
 std::string outcomeStamp(const std::string &outcome) { return LOOKUP(kStamps, outcome); }
 std::string measurementLabel(const std::string &name) { return LOOKUP(kMeasurements, name); }

@@ -7,6 +7,12 @@
 
 // "Внутренние линки" for INTLINKS; an unknown key as it is.
 std::string stepLabel(const std::string &key);
+// The step's name in the record and the JUnit report: "Internal links"
+// for INTLINKS; an unknown key as it is.
+std::string stepRecordName(const std::string &key);
+// Where the step comes in a run: 0 for identification .. 9 for EXTLINKS;
+// 10 for an unknown key.
+int stepRunOrder(const std::string &key);
 // "пройден" for passed, "частично" for partial, "неприменим" for not applicable; an unknown status as it is.
 std::string statusLabel(const std::string &status);
 // The stamp of an outcome: "ПРОЙДЕН" .. "АВАРИЙНЫЙ ВЫХОД".

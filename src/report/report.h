@@ -8,7 +8,7 @@
 #ifndef ZORVANTIK_REPORT_REPORT_H
 #define ZORVANTIK_REPORT_REPORT_H
 
-#include "run/record.h"
+#include "report/record_schema.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -123,6 +123,16 @@ struct Fleet {
 bool fleetAdd(Fleet &fleet, const FleetRun &run, const std::string &file, const std::string &page);
 // Counts a file that is not read, by its name.
 void fleetSkip(Fleet &fleet, const std::string &file);
+// A failed step at a processor ("" for a step of the whole board) and
+// the number of boards it failed on.
+struct ParetoEntry {
+    std::string key, processor;
+    long long boards;
+};
+// The failed steps over each board's last run (or its first), a board
+// counted once for each: most boards first, then by key, then by
+// processor (board-wide first).
+std::vector<ParetoEntry> pareto(const Fleet &fleet, bool firstRuns = false);
 
 // The summary as JSON: runs, boards, outcomes, skipped, firstPassYield,
 // finalYield, pareto, paretoFirstRun, neverPassed, unidentified

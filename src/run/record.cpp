@@ -11,7 +11,10 @@
 #include "board/processors.h"
 #include "platform/codepage.h"
 #include "platform/platform.h"
+#include "report/escape.h"
+#include "report/labels.h"
 #include "report/report.h"
+#include "report/stats.h"
 #include "run/archive.h"
 #include "run/run_id.h"
 #include "run/runstate.h"
@@ -138,29 +141,10 @@ Record &rec() {
     return *r;
 }
 
-struct StepName {
-    const char *key, *name;
-};
-const StepName kStepNames[] = {
-    {"identification", "Board identification"},
-    {"configuration", "Module configuration check"},
-    {"HOST", "Host data exchange"},
-    {"HSTREAM", "DMA stream"},
-    {"INTERRUPTS", "Interrupts"},
-    {"INTLINKS", "Internal links"},
-    {"memory", "Memory"},
-    {"CLASTER", "Cluster memory"},
-    {"FFTTIME", "FFT"},
-    {"EXTLINKS", "External links"},
-};
-
 std::string cpuName(int cpu) { return kCpuNames[cpu]; }
 
 std::string stepName(const std::string &key, int cpu) {
-    std::string name = key;
-    for (const StepName &n : kStepNames)
-        if (key == n.key)
-            name = n.name;
+    std::string name = stepRecordName(key);
     return cpu == kNoCpu ? name : name + " " + cpuName(cpu);
 }
 
@@ -266,16 +250,6 @@ void addMeasurement(Step &s, Measurement m) {
             return;
         }
     s.measurements.push_back(std::move(m));
-}
-
-double median(std::vector<double> values) {
-    std::size_t middle = values.size() / 2;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle), values.end());
-    double upper = values[middle];
-    if (values.size() % 2)
-        return upper;
-    double lower = *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle));
-    return (lower + upper) / 2;
 }
 
 long stepFindings(const Step &s) { return s.repeated ? s.passes.findings : static_cast<long>(s.findings.size()); }
@@ -530,82 +504,6 @@ Json buildJson(const Record &r, std::time_t endTime, std::uint32_t nowMs) {
 
 } // namespace
 
-// The five special characters escaped, line breaks too in an attribute
-// (where a parser would fold them into blanks). What XML 1.0 cannot hold
-// even as a character reference becomes U+FFFD, as the JSON's writer
-// replaces bad bytes: each byte that begins no well-formed UTF-8 sequence
-// (overlong forms, surrogates and code points above U+10FFFF included),
-// the control characters but tab, line feed and carriage return, and
-// U+FFFE and U+FFFF.
-std::string xmlText(const std::string &s, bool attribute) {
-    static const char kReplacement[] = "\xEF\xBF\xBD";
-    std::string out;
-    out.reserve(s.size());
-    const auto *bytes = reinterpret_cast<const unsigned char *>(s.data());
-    const std::size_t size = s.size();
-    for (std::size_t i = 0; i < size;) {
-        unsigned char c = bytes[i];
-        if (c < 0x80) {
-            ++i;
-            switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&apos;";
-                break;
-            case '\n':
-                out += attribute ? "&#10;" : "\n";
-                break;
-            case '\r':
-                out += "&#13;";
-                break;
-            case '\t':
-                out += attribute ? "&#9;" : "\t";
-                break;
-            default:
-                if (c < 0x20)
-                    out += kReplacement;
-                else
-                    out += static_cast<char>(c);
-            }
-            continue;
-        }
-        // A multi-byte sequence: its length and the smallest code point it
-        // may hold.
-        std::size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-        std::uint32_t code = length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
-        bool ok = length != 0 && i + length <= size;
-        for (std::size_t k = 1; ok && k < length; ++k) {
-            if ((bytes[i + k] & 0xC0) != 0x80)
-                ok = false;
-            else
-                code = code << 6 | (bytes[i + k] & 0x3F);
-        }
-        static const std::uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
-        if (ok && (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) ||
-                   code == 0xFFFE || code == 0xFFFF))
-            ok = false;
-        if (!ok) {
-            out += kReplacement;
-            ++i; // the next byte may begin a sequence of its own
-            continue;
-        }
-        out.append(s, i, length);
-        i += length;
-    }
-    return out;
-}
-
 namespace {
 
 std::string seconds(std::uint32_t ms) {
@@ -691,29 +589,6 @@ std::string buildJunit(const Record &r, std::uint32_t nowMs) {
     }
     x += "  </testsuite>\n</testsuites>\n";
     return x;
-}
-
-// To `name`.tmp, then over `name`: the old record stays whole until the
-// new one is.
-bool writeWhole(const std::string &name, const std::string &text, std::string &why) {
-    std::string temporary = name + ".tmp";
-    std::FILE *file = std::fopen(temporary.c_str(), "wb");
-    if (!file) {
-        why = std::strerror(errno);
-        return false;
-    }
-    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (!ok)
-        why = std::strerror(errno);
-    if (std::fclose(file) != 0 && ok) {
-        ok = false;
-        why = std::strerror(errno);
-    }
-    if (ok && !platformReplaceFile(temporary, name, why))
-        ok = false;
-    if (!ok)
-        std::remove(temporary.c_str());
-    return ok;
 }
 
 void warnUnwritten(const std::string &name, const std::string &why) {
@@ -878,7 +753,8 @@ void recordStepEnd() {
     }
 }
 
-void recordError() {
+void countError() {
+    ++runState.errorCount;
     Record &r = rec();
     std::lock_guard<std::mutex> hold(r.lock);
     ++r.errorCount;
@@ -1119,13 +995,13 @@ void recordFinish(bool complete) {
         warnUnwritten(base + ".json", e.what());
         return;
     }
-    if (!writeWhole(stationPath((base + ".json").c_str()), json, why))
+    if (!platformWriteWhole(stationPath((base + ".json").c_str()), json, why))
         warnUnwritten(base + ".json", why);
-    if (!writeWhole(stationPath((base + ".xml").c_str()), xml, why))
+    if (!platformWriteWhole(stationPath((base + ".xml").c_str()), xml, why))
         warnUnwritten(base + ".xml", why);
     // The run's page, made from the record's text alone (src/report).
     std::string html;
-    if (!renderRunPage(json, html, why) || !writeWhole(stationPath((base + ".html").c_str()), html, why))
+    if (!renderRunPage(json, html, why) || !platformWriteWhole(stationPath((base + ".html").c_str()), html, why))
         warnUnwritten(base + ".html", why);
     // Then the same files and the logs into the archive (run/archive.h).
     archiveRun(json, xml, html, r.runId);

@@ -12,18 +12,13 @@
 #define ZORVANTIK_RECORD_H
 
 #include "board/qal.h"
+#include "report/record_schema.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// The "schema" field; grows when a field changes meaning. 2: the host
-// exchange test of continuous mode is one step with a summary of its
-// passes ("passes"), no longer a step per pass. 3: the run's identity,
-// origin, verdict and coverage; steps that did not run in whole or in part
-// say so; counted errors carry their place ("faults").
-constexpr int kRecordSchema = 3;
 constexpr int kNoCpu = -1;       // a step that does not run per processor
 
 // "result1" .. "result8" or "result", after the logs' names.
@@ -67,8 +62,10 @@ void recordStepEnd();
 void recordRepeat();
 void recordPass();
 
-// One error counted towards the verdict (countError calls it).
-void recordError();
+// One more error towards the verdict: every error a test or the driver
+// counts goes through here. The record keeps it with the step that has
+// begun, and runState.errorCount, which the verdict reads, grows by one.
+void countError();
 // A mismatch that a test shows without counting it: where (word index or
 // DSP address), the word written and the word read; `cpu` names the
 // processor when `where` is an address of its memory.
@@ -155,11 +152,6 @@ struct StepFacts {
     bool notTested; // a part did not run
 };
 const char *decideStepStatus(const StepFacts &facts);
-
-// Text for XML 1.0: bytes that are not UTF-8 and characters XML cannot
-// hold even escaped become U+FFFD; markup is escaped (line feeds too in
-// an attribute).
-std::string xmlText(const std::string &text, bool attribute = true);
 
 // A console line as a reason: UTF-8, without its line breaks, spaces,
 // "###", "!" and "-----" marks.

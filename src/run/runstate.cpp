@@ -1,8 +1,6 @@
 // runstate.cpp - the definition of the process-wide run record.
 #include "run/runstate.h"
 
-#include "run/record.h"
-
 #include <filesystem>
 #include <new>
 
@@ -12,11 +10,6 @@ RunState runState;
 void resetRunState() {
     runState.~RunState();
     new (&runState) RunState();
-}
-
-void countError() {
-    ++runState.errorCount;
-    recordError();
 }
 
 std::string stationPath(const char *name) {

@@ -2,7 +2,8 @@
 //
 // Defined once in runstate.cpp. The driver fills the options, the logs, the
 // handle and the buffers; board identification and the configuration check
-// fill the board description; the counting tests add to errorCount.
+// fill the board description; errorCount grows through countError
+// (run/record.h).
 #ifndef ZORVANTIK_RUNSTATE_H
 #define ZORVANTIK_RUNSTATE_H
 
@@ -44,10 +45,6 @@ struct RunState {
 };
 
 extern RunState runState;
-
-// One more error towards the verdict: every error a test or the driver
-// counts goes through here.
-void countError();
 
 // The file `name` in the station directory, whatever the current
 // directory is now; `name` itself while the station is not known.

@@ -14,6 +14,7 @@
 #include "run/selection.h"
 
 #include "run/output.h"
+#include "run/record.h"
 #include "run/runstate.h"
 
 #include <cctype>

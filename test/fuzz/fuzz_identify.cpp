@@ -6,7 +6,7 @@
 // past the buffer is caught. identifyBoard gets it from the board: the
 // three board calls it makes are stubbed here, and QAL_puRead hands out the
 // input, with erased flash (0xFF) after it, as the virtual board does.
-#include "board/identify.h"
+#include "checks/board/identify.h"
 #include "board/qal.h"
 #include "run/runstate.h"
 #include "support.h"

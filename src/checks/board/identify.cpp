@@ -1,8 +1,9 @@
 // identify.cpp - identifyBoard and the walk over the identification area.
-#include "board/identify.h"
+#include "checks/board/identify.h"
 
 #include "board/processors.h"
 #include "board/qal.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
@@ -78,12 +79,12 @@ int findIdTag(const std::uint8_t *area, std::uint16_t tag) {
 int identifyBoard(std::int32_t handle) {
     BoardInfo info{};
     info.size = QAL_BOARD_INFO_SIZE;
-    QAL_getInfo(handle, &info);
+    boardCall(QAL_getInfo, handle, &info);
     if ((info.boardType >> 16) != kZorvantikModel)
         return kNotThisBoard;
 
     std::string title = boardTitle(info.boardType);
-    std::uint32_t fpga = QAL_peek(handle, 0, kHostFpgaVersionAddress);
+    std::uint32_t fpga = boardCall(QAL_peek, handle, 0, kHostFpgaVersionAddress);
 
     report("\n------------------------------------------------------------");
     reportScreen("\n       Т Е С Т   М О Д У Л Я   %s  ", title.c_str());
@@ -103,7 +104,7 @@ int identifyBoard(std::int32_t handle) {
     // A board without its own entry shows as one with no processors found,
     // and is then an error of its own: nothing on it would be tested.
     std::uint8_t area[kIdAreaBufferBytes] = {};
-    QAL_puRead(handle, 1, 0, area, kIdAreaReadBytes);
+    boardCall(QAL_puRead, handle, 1, 0, area, kIdAreaReadBytes);
     int entry = findIdTag(area, kZorvantikModel);
     if (entry >= 0) {
         const std::uint8_t *e = area + entry;

@@ -5,22 +5,23 @@
 // verdict. Each test reports and counts its own errors; the driver only
 // counts a failed configuration check and prints the verdict from
 // runState.errorCount.
-#include "run/driver.h"
+#include "main/driver.h"
 
-#include "board/config_check.h"
-#include "board/identify.h"
+#include "checks/board/config_check.h"
+#include "checks/board/identify.h"
 #include "board/processors.h"
 #include "board/qal.h"
 #include "platform/platform.h"
 #include "run/archive.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
 #include "run/selection.h"
-#include "tests/cpu/fft.h"
-#include "tests/host/host_tests.h"
-#include "tests/links/links.h"
-#include "tests/memory/memory_tests.h"
+#include "checks/cpu/fft.h"
+#include "checks/host/host_tests.h"
+#include "checks/links/links.h"
+#include "checks/memory/memory_tests.h"
 
 #include <cctype>
 #include <climits>
@@ -189,7 +190,7 @@ void parseOptions(int argc, char **argv) {
             runState.continuous = 1;
             break;
         case 'V':
-            QAL_displayMode(QAL_DISPLAY_TRACE);
+            boardCall(QAL_displayMode, QAL_DISPLAY_TRACE);
             runState.trace = 1;
             break;
         default:
@@ -212,25 +213,6 @@ void chooseLogNames(std::int32_t boardLid) {
     }
 }
 
-// On the interrupt thread the end is already decided for the break; on
-// the main thread (a fatal stop) it is decided here, or, when a break has
-// begun meanwhile, left to the break.
-void onCtrlC() {
-    platformDecideEnd();
-    freezeOutput();
-    recordFinish(false);
-    QAL_close(runState.hBoard);
-    QAL_cleanup();
-    platformExit(-1);
-}
-
-void abortRun(const char *program) {
-    platformDecideEnd();
-    recordAbort(program);
-    recordFinish(false);
-    platformExit(-1);
-}
-
 int runDriver(int argc, char **argv) {
     // Tests change into the program directory for a load; the interrupt
     // thread may write the record just then.
@@ -245,11 +227,11 @@ int runDriver(int argc, char **argv) {
     platformSetInterruptHandler(onCtrlC);
     startLogs();
 
-    std::int32_t initialised = QAL_init(0, 0);
+    std::int32_t initialised = boardCall(QAL_init, 0, 0);
     recordOrigin(platformBoardOrigin(runState.boardLid)); // a recorder knows its adapter once initialised
     if (initialised < 0)
         fatalStop(3, "\n### ОШИБКА: Не могу инициализировать модуль.");
-    runState.hBoard = QAL_open(runState.boardLid, 0, 0);
+    runState.hBoard = boardCall(QAL_open, runState.boardLid, 0, 0);
     if (runState.hBoard <= 0)
         fatalStop(3, "\n### ОШИБКА: Не могу открыть модуль.");
     recordStepBegin("identification", kNoCpu);
@@ -275,9 +257,6 @@ int runDriver(int argc, char **argv) {
     // The verdict is out: the run ends here with 0, unless a break began
     // before this point, which then ends it with 255 (and this call does
     // not return). A break from here on is ignored.
-    platformDecideEnd();
-    QAL_close(runState.hBoard);
-    QAL_cleanup();
-    recordFinish(true);
+    finishRun();
     return 0;
 }

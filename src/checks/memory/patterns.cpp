@@ -4,10 +4,11 @@
 // words: all written, then each read back, overwritten with the complement
 // at once, and compared; a failing block is listed and the operator asked
 // whether to go on.
-#include "tests/memory/memory_tests.h"
+#include "checks/memory/memory_tests.h"
 
 #include "board/qal.h"
 #include "platform/platform.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
@@ -104,15 +105,15 @@ int patternTest(std::int32_t hBoard, int node, std::uint32_t address, std::uint3
 
     for (std::uint32_t j = 0; j < blocks; ++j) {
         conPrintf("%s", kSpinner[j % 4]);
-        QAL_writeRAM(hBoard, node, address + j * blockWords, runState.buf0, blockWords, 4);
+        boardCall(QAL_writeRAM, hBoard, node, address + j * blockWords, runState.buf0, blockWords, 4);
     }
     for (std::uint32_t j = 0; j < blocks; ++j) {
         std::uint32_t a = address + j * blockWords;
         conPrintf("%s", kSpinner[j % 4]);
         // A read that moves nothing must not pass for the pattern.
         std::memcpy(runState.buf1, runState.buf2, blockWords * 4);
-        QAL_readRAM(hBoard, node, a, runState.buf1, blockWords, 4);
-        QAL_writeRAM(hBoard, node, a, runState.buf2, blockWords, 4);
+        boardCall(QAL_readRAM, hBoard, node, a, runState.buf1, blockWords, 4);
+        boardCall(QAL_writeRAM, hBoard, node, a, runState.buf2, blockWords, 4);
         if (std::memcmp(runState.buf1, runState.buf0, blockWords * 4) == 0)
             continue;
         listBlock(node, a, blockWords);

@@ -4,10 +4,11 @@
 // link; P1 reports one status word per check. Per-pair lines go to the
 // console and the screen log; the protocol log gets the header and the
 // verdict with the total.
-#include "tests/links/links.h"
+#include "checks/links/links.h"
 
 #include "board/qal.h"
 #include "platform/platform.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
@@ -63,13 +64,13 @@ bool startLinkSet(std::int32_t hBoard, std::int32_t loadResult, const LinkEnds &
         recordSilentPair(ends, text);
         return false;
     }
-    QAL_start(hBoard, -1);
+    boardCall(QAL_start, hBoard, -1);
     return true;
 }
 
 std::uint32_t getStatusWord(std::int32_t hBoard, std::uint32_t *size, std::int32_t timeoutMs) {
     std::uint32_t word = 0;
-    QAL_getMsg(hBoard, 0, &word, size, timeoutMs);
+    boardCall(QAL_getMsg, hBoard, 0, &word, size, timeoutMs);
     return word;
 }
 
@@ -105,7 +106,7 @@ long readLinkStatus(std::int32_t hBoard, int words, const LinkEnds &ends) {
         std::uint32_t written = getStatusWord(hBoard, &size, kErrorValuesTimeoutMs);
         std::uint32_t read = size == 0 ? 0 : getStatusWord(hBoard, &size, kErrorValuesTimeoutMs);
         if (size == 0) {
-            QAL_reset(hBoard, -1);
+            boardCall(QAL_reset, hBoard, -1);
             return noAnswer();
         }
         reportScreen("\n### ОШИБКА: записано %08lX != прочитано %08lX", static_cast<unsigned long>(written),
@@ -129,7 +130,7 @@ int internalLinksTest(std::int32_t hBoard) {
         long before = faults;
         reportScreen("%s", pair.label);
         changeDirOrPause(platformDspProgramDir());
-        std::int32_t result = QAL_load(hBoard, 0, pair.file, 0, nullptr);
+        std::int32_t result = boardCall(QAL_load, hBoard, 0, pair.file, 0, nullptr);
         changeDirOrPause(station);
         if (startLinkSet(hBoard, result, pair.ends))
             faults += readLinkStatus(hBoard, kInternalWords, pair.ends);
@@ -177,7 +178,7 @@ int externalLinksTest(std::int32_t hBoard) {
         recordNotApplicable(text);
         return 0;
     }
-    std::int32_t result = QAL_load(hBoard, 0, file, 0, nullptr);
+    std::int32_t result = boardCall(QAL_load, hBoard, 0, file, 0, nullptr);
     changeDirOrPause(station);
     long faults = startLinkSet(hBoard, result, kFrontPanel) ? readLinkStatus(hBoard, kExternalWords, kFrontPanel) : 1;
     if (faults == 0) {

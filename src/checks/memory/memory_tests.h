@@ -36,6 +36,13 @@ int clusterTest(std::int32_t hBoard);
 // Results as sdramTest's.
 int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expected);
 
+// Shared by both dynamic-memory tests: loads the test program `file`
+// onto `node`, starts every processor and takes the program's first
+// message, the four chip sizes. False when the program did not load: the
+// line reported, one error counted, a fault of `test` on `cpu` and the
+// dynamic memory recorded as untested.
+bool startSizeReport(std::int32_t hBoard, int node, const char *file, int cpu, const char *test,
+                     std::uint32_t sizes[4]);
 // Shared by both dynamic-memory tests: the size message against the
 // expected chip size. False, with the four lines reported and one error
 // counted, when any chip differs.

@@ -1,10 +1,11 @@
 // cpu_memory.cpp - cpuMemoryTest and sdramTest: P1's internal memory from
 // the host, then each processor's dynamic memory through its DSP program.
-#include "tests/memory/memory_tests.h"
+#include "checks/memory/memory_tests.h"
 
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 #include "board/processors.h"
 #include "board/qal.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
@@ -42,7 +43,7 @@ void memoryTestDone() {
 std::uint32_t receiveWord(std::int32_t hBoard, int node) {
     std::uint32_t word = 0;
     std::uint32_t size = 4;
-    QAL_getMsg(hBoard, node, &word, &size, QAL_WAIT_FOREVER);
+    boardCall(QAL_getMsg, hBoard, node, &word, &size, QAL_WAIT_FOREVER);
     return word;
 }
 
@@ -73,22 +74,28 @@ bool chipSizesMatch(const std::uint32_t sizes[4], std::uint32_t expected, int cp
     return false;
 }
 
-int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t expected) {
-    std::int32_t errorsBefore = runState.errorCount;
+bool startSizeReport(std::int32_t hBoard, int node, const char *file, int cpu, const char *test,
+                     std::uint32_t sizes[4]) {
     if (loadDspProgram(hBoard, node, file) < 0) {
         char text[160];
         std::snprintf(text, sizeof text, "### ОШИБКА: Не могу загрузить '%s' на модуль.\n", file);
         report("%s", text);
-        countError(); // the processor's memory goes untested
-        recordProcessorFault(node, "memory", text);
+        countError();
+        recordProcessorFault(cpu, test, text);
         recordNotTested("dynamicMemory", "the test program did not load");
-        return 1;
+        return false;
     }
-    QAL_start(hBoard, -1);
+    boardCall(QAL_start, hBoard, -1);
+    std::uint32_t size = 4 * sizeof sizes[0];
+    boardCall(QAL_getMsg, hBoard, node, sizes, &size, QAL_WAIT_FOREVER);
+    return true;
+}
 
+int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t expected) {
+    std::int32_t errorsBefore = runState.errorCount;
     std::uint32_t sizes[4] = {};
-    std::uint32_t size = sizeof sizes;
-    QAL_getMsg(hBoard, node, sizes, &size, QAL_WAIT_FOREVER);
+    if (!startSizeReport(hBoard, node, file, node, "memory", sizes))
+        return 1; // the processor's memory goes untested
     if (!chipSizesMatch(sizes, expected, node, "memory"))
         return -1; // the processors are left running
     conPrintf("\n");
@@ -118,7 +125,7 @@ int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t exp
                                   static_cast<std::uint32_t>(read));
                 if (++shown == kShownErrorLimit) { // in this pass
                     recordNotTested("dynamicMemory", "the test stopped after 16 errors shown");
-                    QAL_reset(hBoard, 0);
+                    boardCall(QAL_reset, hBoard, 0);
                     return 0;
                 }
             }
@@ -128,7 +135,7 @@ int sdramTest(std::int32_t hBoard, int node, const char *file, std::uint32_t exp
     }
     if (runState.errorCount == errorsBefore)
         memoryTestDone();
-    QAL_reset(hBoard, 0);
+    boardCall(QAL_reset, hBoard, 0);
     return 0;
 }
 
@@ -138,7 +145,7 @@ int cpuMemoryTest(std::int32_t hBoard, int cpu) {
     report("\n ==== Пpоцессоp %s:  ", kCpuNames[cpu]);
     if (cpu == 0) {
         report("\n Тест внутренней памяти               \n");
-        QAL_reset(hBoard, 0);
+        boardCall(QAL_reset, hBoard, 0);
         internalMemoryTests(hBoard);
         memoryTestDone(); // the pattern tests count nothing
     }

@@ -2,11 +2,12 @@
 //
 // Only a missing stream program is counted: any other failure shows as a
 // message or as a missing or low rate.
-#include "tests/host/host_tests.h"
+#include "checks/host/host_tests.h"
 
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 #include "board/qal.h"
 #include "platform/platform.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
@@ -53,7 +54,7 @@ int loadStreamProgram() {
         recordHostFault("dma", text);
         return -1;
     }
-    QAL_start(runState.hBoard, 0);
+    boardCall(QAL_start, runState.hBoard, 0);
     return 0;
 }
 
@@ -73,27 +74,27 @@ int dmaStreamTest(std::int32_t hBoard) {
 
     ServiceEntry services[10] = {};
     std::int32_t serviceCount = 0;
-    QAL_serviceList(hBoard, kUnit, services, 0, &serviceCount);
-    QAL_serviceList(hBoard, kUnit, services, 10, &serviceCount);
-    std::int32_t hService = QAL_capture(hBoard, kUnit, &mode, services[0].name, kCaptureTimeoutMs);
+    boardCall(QAL_serviceList, hBoard, kUnit, services, 0, &serviceCount);
+    boardCall(QAL_serviceList, hBoard, kUnit, services, 10, &serviceCount);
+    std::int32_t hService = boardCall(QAL_capture, hBoard, kUnit, &mode, services[0].name, kCaptureTimeoutMs);
     if (hService < 0) {
         recordNotTested("stream", "the DMA stream service could not be captured");
         return -1;
     }
     // A refused set-up or start still gives the service back, so that the
     // stream is not left captured by a test that has ended.
-    if (QAL_ctrl(hService, kUnit, QALctrl_STREAM_CBUF_ALLOC, &setup) < 0) {
+    if (boardCall(QAL_ctrl, hService, kUnit, QALctrl_STREAM_CBUF_ALLOC, &setup) < 0) {
         recordNotTested("stream", "the DMA stream's buffer could not be set up");
-        QAL_release(hService, kUnit);
+        boardCall(QAL_release, hService, kUnit);
         return -1;
     }
     const bool observer = mode == QAL_CAPTURE_SHARED;
     if (!observer) {
         loadStreamProgram();
-        if (QAL_ctrl(hService, kUnit, QALctrl_STREAM_CBUF_START, &start) < 0) {
+        if (boardCall(QAL_ctrl, hService, kUnit, QALctrl_STREAM_CBUF_START, &start) < 0) {
             recordNotTested("stream", "the DMA stream could not be started");
-            QAL_ctrl(hService, kUnit, QALctrl_STREAM_CBUF_FREE, &setup);
-            QAL_release(hService, kUnit);
+            boardCall(QAL_ctrl, hService, kUnit, QALctrl_STREAM_CBUF_FREE, &setup);
+            boardCall(QAL_release, hService, kUnit);
             return -1;
         }
     }
@@ -103,7 +104,7 @@ int dmaStreamTest(std::int32_t hBoard) {
     for (int i = 0; i < kQueries; ++i) {
         StreamBufferState state{};
         state.timeoutMs = kQueryTimeoutMs;
-        std::int32_t status = QAL_ctrl(hService, kUnit, QALctrl_STREAM_CBUF_STATE, &state);
+        std::int32_t status = boardCall(QAL_ctrl, hService, kUnit, QALctrl_STREAM_CBUF_STATE, &state);
         if (status < 0) {
             char text[80];
             std::snprintf(text, sizeof text, "QALctrl_STREAM_CBUF_STATE error code %lX",
@@ -126,11 +127,11 @@ int dmaStreamTest(std::int32_t hBoard) {
     std::uint32_t endMs = platformMillis();
 
     if (!observer)
-        QAL_ctrl(hService, kUnit, QALctrl_STREAM_CBUF_STOP, nullptr);
+        boardCall(QAL_ctrl, hService, kUnit, QALctrl_STREAM_CBUF_STOP, nullptr);
     double rate = streamRate(firstCount, lastCount, setup.blockSize, startMs, endMs);
     report("Скорость обмена - %f MB/c", rate);
     recordRate("streamRate", rate);
-    QAL_ctrl(hService, kUnit, QALctrl_STREAM_CBUF_FREE, &setup);
-    QAL_release(hService, kUnit);
+    boardCall(QAL_ctrl, hService, kUnit, QALctrl_STREAM_CBUF_FREE, &setup);
+    boardCall(QAL_release, hService, kUnit);
     return 0;
 }

@@ -2,12 +2,12 @@
 //
 // Figures for the operator and the logs; nothing is compared or counted.
 // A timed loop holds only the board call and its progress mark.
-#include "tests/host/host_tests.h"
+#include "checks/host/host_tests.h"
 
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 #include "board/qal.h"
 #include "platform/platform.h"
-#include "run/driver.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
@@ -56,7 +56,7 @@ bool fifoMeasurement(std::int32_t hBoard, const char *name, const char *file, co
         recordNotTested("fifo", "a FIFO program did not load: the measurements from it on were not made");
         return false;
     }
-    QAL_start(hBoard, 0);
+    boardCall(QAL_start, hBoard, 0);
     reportRate(name, k16MB, timedCalls(1024, 256, "-", fifoCall));
     return true;
 }
@@ -69,7 +69,7 @@ void loadMessageProgram(std::int32_t hBoard, const char *file, const char *loadE
         logProtocol("\n### ОШИБКА.");
         abortRun(file);
     }
-    QAL_start(hBoard, -1);
+    boardCall(QAL_start, hBoard, -1);
 }
 
 } // namespace
@@ -82,27 +82,27 @@ int exchangeSpeedTests(std::int32_t hBoard) {
 
     report("\n4. ТЕСТЫ СКОРОСТИ ОБМЕНА."
            "\nHOST --> внутренняя память DSP (HOST-port): ");
-    ms = timedCalls(256, 16, "-", [&] { QAL_writeRAM(hBoard, 0, kRamAddress, buf0, kBlock, 1); });
+    ms = timedCalls(256, 16, "-", [&] { boardCall(QAL_writeRAM, hBoard, 0, kRamAddress, buf0, kBlock, 1); });
     reportRate("hostPortWrite", k4MB, ms);
     platformSleepMs(kPauseMs);
 
     report("\nВнутренняя память DSP --> HOST (HOST-port): ");
-    ms = timedCalls(256, 16, "-", [&] { QAL_readRAM(hBoard, 0, kRamAddress, buf0, kBlock, 1); });
+    ms = timedCalls(256, 16, "-", [&] { boardCall(QAL_readRAM, hBoard, 0, kRamAddress, buf0, kBlock, 1); });
     reportRate("hostPortRead", k4MB, ms);
     platformSleepMs(kPauseMs);
 
     report("\nЗапись HOST в двухпортовую память : ");
-    ms = timedCalls(16384, 1024, "=", [&] { QAL_writeDPRAM(hBoard, 0, kDpramOffset, buf0, kDpramBlock); });
+    ms = timedCalls(16384, 1024, "=", [&] { boardCall(QAL_writeDPRAM, hBoard, 0, kDpramOffset, buf0, kDpramBlock); });
     reportRate("dpramWrite", k16MB, ms);
     platformSleepMs(kPauseMs);
 
     report("\nЧтение HOST из двухпортовой памяти: ");
-    ms = timedCalls(16384, 1024, "=", [&] { QAL_readDPRAM(hBoard, 0, kDpramOffset, buf0, kDpramBlock); });
+    ms = timedCalls(16384, 1024, "=", [&] { boardCall(QAL_readDPRAM, hBoard, 0, kDpramOffset, buf0, kDpramBlock); });
     reportRate("dpramRead", k16MB, ms);
     platformSleepMs(kPauseMs);
 
-    auto fifoRead = [&] { QAL_readFIFO(hBoard, 0, kFifoPort, buf0, kBlock, QAL_WAIT_FOREVER); };
-    auto fifoWrite = [&] { QAL_writeFIFO(hBoard, 0, kFifoPort, buf0, kBlock, QAL_WAIT_FOREVER); };
+    auto fifoRead = [&] { boardCall(QAL_readFIFO, hBoard, 0, kFifoPort, buf0, kBlock, QAL_WAIT_FOREVER); };
+    auto fifoWrite = [&] { boardCall(QAL_writeFIFO, hBoard, 0, kFifoPort, buf0, kBlock, QAL_WAIT_FOREVER); };
 
     report("\nЧтение HOST из FIFO  (интеpфейс шины): ");
     if (!fifoMeasurement(hBoard, "fifoBusRead", "rfifo.ldr", "\n### ОШИБКА: Не могу загpузить пpогpамму 'rfifo'.", fifoRead))
@@ -134,7 +134,7 @@ int messageSpeedTests(std::int32_t hBoard) {
     report("\nВыполнение функции QAL_putMsg() (DP): ");
     ms = timedCalls(1024, 256, "=", [&] {
         size = kBlock;
-        QAL_putMsg(hBoard, 0, buf0, &size, QAL_WAIT_FOREVER);
+        boardCall(QAL_putMsg, hBoard, 0, buf0, &size, QAL_WAIT_FOREVER);
     });
     reportRate("putMsg", k16MB, ms);
     platformSleepMs(kPauseMs);
@@ -143,10 +143,10 @@ int messageSpeedTests(std::int32_t hBoard) {
     report("\nВыполнение функции QAL_getMsg() (DP): ");
     ms = timedCalls(1024, 256, "=", [&] {
         size = kBlock;
-        QAL_getMsg(hBoard, 0, buf1, &size, QAL_WAIT_FOREVER);
+        boardCall(QAL_getMsg, hBoard, 0, buf1, &size, QAL_WAIT_FOREVER);
     });
     reportRate("getMsg", k16MB, ms, true);
     platformSleepMs(kPauseMs);
-    QAL_reset(hBoard, 0);
+    boardCall(QAL_reset, hBoard, 0);
     return 0;
 }

@@ -1,8 +1,9 @@
 // dspload.cpp - the load convention every test follows.
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 
 #include "board/qal.h"
 #include "platform/platform.h"
+#include "run/ending.h"
 #include "run/output.h"
 
 #include <string>
@@ -13,7 +14,7 @@
 int loadDspProgram(std::int32_t handle, int node, const char *file) {
     std::string station = platformCurrentDir();
     platformChangeDir(platformDspProgramDir());
-    int result = QAL_load(handle, node, file, 0, nullptr);
+    int result = boardCall(QAL_load, handle, node, file, 0, nullptr);
     platformChangeDir(station);
     return result;
 }

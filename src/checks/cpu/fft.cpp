@@ -1,9 +1,10 @@
 // fft.cpp - fftTest.
-#include "tests/cpu/fft.h"
+#include "checks/cpu/fft.h"
 
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 #include "board/processors.h"
 #include "board/qal.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
@@ -56,7 +57,7 @@ int fftTest(std::int32_t hBoard, int cpu) {
         recordProcessorFault(cpu, "fft", "### ОШИБКА:  Не могу загрузить программу теста.");
         return -1;
     }
-    QAL_start(hBoard, cpu);
+    boardCall(QAL_start, hBoard, cpu);
 
     // What does not arrive stays 0, which no check accepts.
     FftTimingMsg timing;
@@ -64,16 +65,16 @@ int fftTest(std::int32_t hBoard, int cpu) {
     std::memset(&timing, 0, sizeof timing);
     std::memset(&spectrum, 0, sizeof spectrum);
     std::uint32_t size = sizeof timing;
-    QAL_getMsg(hBoard, cpu, &timing, &size, kMessageTimeoutMs);
+    boardCall(QAL_getMsg, hBoard, cpu, &timing, &size, kMessageTimeoutMs);
     if (size != 0) {
         size = sizeof spectrum;
-        QAL_getMsg(hBoard, cpu, &spectrum, &size, kMessageTimeoutMs);
+        boardCall(QAL_getMsg, hBoard, cpu, &spectrum, &size, kMessageTimeoutMs);
     }
     if (size == 0) {
         reportNoAnswer();
         countError();
         recordProcessorFault(cpu, "fft", "### ОШИБКА: Нет ответа от программы");
-        QAL_reset(hBoard, cpu);
+        boardCall(QAL_reset, hBoard, cpu);
         return -1;
     }
 

@@ -1,8 +1,9 @@
 // config_check.cpp - moduleConfigCheck.
-#include "board/config_check.h"
+#include "checks/board/config_check.h"
 
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 #include "board/qal.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
@@ -23,9 +24,9 @@ constexpr std::uint32_t kOverheadMark = 0x80000000u;
 // Logs the DPRAM lines when the probe word reads back.
 void probeDpram(std::int32_t hBoard) {
     std::uint32_t pattern = kProbePattern, complement = ~kProbePattern, readBack = 0;
-    QAL_writeDPRAM(hBoard, 0, kProbeOffset, &pattern, 4);
-    QAL_writeDPRAM(hBoard, 0, kProbeOffset + 4, &complement, 4);
-    QAL_readDPRAM(hBoard, 0, kProbeOffset, &readBack, 4);
+    boardCall(QAL_writeDPRAM, hBoard, 0, kProbeOffset, &pattern, 4);
+    boardCall(QAL_writeDPRAM, hBoard, 0, kProbeOffset + 4, &complement, 4);
+    boardCall(QAL_readDPRAM, hBoard, 0, kProbeOffset, &readBack, 4);
     recordDpram(readBack == kProbePattern);
     if (readBack != kProbePattern)
         return;
@@ -129,22 +130,22 @@ int moduleConfigCheck(std::int32_t hBoard) {
         logProtocol("\n### ОШИБКА.");
         return -1;
     }
-    QAL_start(hBoard, 0);
-    if (QAL_signalGrab(hBoard, 0, 0, 0, kSignalTimeoutMs) <= 0) {
+    boardCall(QAL_start, hBoard, 0);
+    if (boardCall(QAL_signalGrab, hBoard, 0, 0, 0, kSignalTimeoutMs) <= 0) {
         conPrintf("\n### ERROR: Not signal IRQ from DSP board.");
         return -1;
     }
-    QAL_signalIack(hBoard, 0, 0);
+    boardCall(QAL_signalIack, hBoard, 0, 0);
 
     // A short or failed message leaves the missing words 0. A P1 that
     // signalled and then fell silent is stopped, and the check has failed.
     DramConfigMsg msg;
     std::memset(&msg, 0, sizeof msg);
     std::uint32_t size = sizeof msg;
-    QAL_getMsg(hBoard, 0, &msg, &size, kMessageTimeoutMs);
+    boardCall(QAL_getMsg, hBoard, 0, &msg, &size, kMessageTimeoutMs);
     if (size == 0) {
         reportNoAnswer();
-        QAL_reset(hBoard, 0);
+        boardCall(QAL_reset, hBoard, 0);
         return -1;
     }
 

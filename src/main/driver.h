@@ -12,18 +12,6 @@ void parseOptions(int argc, char **argv);
 // Sets runState's log names from boardLid.
 void chooseLogNames(std::int32_t boardLid);
 
-// The interrupt handler: closes the board, cleans up the library and ends
-// the process with status -1, writing nothing more to the console or the
-// logs (the result record is written). Also the last step of every fatal
-// stop.
-[[noreturn]] void onCtrlC();
-
-// Ends the program at once with status -1, without verdict and without
-// closing the board: the way out of a test whose DSP program `program` is
-// missing and without which the run cannot go on. The result record says
-// which.
-[[noreturn]] void abortRun(const char *program);
-
 // Runs the whole acceptance run and returns the exit status of a complete
 // run (0). Fatal stops end the process inside.
 int runDriver(int argc, char **argv);

@@ -1,6 +1,6 @@
 // main.cpp - entry point of zorvantik-test.
 #include "platform/platform.h"
-#include "run/driver.h"
+#include "main/driver.h"
 #include "run/usage.h"
 
 namespace {

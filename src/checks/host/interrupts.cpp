@@ -1,10 +1,10 @@
 // interrupts.cpp - interruptTests: 256 interrupts host to DSP, then 256
 // DSP to host, on P1, signal 0.
-#include "tests/host/host_tests.h"
+#include "checks/host/host_tests.h"
 
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 #include "board/qal.h"
-#include "run/driver.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
@@ -25,7 +25,7 @@ void loadInterruptProgram(std::int32_t hBoard, const char *file, const char *loa
         logProtocol("### ОШИБКА.\n");
         abortRun(file);
     }
-    QAL_start(hBoard, -1);
+    boardCall(QAL_start, hBoard, -1);
     conPrintf("\n");
 }
 
@@ -37,17 +37,17 @@ void loadInterruptProgram(std::int32_t hBoard, const char *file, const char *loa
 bool catchInterrupts(std::int32_t hBoard, bool hostRaises) {
     for (int i = 0; i < kInterrupts; ++i) {
         if (hostRaises)
-            QAL_signalSend(hBoard, 0, 0);
-        if (QAL_signalGrab(hBoard, 0, 0, 0, kInterruptTimeoutMs) == 0) {
+            boardCall(QAL_signalSend, hBoard, 0, 0);
+        if (boardCall(QAL_signalGrab, hBoard, 0, 0, 0, kInterruptTimeoutMs) == 0) {
             char text[64];
             std::snprintf(text, sizeof text, "\n### ОШИБКА: Не получено прерывание %d из 256.", i + 1);
             report("%s", text);
             countError();
             recordHostFault("interrupts", text);
-            QAL_reset(hBoard, 0);
+            boardCall(QAL_reset, hBoard, 0);
             return false;
         }
-        QAL_signalIack(hBoard, 0, 0);
+        boardCall(QAL_signalIack, hBoard, 0, 0);
         conPrintf("\r%d", i);
     }
     return true;
@@ -71,7 +71,7 @@ int interruptTests(std::int32_t hBoard) {
     if (catchInterrupts(hBoard, false)) {
         BoardInfo info{};
         info.size = QAL_BOARD_INFO_SIZE;
-        QAL_getInfo(hBoard, &info);
+        boardCall(QAL_getInfo, hBoard, &info);
         int irq = static_cast<int>(info.irq);
         conPrintf("\rПолучено из DSP в PC 256 сигналов прерывания (IRQ%d).", irq);
         logBoth("\nПолучено из DSP в PC 256 сигналов прерывания (IRQ%d).", irq);

@@ -1,9 +1,10 @@
 // cluster.cpp - clusterTest and clusterSdramTest: the dynamic memory of
 // the cluster P2..P5 through one program set, ten cycles of three passes.
-#include "tests/memory/memory_tests.h"
+#include "checks/memory/memory_tests.h"
 
-#include "board/dspload.h"
+#include "checks/board/dspload.h"
 #include "board/qal.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
@@ -85,20 +86,9 @@ void printPassHeader(Pass pass) {
 
 int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expected) {
     std::int32_t errorsBefore = runState.errorCount;
-    if (loadDspProgram(hBoard, 0, file) < 0) {
-        char text[160];
-        std::snprintf(text, sizeof text, "### ОШИБКА: Не могу загрузить '%s' на модуль.\n", file);
-        report("%s", text);
-        countError(); // the cluster's memory goes untested
-        recordProcessorFault(kNoCpu, "cluster", text);
-        recordNotTested("dynamicMemory", "the test program did not load");
-        return 1;
-    }
-    QAL_start(hBoard, -1);
-
     std::uint32_t sizes[4] = {};
-    std::uint32_t size = sizeof sizes;
-    QAL_getMsg(hBoard, 0, sizes, &size, QAL_WAIT_FOREVER);
+    if (!startSizeReport(hBoard, 0, file, kNoCpu, "cluster", sizes))
+        return 1; // the cluster's memory goes untested
     if (!chipSizesMatch(sizes, expected, kNoCpu, "cluster"))
         return -1; // the processors are left running
 
@@ -127,7 +117,7 @@ int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expect
                                           static_cast<std::uint32_t>(written), static_cast<std::uint32_t>(read));
                         if (++shown == kShownErrorLimit) { // in the whole test, never reset
                             recordNotTested("dynamicMemory", "the test stopped after 16 errors shown");
-                            QAL_reset(hBoard, 0);
+                            boardCall(QAL_reset, hBoard, 0);
                             return 0;
                         }
                     }
@@ -143,7 +133,7 @@ int clusterSdramTest(std::int32_t hBoard, const char *file, std::uint32_t expect
     }
     if (runState.errorCount == errorsBefore)
         memoryTestDone();
-    QAL_reset(hBoard, 0);
+    boardCall(QAL_reset, hBoard, 0);
     return 0;
 }
 

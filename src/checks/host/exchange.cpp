@@ -2,9 +2,10 @@
 //
 // What it finds is reported, never counted: the verdict of the run does not
 // depend on the host port.
-#include "tests/host/host_tests.h"
+#include "checks/host/host_tests.h"
 
 #include "board/qal.h"
+#include "run/ending.h"
 #include "run/output.h"
 #include "run/record.h"
 #include "run/runstate.h"
@@ -29,9 +30,9 @@ void poison(std::uint32_t *read, const std::uint32_t *written, int words) {
 
 void wordExchange(std::int32_t hBoard) {
     report("\n1. ОБМЕН СЛОВАМИ (HOST-port)");
-    QAL_poke(hBoard, 0, kWordAddress, kTestWord);
-    QAL_poke(hBoard, 0, kWordAddress + 1, ~kTestWord);
-    std::uint32_t read = QAL_peek(hBoard, 0, kWordAddress);
+    boardCall(QAL_poke, hBoard, 0, kWordAddress, kTestWord);
+    boardCall(QAL_poke, hBoard, 0, kWordAddress + 1, ~kTestWord);
+    std::uint32_t read = boardCall(QAL_peek, hBoard, 0, kWordAddress);
     if (read != kTestWord) {
         report("\n### ОШИБКА интерфейса:");
         report("\n### записано 0x12345678 != прочитано %08lX", static_cast<unsigned long>(read));
@@ -43,8 +44,8 @@ void arrayExchange(std::int32_t hBoard) {
     std::uint32_t *written = runState.buf0, *read = runState.buf1;
     report("\n2. ОБМЕН МАССИВАМИ (HOST-port)");
     poison(read, written, kTestBufferWords);
-    QAL_writeRAM(hBoard, 0, kWordAddress, written, kTestBufferBytes, 1);
-    QAL_readRAM(hBoard, 0, kWordAddress, read, kTestBufferBytes, 1);
+    boardCall(QAL_writeRAM, hBoard, 0, kWordAddress, written, kTestBufferBytes, 1);
+    boardCall(QAL_readRAM, hBoard, 0, kWordAddress, read, kTestBufferBytes, 1);
     if (std::memcmp(written, read, kTestBufferBytes) != 0) {
         report("\n### ОШИБКА интерфейса:");
         listMismatches("array exchange", written, read, kTestBufferWords);
@@ -59,9 +60,9 @@ void dpramExchange(std::int32_t hBoard) {
     for (int pass = 0; pass < kDpramPasses; ++pass) {
         poison(read, written, kDpramWords);
         for (int j = 0; j < kDpramWords; ++j)
-            QAL_writeDPRAM(hBoard, 0, 4 * j, written + j, 4);
+            boardCall(QAL_writeDPRAM, hBoard, 0, 4 * j, written + j, 4);
         for (int j = 0; j < kDpramWords; ++j)
-            QAL_readDPRAM(hBoard, 0, 4 * j, read + j, 4);
+            boardCall(QAL_readDPRAM, hBoard, 0, 4 * j, read + j, 4);
         bool failed = false;
         for (int j = 0; j < kDpramWords; ++j)
             if (j != kDpramStatusWord && written[j] != read[j])

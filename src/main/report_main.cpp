@@ -10,6 +10,7 @@
 #ifdef ZT_HAVE_DATABASE
 #include "db/commands.h"
 #endif
+#include "platform/platform.h"
 #include "report/record_file.h"
 
 #include <cstdio>
@@ -57,31 +58,13 @@ const char *const kUsage =
 #endif
     ;
 
-// To `name`.tmp, then renamed over `name`.
+// To `name`.tmp, then in the place of `name`.
 bool writeWhole(const std::string &name, const std::string &text) {
-    std::string temporary = name + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (!out) {
-            std::cerr << "zorvantik-report: cannot write " << asciiEscape(name) << ": " << std::strerror(errno) << "\n";
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    std::error_code ec;
-    fs::rename(temporary, name, ec);
-    if (ec) { // a Windows rename that will not replace
-        fs::remove(name, ec);
-        fs::rename(temporary, name, ec);
-    }
-    if (ec) {
-        std::cerr << "zorvantik-report: cannot write " << asciiEscape(name) << ": " << asciiEscape(ec.message()) << "\n";
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    std::string why;
+    if (platformWriteWhole(name, text, why))
+        return true;
+    std::cerr << "zorvantik-report: cannot write " << asciiEscape(name) << ": " << asciiEscape(why) << "\n";
+    return false;
 }
 
 int runPage(const std::string &record, std::string out) {
@@ -212,21 +195,14 @@ static int run(int argc, char **argv) {
     int status = 0;
     if (!csv.empty()) {
         csvFile.close();
-        std::error_code ec;
         if (!csvFile) {
             std::cerr << "zorvantik-report: cannot write " << asciiEscape(csv) << "\n";
             std::remove(csvTemporary.c_str());
             status = 1;
-        } else {
-            fs::rename(csvTemporary, csv, ec);
-            if (ec) {
-                fs::remove(csv, ec);
-                fs::rename(csvTemporary, csv, ec);
-            }
-            if (ec) {
-                std::cerr << "zorvantik-report: cannot write " << asciiEscape(csv) << ": " << asciiEscape(ec.message()) << "\n";
-                status = 1;
-            }
+        } else if (std::string why; !platformReplaceFile(csvTemporary, csv, why)) {
+            std::cerr << "zorvantik-report: cannot write " << asciiEscape(csv) << ": " << asciiEscape(why) << "\n";
+            std::remove(csvTemporary.c_str());
+            status = 1;
         }
     }
     std::string sources;
