@@ -87,8 +87,9 @@ bool ofThisBoard(const Replay &r, const Call &c) {
     return !std::strcmp(s.args[0], "S") && r.recordedServices.count(c.args[0]);
 }
 
-/* Where the program's call and the record part: "" when they do not. */
-std::string difference(const Call &program, const Call &recorded) {
+} // namespace
+
+std::string callDifference(const Call &program, const Call &recorded) {
     if (program.function != recorded.function || program.args != recorded.args)
         return "other call";
     std::vector<const Buffer *> in, rin;
@@ -109,6 +110,8 @@ std::string difference(const Call &program, const Call &recorded) {
     }
     return "";
 }
+
+namespace {
 
 uint32_t threadOf(Replay &r) {
     auto id = std::this_thread::get_id();
@@ -289,7 +292,7 @@ int32_t replayAnswer(Replay &r, const qalapi::CallArgs &call, int32_t failure) {
     translateHandles(r, asRecorded);
     ++r.calls;
     const Call *rec = r.gone ? nullptr : nextRecord(r, threadOf(r));
-    std::string why = rec ? difference(asRecorded, *rec) : "";
+    std::string why = rec ? callDifference(asRecorded, *rec) : "";
     bool setUp = io.call.function == fCtrl && io.call.args[2] == QALctrl_STREAM_CBUF_ALLOC && !io.outs.empty();
     uint32_t asked = setUp ? static_cast<const StreamBufferSetup *>(io.outs[0].at)->blockCount : 0;
     std::string unfilled = !r.gone && rec && why.empty() ? fillOutputs(r, io, *rec, service) : "";

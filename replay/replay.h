@@ -16,6 +16,7 @@
 #define ZORVANTIK_REPLAY_REPLAY_H
 
 #include "qal_api.h"
+#include "trace_format.h"
 
 #include <cstdint>
 #include <memory>
@@ -43,6 +44,13 @@ int32_t replayAnswer(Replay &r, const qalapi::CallArgs &call, int32_t failure);
 /* A capture the trace granted: service handle `handle`, as this library
  * gave it, stands for the trace's `recorded`. */
 void replayService(Replay &r, int32_t handle, int32_t recorded);
+
+/* Where the program's call (its handles as the trace knows them) and the
+ * recorded one part, in the words the divergence line tells it: "other
+ * call" (another function or argument), "other input" (another number of
+ * input buffers), "other bytes in 'ARG'"; "" when they do not. The
+ * recorded call's outputs play no part. */
+std::string callDifference(const qtrace::Call &program, const qtrace::Call &recorded);
 
 /* Ends every wait of the board (the recorded timing's) for a close. */
 void closeReplay(Replay &r);

@@ -5,10 +5,10 @@
 #include "board_lifecycle.h"
 
 #include "channels.h"
+#include "handed_board.h"
 #include "id_area.h"
 #include "links.h"
 #include "nodes.h"
-#include "replay.h"
 #include "stream.h"
 
 std::shared_ptr<VirtualBoard> makeBoard(int32_t number, const BoardConfig &cfg) {
@@ -33,8 +33,8 @@ void shutdownBoard(VirtualBoard &b) {
             n.stop = true;
         wakeAll(b);
     }
-    if (b.replay)
-        closeReplay(*b.replay);
+    if (b.handed)
+        b.handed->close();
     shutdownStream(b);
     stopAllNodes(b);
 }

@@ -16,10 +16,9 @@
  * Service handles (QAL_capture) have a table and a count of their own;
  * closing a board ends its services' handles too.
  *
- * A board whose section names a trace to replay (replay.h) is in the
- * tables like any other, but every call of it goes to the replay
- * (replayed below), which answers it from the trace; nothing is
- * simulated.
+ * A board whose section names a trace to replay is in the tables like
+ * any other, but every call of it goes to the answerer the library hands
+ * it to (handed_board.h; `handed` below); nothing is simulated.
  *
  * No C++ exception leaves a C function: each runs its body under one
  * guard (guarded below), so a host machine that runs out of memory, or
@@ -28,11 +27,11 @@
 #include "board_config.h"
 #include "board_lifecycle.h"
 #include "channels.h"
+#include "handed_board.h"
 #include "nodes.h"
 #include "qal.h"
 #include "qal_api.h"
 #include "qal_export.h"
-#include "replay.h"
 #include "stream.h"
 #include "trace.h"
 #include "virtual_board.h"
@@ -122,8 +121,8 @@ bool loadBoardFile(BoardFileScope scope, BoardFile &file) {
     return false;
 }
 
-/* The -V trace line of a replayed call. */
-void traceReplayed(const std::string &line) { trace("%s", line.c_str()); }
+/* The -V trace line of a handed board's call. */
+void traceHanded(const std::string &line) { trace("%s", line.c_str()); }
 
 /* The file is read under the table lock so two threads opening the same
  * number get the same board. */
@@ -140,11 +139,11 @@ int32_t openBoard(int32_t number) {
     BoardConfig cfg = boardConfig(file, number);
     if (!cfg.present)
         return 0;
-    std::shared_ptr<Replay> replay;
-    if (!cfg.replay.empty() && !(replay = openReplay(cfg.replay, !cfg.replayFast, number, traceReplayed)))
+    std::shared_ptr<qalapi::HandedBoard> handed;
+    if (!cfg.replay.empty() && !(handed = qalapi::handBoard(cfg.replay, !cfg.replayFast, number, traceHanded)))
         return 0;
     auto board = makeBoard(number, cfg);
-    board->replay = std::move(replay);
+    board->handed = std::move(handed);
     int32_t handle = ++lib.lastHandle;
     lib.boards[handle] = std::move(board);
     return handle;
@@ -248,8 +247,8 @@ int32_t listServices(int32_t hBoard, int32_t unit, ServiceEntry *list, int32_t m
 }
 
 /* The virtual board itself: one function for each function of qal.h,
- * with its parameters. The exports below add the trace, the replay and
- * the guard. */
+ * with its parameters. The exports below add the -V trace, the hand-over
+ * of a replayed board and the guard. */
 namespace simulated {
 
 int32_t Init(int32_t, int32_t) {
@@ -408,13 +407,13 @@ int32_t Release(int32_t hService, int32_t unit) { return releaseService(hService
 
 } // namespace simulated
 
-/* A call of a board that answers from a trace (replay.h): its own -V
- * trace line. Its board hands over, or takes back, the service handles
- * the trace's capture and release name. */
-int32_t replayed(const std::shared_ptr<VirtualBoard> &board, const qalapi::CallArgs &args) {
-    Replay &r = *board->replay;
+/* A call of a board handed to another answerer: its own -V trace line.
+ * The library gives, or takes back, the service handles for the captures
+ * and releases it answers. */
+int32_t handed(const std::shared_ptr<VirtualBoard> &board, const qalapi::CallArgs &args) {
+    qalapi::HandedBoard &answerer = *board->handed;
     int32_t failure = args.function == qalapi::fPeek ? int32_t(kUnmappedWord) : kQalBadHandle;
-    int32_t result = replayAnswer(r, args, failure);
+    int32_t result = answerer.answer(args, failure);
     Library &lib = library();
     switch (args.function) {
     case qalapi::fClose:
@@ -425,7 +424,7 @@ int32_t replayed(const std::shared_ptr<VirtualBoard> &board, const qalapi::CallA
             std::lock_guard<std::mutex> guard(lib.lock);
             int32_t handle = ++lib.lastService;
             lib.services[handle] = board;
-            replayService(r, handle, result);
+            answerer.serviceGiven(handle, result);
             return handle;
         }
         break;
@@ -441,8 +440,8 @@ int32_t replayed(const std::shared_ptr<VirtualBoard> &board, const qalapi::CallA
     return result;
 }
 
-/* Function `args.function` of the C API: answered from the trace when
- * its board replays one, else by the virtual board (`simulate`) with its
+/* Function `args.function` of the C API: answered by the answerer its
+ * board is handed to, if any, else by the virtual board (`simulate`) with its
  * -V trace line, under the guard. The handle of a call is its first
  * argument, a board's or a service's as the table shows it. */
 template <class Result, class Simulate> Result exported(const qalapi::CallArgs &args, Simulate simulate) noexcept {
@@ -452,8 +451,8 @@ template <class Result, class Simulate> Result exported(const qalapi::CallArgs &
         std::shared_ptr<VirtualBoard> board = !std::strcmp(handle, "H")   ? findBoard(args.value[0])
                                               : !std::strcmp(handle, "S") ? findService(args.value[0])
                                                                           : nullptr;
-        if (board && board->replay)
-            return Result(replayed(board, args));
+        if (board && board->handed)
+            return Result(handed(board, args));
         bool tracing = traceOn();
         Result result = simulate();
         if (tracing || traceOn()) {
@@ -488,7 +487,7 @@ extern "C" QAL_EXPORT const char *ZT_boardOrigin(int32_t boardLid) {
             std::lock_guard<std::mutex> guard(lib.lock);
             for (const auto &open : lib.boards)
                 if (open.second->number == boardLid)
-                    return open.second->replay ? "replay" : "virtual";
+                    return open.second->handed ? "replay" : "virtual";
         }
         BoardFile file;
         std::string error;

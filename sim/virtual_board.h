@@ -178,7 +178,9 @@ struct StreamService : Channel {
     std::atomic<bool> otherStop{false}; /* tells it to end */
 };
 
-struct Replay;
+namespace qalapi {
+class HandedBoard;
+}
 
 struct VirtualBoard {
     /* identity, fixed while open */
@@ -188,8 +190,9 @@ struct VirtualBoard {
     PaceClock pace[kPacePaths];  /* one clock per path, rates from the config */
     int64_t opened = 0;          /* paceNow() when opened: the processors' cycle counters start */
 
-    /* a replayed board answers every call from a trace instead (replay.h); null = simulated */
-    std::shared_ptr<Replay> replay;
+    /* a board whose section names a trace to replay is answered by what
+     * the library handed it to (handed_board.h); null = simulated */
+    std::shared_ptr<qalapi::HandedBoard> handed;
 
     /* state below is guarded by `lock` */
     std::mutex lock;
