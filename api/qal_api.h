@@ -190,26 +190,29 @@ const FunctionInfo &info(uint32_t f);
 struct CallArgs {
     uint32_t function = fNone;
     size_t count = 0;
-    int32_t value[kMaxArgs] = {};
-    const void *pointer[kMaxArgs] = {};
-    const char *text[kMaxArgs] = {};
+    int32_t value[kMaxArgs];
+    const void *pointer[kMaxArgs];
+    const char *text[kMaxArgs];
+
+    CallArgs() : value{}, pointer{}, text{} {}
+    /* callArgs's: only the first `count` of each are ever set or read,
+     * so a call of the C API does not clear all of them first. */
+    struct Unset {};
+    explicit CallArgs(Unset) {}
 };
 
-inline void take(CallArgs &a, int32_t v) { a.value[a.count++] = v; }
-inline void take(CallArgs &a, uint32_t v) { a.value[a.count++] = int32_t(v); }
-inline void take(CallArgs &a, const uint32_t *size) {
-    a.pointer[a.count] = size;
-    a.value[a.count++] = size ? int32_t(*size) : 0;
-}
-inline void take(CallArgs &a, const char *s) {
-    a.pointer[a.count] = s;
-    a.text[a.count] = s;
-    a.value[a.count++] = s ? 1 : 0;
-}
-inline void take(CallArgs &a, const void *p) {
+/* Argument `count` of the call: its value as a trace keeps it, its
+ * pointer, its text. */
+inline void put(CallArgs &a, int32_t v, const void *p = nullptr, const char *text = nullptr) {
+    a.value[a.count] = v;
     a.pointer[a.count] = p;
-    a.value[a.count++] = p ? 1 : 0;
+    a.text[a.count++] = text;
 }
+inline void take(CallArgs &a, int32_t v) { put(a, v); }
+inline void take(CallArgs &a, uint32_t v) { put(a, int32_t(v)); }
+inline void take(CallArgs &a, const uint32_t *size) { put(a, size ? int32_t(*size) : 0, size); }
+inline void take(CallArgs &a, const char *s) { put(a, s ? 1 : 0, s, s); }
+inline void take(CallArgs &a, const void *p) { put(a, p ? 1 : 0, p); }
 inline void take(CallArgs &a, std::nullptr_t) { take(a, static_cast<const void *>(nullptr)); }
 
 /* The number of arguments of each function. */
@@ -223,7 +226,7 @@ constexpr size_t kArity[fFunctions] = {0,
  * callArgs<fReadRAM>(hBoard, node, address, buf, count, elementSize). */
 template <uint32_t F, class... A> CallArgs callArgs(A... args) {
     static_assert(F < fFunctions && sizeof...(A) == kArity[F], "the arguments of the function, as the table has them");
-    CallArgs a;
+    CallArgs a{CallArgs::Unset{}};
     a.function = F;
     (take(a, args), ...);
     return a;

@@ -29,6 +29,7 @@ void shutdownBoard(VirtualBoard &b) {
     {
         std::lock_guard<std::mutex> guard(b.lock);
         b.closing = true;
+        b.closed = true;
         for (Node &n : b.node)
             n.stop = true;
         wakeAll(b);

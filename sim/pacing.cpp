@@ -31,7 +31,7 @@ int64_t PaceClock::charge(uint64_t bytes) {
     return step.sleepUntil;
 }
 
-void paceHost(PaceClock &clock, uint64_t bytes) {
+void chargeAndSleep(PaceClock &clock, uint64_t bytes) {
     int64_t until = clock.charge(bytes);
     if (until)
         std::this_thread::sleep_for(std::chrono::nanoseconds(until - paceNow()));

@@ -36,6 +36,7 @@
 #include "trace.h"
 #include "virtual_board.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -89,11 +90,87 @@ Library &library() {
     return *lib;
 }
 
-std::shared_ptr<VirtualBoard> findBoard(int32_t handle) {
+/* Counts the changes of the board table (opens and closes), under its
+ * lock. A thread's last lookup stands while the count has not moved. */
+std::atomic<uint64_t> tableVersion{1};
+
+/* A thread's last board lookup, so a call finds its board without the
+ * table's lock or a count of references of its own: a 1 KB DPRAM read
+ * would spend more on those than on the bytes. Once the table changes, a
+ * lookup looks again, and the board the thread's call under way found is
+ * `held` until the call returns; a board closed elsewhere goes when every
+ * thread that looked it up has looked again, or has ended. */
+struct LookedUp {
+    int32_t handle = 0;
+    uint64_t version = 0; /* tableVersion when looked up; 0 = look again */
+    std::shared_ptr<VirtualBoard> board;
+    std::shared_ptr<VirtualBoard> held;
+};
+/* The way to the thread's LookedUp: a plain pointer, reached without a
+ * call into the dynamic loader or a check of whether the thread has made
+ * its LookedUp yet (libqal is a library the program links, not one it
+ * opens later). */
+#ifdef __ELF__
+#define QAL_THREAD_FAST __attribute__((tls_model("initial-exec")))
+#else
+#define QAL_THREAD_FAST
+#endif
+QAL_THREAD_FAST thread_local LookedUp *lookedUp = nullptr;
+QAL_THREAD_FAST thread_local bool lookupGone = false;
+
+/* The thread's LookedUp, which goes with the thread. A call after that,
+ * from an exit-time destructor, has one that stays. */
+struct ThreadLookup {
+    LookedUp last;
+    ~ThreadLookup() {
+        lookedUp = nullptr;
+        lookupGone = true;
+    }
+};
+thread_local ThreadLookup threadLookup;
+
+LookedUp &thisThreadsLookup() {
+    if (!lookedUp)
+        lookedUp = lookupGone ? new LookedUp : &threadLookup.last;
+    return *lookedUp;
+}
+
+/* Lets go of the thread's lookup: the board goes, at the latest, when
+ * the call under way returns (callEnded). */
+void forgetLookup() {
+    LookedUp &last = thisThreadsLookup();
+    if (!last.held)
+        last.held = std::move(last.board);
+    last.board.reset();
+    last.version = 0;
+}
+
+/* The end of a call of the C API. */
+inline void callEnded() {
+    if (lookedUp)
+        lookedUp->held.reset();
+}
+
+/* The board of `handle` as the table has it now, and the thread's lookup. */
+VirtualBoard *lookUpBoard(int32_t handle) {
+    LookedUp &last = thisThreadsLookup();
+    forgetLookup();
     Library &lib = library();
     std::lock_guard<std::mutex> guard(lib.lock);
     auto it = lib.boards.find(handle);
-    return it == lib.boards.end() ? nullptr : it->second;
+    last.handle = handle;
+    last.version = tableVersion.load(std::memory_order_relaxed);
+    if (it != lib.boards.end())
+        last.board = it->second;
+    return last.board.get();
+}
+
+/* The board of `handle`, or null; it stays while the call under way runs. */
+inline VirtualBoard *findBoard(int32_t handle) {
+    if (LookedUp *known = lookedUp)
+        if (known->handle == handle && known->version == tableVersion.load(std::memory_order_acquire))
+            return known->board.get();
+    return lookUpBoard(handle);
 }
 
 std::shared_ptr<VirtualBoard> findService(int32_t handle) {
@@ -146,6 +223,7 @@ int32_t openBoard(int32_t number) {
     board->handed = std::move(handed);
     int32_t handle = ++lib.lastHandle;
     lib.boards[handle] = std::move(board);
+    tableVersion.fetch_add(1, std::memory_order_release);
     return handle;
 }
 
@@ -159,8 +237,10 @@ int32_t closeBoard(int32_t handle) {
             return kQalBadHandle;
         board = std::move(it->second);
         lib.boards.erase(it);
+        tableVersion.fetch_add(1, std::memory_order_release);
         dropServices(lib, board.get());
     }
+    forgetLookup();
     shutdownBoard(*board);
     return kQalOk;
 }
@@ -171,8 +251,10 @@ int32_t closeAll() {
         Library &lib = library();
         std::lock_guard<std::mutex> guard(lib.lock);
         boards.swap(lib.boards);
+        tableVersion.fetch_add(1, std::memory_order_release);
         lib.services.clear();
     }
+    forgetLookup();
     for (auto &open : boards)
         shutdownBoard(*open.second);
     return kQalOk;
@@ -194,17 +276,20 @@ int32_t ramWords(const void *buf, uint32_t count, uint32_t elementSize, uint32_t
 }
 
 int32_t captureService(int32_t hBoard, int32_t unit, int32_t *mode, const char *name) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     if (!board)
         return kQalBadHandle;
     if (unit != 1 || !mode)
         return kQalBadArgument;
     Library &lib = library();
     std::lock_guard<std::mutex> guard(lib.lock);
+    auto open = lib.boards.find(hBoard);
+    if (open == lib.boards.end())
+        return kQalBadHandle;
     // The table's entry first: once the board has granted the service,
     // nothing may fail before the caller has its handle.
     int32_t handle = lib.lastService + 1;
-    auto entry = lib.services.emplace(handle, board).first;
+    auto entry = lib.services.emplace(handle, open->second).first;
     int32_t status = streamCapture(*board, name, handle, *mode);
     if (status != kQalOk) {
         lib.services.erase(entry);
@@ -271,7 +356,7 @@ int32_t DisplayMode(int32_t mode) {
 }
 
 int32_t GetInfo(int32_t hBoard, BoardInfo *info) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     if (!board)
         return kQalBadHandle;
     if (!info || info->size < QAL_BOARD_INFO_SIZE)
@@ -282,7 +367,7 @@ int32_t GetInfo(int32_t hBoard, BoardInfo *info) {
 
 /* Unit 1 is the identification area; the board has no other unit. */
 int32_t PuRead(int32_t hBoard, int32_t unit, uint32_t offset, void *buf, uint32_t size) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     if (!board)
         return kQalBadHandle;
     if (unit != 1 || (!buf && size))
@@ -293,19 +378,19 @@ int32_t PuRead(int32_t hBoard, int32_t unit, uint32_t offset, void *buf, uint32_
 
 uint32_t Peek(int32_t hBoard, int32_t node, uint32_t address) {
     uint32_t value = kUnmappedWord;
-    if (auto board = findBoard(hBoard))
+    if (VirtualBoard *board = findBoard(hBoard))
         boardPeek(*board, node, address, value);
     return value;
 }
 
 int32_t Poke(int32_t hBoard, int32_t node, uint32_t address, uint32_t value) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     return board ? boardPoke(*board, node, address, value) : kQalBadHandle;
 }
 
 int32_t ReadRAM(int32_t hBoard, int32_t node, uint32_t address, void *buf, uint32_t count, uint32_t elementSize) {
     uint32_t words = 0;
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
     return status == kQalOk ? boardReadWords(*board, node, address, buf, words) : status;
 }
@@ -313,36 +398,36 @@ int32_t ReadRAM(int32_t hBoard, int32_t node, uint32_t address, void *buf, uint3
 int32_t WriteRAM(int32_t hBoard, int32_t node, uint32_t address, const void *buf, uint32_t count,
                  uint32_t elementSize) {
     uint32_t words = 0;
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     int32_t status = board ? ramWords(buf, count, elementSize, words) : kQalBadHandle;
     return status == kQalOk ? boardWriteWords(*board, node, address, buf, words) : status;
 }
 
 /* The program's arguments have no meaning on this board. */
 int32_t Load(int32_t hBoard, int32_t node, const char *fileName, int32_t, char **) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     return board ? loadProgram(*board, node, fileName) : kQalBadHandle;
 }
 
 int32_t Start(int32_t hBoard, int32_t node) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     return board ? startNodes(*board, node) : kQalBadHandle;
 }
 
 int32_t Reset(int32_t hBoard, int32_t node) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     return board ? resetNodes(*board, node) : kQalBadHandle;
 }
 
 /* The message size is in bytes. putMsg leaves it as it was; getMsg sets
  * it to the bytes received, 0 when none came. */
 int32_t PutMsg(int32_t hBoard, int32_t node, const void *buf, uint32_t *size, int32_t timeoutMs) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     return !board ? kQalBadHandle : !size ? kQalBadArgument : hostPutMsg(*board, node, buf, *size, timeoutMs);
 }
 
 int32_t GetMsg(int32_t hBoard, int32_t node, void *buf, uint32_t *size, int32_t timeoutMs) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     if (!board) {
         if (size)
             *size = 0;
@@ -352,38 +437,38 @@ int32_t GetMsg(int32_t hBoard, int32_t node, void *buf, uint32_t *size, int32_t 
 }
 
 int32_t ReadDPRAM(int32_t hBoard, int32_t node, uint32_t offset, void *buf, uint32_t size) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     return board ? dpramRead(*board, node, offset, buf, size) : kQalBadHandle;
 }
 
 int32_t WriteDPRAM(int32_t hBoard, int32_t node, uint32_t offset, const void *buf, uint32_t size) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     return board ? dpramWrite(*board, node, offset, buf, size) : kQalBadHandle;
 }
 
 int32_t ReadFIFO(int32_t hBoard, int32_t node, int32_t fifo, void *buf, uint32_t size, int32_t timeoutMs) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     return board ? hostReadFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
 }
 
 int32_t WriteFIFO(int32_t hBoard, int32_t node, int32_t fifo, const void *buf, uint32_t size, int32_t timeoutMs) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     return board ? hostWriteFifo(*board, node, fifo, buf, size, timeoutMs) : kQalBadHandle;
 }
 
 int32_t SignalSend(int32_t hBoard, int32_t node, int32_t signal) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     return board ? hostSendSignal(*board, node, signal) : kQalBadHandle;
 }
 
 /* flags has no meaning on this board. */
 int32_t SignalGrab(int32_t hBoard, int32_t node, int32_t signal, int32_t, int32_t timeoutMs) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     return board ? hostGrabSignal(*board, node, signal, timeoutMs) : kQalBadHandle;
 }
 
 int32_t SignalIack(int32_t hBoard, int32_t node, int32_t signal) {
-    auto board = findBoard(hBoard);
+    VirtualBoard *board = findBoard(hBoard);
     return board ? hostAckSignal(*board, node, signal) : kQalBadHandle;
 }
 
@@ -410,8 +495,8 @@ int32_t Release(int32_t hService, int32_t unit) { return releaseService(hService
 /* A call of a board handed to another answerer: its own -V trace line.
  * The library gives, or takes back, the service handles for the captures
  * and releases it answers. */
-int32_t handed(const std::shared_ptr<VirtualBoard> &board, const qalapi::CallArgs &args) {
-    qalapi::HandedBoard &answerer = *board->handed;
+int32_t handed(VirtualBoard &board, const qalapi::CallArgs &args) {
+    qalapi::HandedBoard &answerer = *board.handed;
     int32_t failure = args.function == qalapi::fPeek ? int32_t(kUnmappedWord) : kQalBadHandle;
     int32_t result = answerer.answer(args, failure);
     Library &lib = library();
@@ -422,8 +507,11 @@ int32_t handed(const std::shared_ptr<VirtualBoard> &board, const qalapi::CallArg
     case qalapi::fCapture:
         if (result > 0) {
             std::lock_guard<std::mutex> guard(lib.lock);
+            auto open = lib.boards.find(args.value[0]);
+            if (open == lib.boards.end())
+                return kQalBadHandle;
             int32_t handle = ++lib.lastService;
-            lib.services[handle] = board;
+            lib.services[handle] = open->second;
             answerer.serviceGiven(handle, result);
             return handle;
         }
@@ -447,12 +535,14 @@ int32_t handed(const std::shared_ptr<VirtualBoard> &board, const qalapi::CallArg
 template <class Result, class Simulate> Result exported(const qalapi::CallArgs &args, Simulate simulate) noexcept {
     const qalapi::FunctionInfo &f = qalapi::info(args.function);
     return guarded<Result>(f.name, Result(f.failure), [&] {
+        struct CallScope {
+            ~CallScope() { callEnded(); }
+        } scope;
         const char *handle = f.args.empty() ? "" : f.args[0];
-        std::shared_ptr<VirtualBoard> board = !std::strcmp(handle, "H")   ? findBoard(args.value[0])
-                                              : !std::strcmp(handle, "S") ? findService(args.value[0])
-                                                                          : nullptr;
+        std::shared_ptr<VirtualBoard> service = !std::strcmp(handle, "S") ? findService(args.value[0]) : nullptr;
+        VirtualBoard *board = !std::strcmp(handle, "H") ? findBoard(args.value[0]) : service.get();
         if (board && board->handed)
-            return Result(handed(board, args));
+            return Result(handed(*board, args));
         bool tracing = traceOn();
         Result result = simulate();
         if (tracing || traceOn()) {

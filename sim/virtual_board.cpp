@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -106,18 +107,22 @@ uint8_t statusByte(uint64_t offset) { return uint8_t(kDpramStatus >> 8 * (offset
  * in the status register's cell: nothing reads that cell. */
 int32_t dpramTransfer(VirtualBoard &b, int32_t node, uint32_t offset, uint8_t *toHost, const uint8_t *fromHost,
                       uint32_t size) {
-    if (toHost)
-        std::memset(toHost, 0xFF, size);
-    if (node != 0)
-        return kQalNoCpu;
-    std::unique_lock<std::mutex> guard(b.lock);
-    if (b.closing)
-        return kQalBadHandle;
     uint64_t end = uint64_t(offset) + size;
     uint64_t mappedEnd = b.config.dpram ? std::max<uint64_t>(offset, std::min<uint64_t>(end, kDpramBytes)) : offset;
+    std::size_t n = node == 0 ? std::size_t(mappedEnd - offset) : 0; /* the bytes that answer */
+    if (toHost && n < size)
+        std::memset(toHost + n, 0xFF, size - n);
+    if (node != 0)
+        return kQalNoCpu;
+    if (b.closed.load(std::memory_order_acquire)) {
+        if (toHost)
+            std::memset(toHost, 0xFF, n);
+        return kQalBadHandle;
+    }
+    while (b.dpramBusy.test_and_set(std::memory_order_acquire))
+        std::this_thread::yield();
     int32_t status = mappedEnd < end ? kQalUnmapped : kQalOk;
-    if (mappedEnd > offset) {
-        std::size_t n = std::size_t(mappedEnd - offset);
+    if (n) {
         if (toHost) {
             std::memcpy(toHost, b.dpram + offset, n);
             for (uint64_t at = kDpramStatusOffset; at < kDpramStatusOffset + 4; ++at)
@@ -127,7 +132,7 @@ int32_t dpramTransfer(VirtualBoard &b, int32_t node, uint32_t offset, uint8_t *t
             std::memcpy(b.dpram + offset, fromHost, n);
         }
     }
-    guard.unlock();
+    b.dpramBusy.clear(std::memory_order_release);
     paceHost(b.pace[kPaceDpram], size);
     return status;
 }

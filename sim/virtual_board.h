@@ -194,13 +194,18 @@ struct VirtualBoard {
      * the library handed it to (handed_board.h); null = simulated */
     std::shared_ptr<qalapi::HandedBoard> handed;
 
+    /* The DPRAM's cells, which only the host reaches, have a lock of their
+     * own, held for one copy; `closed` tells its calls of the close. */
+    std::atomic_flag dpramBusy = ATOMIC_FLAG_INIT;
+    std::atomic<bool> closed{false};
+    alignas(64) uint8_t dpram[kDpramBytes] = {};
+
     /* state below is guarded by `lock` */
     std::mutex lock;
     Channel wake;          /* node ends and firmware pauses wait here */
     bool closing = false;  /* set once by close; every wait ends on it */
     Processor cpu[kNodes]; /* P1..P7 */
     Node node[kNodes];
-    uint8_t dpram[kDpramBytes] = {};
     ByteFifo fifoToHost, fifoToDsp; /* port 8 */
     StreamService stream;
     LinkConnection link[kMaxLinks];      /* the first `links` are wired */
