@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -456,6 +457,62 @@ TEST_F(SimQal, CloseOrCleanupFromAnotherThreadDuringCalls) {
         EXPECT_EQ(QAL_peek(h, 0, 0x80000), kNone);
         EXPECT_LT(QAL_close(h), 0);
     }
+}
+
+// A thread finds its board through its last lookup: it must never answer
+// for another handle, nor outlive a close or an open made elsewhere.
+TEST_F(SimQal, EachCallReachesTheBoardOfItsOwnHandle) {
+    int32_t a = open(1), b = open(2);
+    uint32_t word = 0;
+    for (uint32_t i = 0; i < 8; ++i) { // the two boards in turn, each its own DPRAM
+        uint32_t mine = i % 2 ? 0xB000 + i : 0xA000 + i;
+        ASSERT_EQ(QAL_writeDPRAM(i % 2 ? b : a, 0, 0x80, &mine, 4), 0);
+        ASSERT_EQ(QAL_readDPRAM(i % 2 ? b : a, 0, 0x80, &word, 4), 0);
+        EXPECT_EQ(word, mine) << i;
+    }
+    ASSERT_EQ(QAL_readDPRAM(a, 0, 0x80, &word, 4), 0);
+    EXPECT_EQ(word, 0xA006u);
+
+    // Closed and opened again on another thread, while this one still has
+    // the old board as its last lookup: the old handle fails, the new one
+    // reaches a new board.
+    int32_t again = 0;
+    std::thread([&] {
+        QAL_close(a);
+        again = QAL_open(1, 0, 0);
+    }).join();
+    ASSERT_GT(again, 0);
+    EXPECT_NE(again, a);
+    EXPECT_LT(QAL_readDPRAM(a, 0, 0x80, &word, 4), 0);
+    ASSERT_EQ(QAL_readDPRAM(again, 0, 0x80, &word, 4), 0);
+    EXPECT_EQ(word, 0u);
+    ASSERT_EQ(QAL_readDPRAM(b, 0, 0x80, &word, 4), 0);
+    EXPECT_EQ(word, 0xB007u);
+
+    // Two threads at the DPRAM while a third closes the board: a read
+    // sees one whole write, never a mix of two, and no call succeeds once
+    // the close has returned.
+    std::atomic<bool> closed{false};
+    std::atomic<int> afterClose{0}, torn{0};
+    auto writer = [&](uint8_t fill) {
+        std::vector<uint8_t> out(2560, fill), in(2560);
+        for (int i = 0; i < 20000; ++i) {
+            bool after = closed;
+            if (QAL_writeDPRAM(b, 0, 0x80, out.data(), 2560) == 0 && after)
+                ++afterClose;
+            if (QAL_readDPRAM(b, 0, 0x80, in.data(), 2560) == 0 &&
+                std::count(in.begin(), in.end(), in[0]) != long(in.size()))
+                ++torn;
+        }
+    };
+    std::thread w1(writer, 0x11), w2(writer, 0x22);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    QAL_close(b);
+    closed = true;
+    w1.join();
+    w2.join();
+    EXPECT_EQ(afterClose, 0);
+    EXPECT_EQ(torn, 0);
 }
 
 } // namespace
