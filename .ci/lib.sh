@@ -28,31 +28,26 @@ show() {
 }
 
 # expect_end FILE CODEPAGE TEXT [crlf]: FILE ends with exactly these bytes.
-expect_end() {
-    local want
-    want=$(mktemp)
-    encoded "$2" "$3" "${4:-}" >"$want"
-    local n
-    n=$(stat -c %s "$want")
-    if ! tail -c "$n" "$1" | cmp -s - "$want"; then
-        rm -f "$want"
-        show "$1" "$2"
-        fail "$1 does not end with '$3' in $2${4:+ with CR LF}"
-    fi
-    rm -f "$want"
-}
+expect_end() { expect_edge tail end "$@"; }
 
 # expect_start FILE CODEPAGE TEXT [crlf]: FILE starts with exactly these bytes.
-expect_start() {
+expect_start() { expect_edge head start "$@"; }
+
+# expect_edge CUT WORD FILE CODEPAGE TEXT [crlf]: the bytes CUT (head or
+# tail) takes from FILE are exactly these; WORD (start or end) names the
+# edge in the failure.
+expect_edge() {
+    local cut=$1 word=$2
+    shift 2
     local want
     want=$(mktemp)
     encoded "$2" "$3" "${4:-}" >"$want"
     local n
     n=$(stat -c %s "$want")
-    if ! head -c "$n" "$1" | cmp -s - "$want"; then
+    if ! "$cut" -c "$n" "$1" | cmp -s - "$want"; then
         rm -f "$want"
         show "$1" "$2"
-        fail "$1 does not start with '$3' in $2${4:+ with CR LF}"
+        fail "$1 does not $word with '$3' in $2${4:+ with CR LF}"
     fi
     rm -f "$want"
 }

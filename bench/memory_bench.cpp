@@ -2,6 +2,7 @@
 // memory on the unpaced board, against memcpy of the same bytes; and a
 // whole run of the program on an unpaced healthy board (wall time, peak
 // resident memory).
+#include "bench_run.h"
 #include "qal.h"
 #include "run/runstate.h"
 #include "checks/memory/memory_tests.h"
@@ -12,7 +13,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -20,8 +20,6 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-
-extern char **environ;
 
 namespace {
 
@@ -100,19 +98,8 @@ void FullRun(benchmark::State &state) {
     fs::path station = makeStation("zt-bench-run-");
     long peakKb = 0;
     for (auto _ : state) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addchdir_np(&actions, station.c_str());
-        std::string program = ZT_PROGRAM_PATH;
-        char *argv[] = {&program[0], nullptr};
-        pid_t pid = 0;
-        posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        int status = 0;
         struct rusage usage {};
-        wait4(pid, &status, 0, &usage);
+        int status = runProgramIn(station.string(), &usage);
         peakKb = std::max(peakKb, usage.ru_maxrss);
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
             state.SkipWithError("the run did not end with status 0");

@@ -6,13 +6,13 @@
 // stores a blob. FullRunRecorded and FullRunReplayed: a whole unpaced run
 // through the recorder (the trace's size as a counter), and the same run
 // answered from its trace with no firmware, against FullRun's simulation.
+#include "bench_run.h"
 #include "qal.h"
 
 #include <benchmark/benchmark.h>
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,8 +22,6 @@
 #include <string>
 
 namespace fs = std::filesystem;
-
-extern char **environ;
 
 namespace {
 
@@ -39,21 +37,7 @@ fs::path station(const char *name) {
 // The program in `dir`, stdin and stdout /dev/null; with `libraryDir` it
 // finds its board library there first.
 bool runProgram(const fs::path &dir, const std::string &libraryDir = "") {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-    std::string program = ZT_PROGRAM_PATH;
-    char *argv[] = {&program[0], nullptr};
-    if (!libraryDir.empty())
-        setenv("LD_LIBRARY_PATH", libraryDir.c_str(), 1);
-    pid_t pid = 0;
-    posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-    unsetenv("LD_LIBRARY_PATH");
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    int status = runProgramIn(dir.string(), nullptr, libraryDir);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

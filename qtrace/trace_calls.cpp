@@ -4,6 +4,7 @@
  */
 #include "trace_calls.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -35,6 +36,14 @@ CallIo &CallIo::out(uint8_t arg, void *at, uint32_t capacity, const uint32_t *ac
     if (at)
         outs.push_back({arg, at, capacity, actual});
     return *this;
+}
+
+Buffer CallIo::Out::filled() const {
+    Buffer b;
+    b.arg = arg;
+    b.out = true;
+    b.size = actual ? std::min(*actual, capacity) : capacity;
+    return b;
 }
 
 namespace {

@@ -24,6 +24,12 @@ struct CallIo {
         void *at;               /* the caller's memory */
         uint32_t capacity;      /* bytes there */
         const uint32_t *actual; /* when set, the bytes filled are min(*actual, capacity) after the call */
+
+        /* The output as a buffer of the call once it has returned: its
+         * argument and the bytes it filled, stored as yet in none of the
+         * ways (the caller keeps them inline or in a blob). */
+        Buffer filled() const;
+        const uint8_t *bytes() const { return static_cast<const uint8_t *>(at); }
     };
     Call call;
     std::vector<Out> outs;

@@ -57,24 +57,22 @@ void putRecord(std::string &out, uint8_t type, const std::string &body, uint32_t
     put32(out, running);
 }
 
-/* Little-endian words from any address. */
-uint32_t word(const uint8_t *p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
+/* A little-endian number (uint32_t or uint64_t) from any address. */
+template <class T> T loadLittle(const uint8_t *p) {
+    static_assert(sizeof(T) == 4 || sizeof(T) == 8, "a word or a double word");
+    T v;
+    std::memcpy(&v, p, sizeof v);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    v = __builtin_bswap32(v);
+    if constexpr (sizeof(T) == 8)
+        v = __builtin_bswap64(v);
+    else
+        v = __builtin_bswap32(v);
 #endif
     return v;
 }
 
-uint64_t load64(const uint8_t *p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    v = __builtin_bswap64(v);
-#endif
-    return v;
-}
+uint32_t word(const uint8_t *p) { return loadLittle<uint32_t>(p); }
+uint64_t load64(const uint8_t *p) { return loadLittle<uint64_t>(p); }
 
 void deltaRuns(const uint8_t *data, uint32_t size, std::string &out) {
     uint32_t words = size / 4, prev = 0;

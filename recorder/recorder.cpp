@@ -344,11 +344,8 @@ void write(CallIo &io, int32_t result, Clock::time_point t0, Clock::time_point t
     std::string bytes;
     uint32_t running = r.running;
     for (const CallIo::Out &o : io.outs) {
-        Buffer b;
-        b.arg = o.arg;
-        b.out = true;
-        b.size = o.actual ? std::min(*o.actual, o.capacity) : o.capacity;
-        const uint8_t *at = static_cast<const uint8_t *>(o.at);
+        Buffer b = o.filled();
+        const uint8_t *at = o.bytes();
         if (b.size <= kInlineBytes) {
             b.bytes = std::make_shared<const std::vector<uint8_t>>(at, at + b.size);
         } else {

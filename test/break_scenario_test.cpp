@@ -108,12 +108,7 @@ int breakWhileLibrariesInitialise(const std::string &dir, const std::vector<std:
     if (filler < 0)
         return -1;
     fillPipe(filler);
-    std::string program = ZT_PROGRAM_PATH;
-    std::vector<std::string> argStrings(args);
-    std::vector<char *> argv{&program[0]};
-    for (std::string &a : argStrings)
-        argv.push_back(&a[0]);
-    argv.push_back(nullptr);
+    ArgVector argv(ZT_PROGRAM_PATH, args);
     pid_t pid = fork();
     if (pid == 0) {
         int null = ::open("/dev/null", O_RDWR);
@@ -123,7 +118,7 @@ int breakWhileLibrariesInitialise(const std::string &dir, const std::vector<std:
         if (chdir(dir.c_str()) != 0)
             _exit(126);
         setenv("LD_DEBUG", "libs,symbols", 1);
-        execv(program.c_str(), argv.data());
+        execv(argv.program(), argv.data());
         _exit(127);
     }
     ::close(err[1]);

@@ -38,12 +38,7 @@ public:
             throw std::runtime_error("pipe failed");
         fcntl(out[0], F_SETPIPE_SZ, 4096); // the smallest pipe: it fills at once
         errPath_ = dir + "/../stderr-" + std::to_string(getpid());
-        std::string program = ZT_PROGRAM_PATH;
-        std::vector<std::string> argStrings(args);
-        std::vector<char *> argv{&program[0]};
-        for (std::string &a : argStrings)
-            argv.push_back(&a[0]);
-        argv.push_back(nullptr);
+        ArgVector argv(ZT_PROGRAM_PATH, args);
         int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int null = ::open("/dev/null", O_RDONLY);
         pid_ = fork();
@@ -59,7 +54,7 @@ public:
             }
             if (chdir(dir.c_str()) != 0)
                 _exit(126);
-            execve(program.c_str(), argv.data(), environ);
+            execve(argv.program(), argv.data(), environ);
             _exit(127);
         }
         ::close(null);

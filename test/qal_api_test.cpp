@@ -47,12 +47,8 @@ Call recordedCall(CallIo &io, int32_t result) {
     Call c = io.call;
     c.result = result;
     for (const CallIo::Out &o : io.outs) {
-        Buffer b;
-        b.arg = o.arg;
-        b.out = true;
-        b.size = o.actual ? std::min(*o.actual, o.capacity) : o.capacity;
-        const uint8_t *at = static_cast<const uint8_t *>(o.at);
-        b.bytes = std::make_shared<const std::vector<uint8_t>>(at, at + b.size);
+        Buffer b = o.filled();
+        b.bytes = std::make_shared<const std::vector<uint8_t>>(o.bytes(), o.bytes() + b.size);
         c.buffers.push_back(std::move(b));
     }
     return c;

@@ -34,12 +34,8 @@ struct Command {
 // held to that many bytes.
 Command runReport(const TempStation &dir, const std::vector<std::string> &args, double seconds = 20,
                   long memoryLimit = 0) {
-    std::string program = ZT_REPORT_PATH, errPath = dir.file("command.err");
-    std::vector<std::string> argStrings(args);
-    std::vector<char *> argv{&program[0]};
-    for (std::string &a : argStrings)
-        argv.push_back(&a[0]);
-    argv.push_back(nullptr);
+    std::string errPath = dir.file("command.err");
+    ArgVector argv(ZT_REPORT_PATH, args);
     pid_t pid = fork();
     if (pid == 0) {
         int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -53,7 +49,7 @@ Command runReport(const TempStation &dir, const std::vector<std::string> &args, 
         }
         if (chdir(dir.path().c_str()) != 0)
             _exit(126);
-        execv(program.c_str(), argv.data());
+        execv(argv.program(), argv.data());
         _exit(127);
     }
     Command c;

@@ -325,24 +325,6 @@ TEST(FleetCharts, TicksNumbersAndMedians) {
     EXPECT_EQ(count(chart, "-13</text>"), 1u);
 }
 
-RunResult runReport(const std::string &dir, const std::vector<std::string> &args) {
-    std::string command = "cd '" + dir + "' && '" ZT_REPORT_PATH "'";
-    for (const std::string &a : args)
-        command += " '" + a + "'";
-    command += " >command.out 2>command.err";
-    int status = std::system(command.c_str());
-    RunResult r;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    for (auto [name, to] : {std::pair<const char *, std::string *>{"command.out", &r.out}, {"command.err", &r.err}}) {
-        std::ifstream in(dir + "/" + name, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        *to = s.str();
-        fs::remove(dir + "/" + name);
-    }
-    return r;
-}
-
 // A station folder with its archive, old records, a demonstration on the
 // virtual board and a file named in bytes that are not UTF-8: the command
 // counts each run once, tells the bad file in ASCII, names it on the page,
@@ -371,7 +353,7 @@ TEST(FleetCommand, StationWithArchiveCopiesAndBadNames) {
     write("st/records/demo/d.json", demo.dump());
     write("st/bad\xFF.json", "{\"cut");
 
-    RunResult r = runReport(dir.path(), {"--csv", "fleet.csv", "-o", "fleet.html", "--bench-only", "st"});
+    RunResult r = runReportCommand(dir.path(), {"--csv", "fleet.csv", "-o", "fleet.html", "--bench-only", "st"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err.substr(0, r.err.find(": truncated")), "zorvantik-report: skipped st/bad\\xFF.json");
     EXPECT_TRUE(std::all_of(r.err.begin(), r.err.end(), [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7F); }));

@@ -23,27 +23,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 namespace fs = std::filesystem;
 
-// Runs zorvantik-report in `dir` with `args`; stdout and stderr are kept.
-RunResult runCommand(const std::string &dir, const std::vector<std::string> &args) {
-    std::string command = "cd '" + dir + "' && '" ZT_REPORT_PATH "'";
-    for (const std::string &a : args)
-        command += " '" + a + "'";
-    command += " >command.out 2>command.err";
-    int status = std::system(command.c_str());
-    RunResult r;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    auto read = [&](const char *name) {
-        std::ifstream in(dir + "/" + name, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        std::filesystem::remove(dir + "/" + name);
-        return s.str();
-    };
-    r.out = read("command.out");
-    r.err = read("command.err");
-    return r;
-}
-
 const std::string kMarkup = "</script><script>alert(\"x,1\")</script><!-- <b>x</b> &amp;";
 
 // A record as the program writes it, with the fields the pages read.
@@ -318,7 +297,7 @@ TEST_F(ReportFleet, EachRunInABoardsListIsItsOwn) {
 TEST_F(ReportFleet, CommandWritesThePageOrSaysWhyNot) {
     write("runs/result1.json", record("01042", "2026-12-08T09:00:00+00:00", "passed").dump(2));
     write("runs/bad.json", "{");
-    RunResult r = runCommand(dir_.path(), {"--csv", "fleet.csv", "runs"});
+    RunResult r = runReportCommand(dir_.path(), {"--csv", "fleet.csv", "runs"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "zorvantik-report: skipped runs/bad.json: truncated: " +
                          r.err.substr(r.err.find("truncated: ") + 11));
@@ -326,12 +305,12 @@ TEST_F(ReportFleet, CommandWritesThePageOrSaysWhyNot) {
     EXPECT_EQ(count(dir_.read("fleet.csv"), "\r\n"), 2u);
     EXPECT_FALSE(dir_.exists("report.html.tmp"));
 
-    r = runCommand(dir_.path(), {"--page", "runs/result1.json"});
+    r = runReportCommand(dir_.path(), {"--page", "runs/result1.json"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(parseHtmlPage(dir_.read("runs/result1.html")).text.find("ПРОЙДЕН"), std::string::npos);
 
     fs::create_directories(dir_.file("none"));
-    r = runCommand(dir_.path(), {"-o", "none.html", "none"});
+    r = runReportCommand(dir_.path(), {"-o", "none.html", "none"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zorvantik-report: no result record found\n");
     EXPECT_FALSE(dir_.exists("none.html"));

@@ -43,66 +43,58 @@ TEST_F(Selection, WorkedExampleOfBoardOne) {
     EXPECT_EQ(runState.errorCount, 0);
 }
 
-TEST_F(Selection, StartMarkerIsFoundAfterNonLettersOnly) {
-    EXPECT_EQ(ask("   [HOST START]\nCHECK=1\n", "HOST"), kRun);
-    EXPECT_EQ(ask("--> HOST START] trailing words\nCHECK=1\n", "HOST"), kRun);
-    EXPECT_EQ(ask("x[HOST START]\nCHECK=1\n", "HOST"), kSkip);
-    EXPECT_EQ(ask("[host START]\nCHECK=1\n", "HOST"), kSkip);
-    EXPECT_EQ(ask("[HOST start]\nCHECK=1\n", "HOST"), kSkip);
-}
+// What a selection file says about HOST, one file a row.
+struct HostCase {
+    const char *why;
+    std::string file;
+    int expected;
+};
 
-TEST_F(Selection, KeyThatIsThePrefixOfAnotherIsNotConfused) {
-    EXPECT_EQ(ask("[HOSTX START]\nCHECK=1\n", "HOST"), kSkip);
-    EXPECT_EQ(ask("[HSTREAM START]\nCHECK=1\n", "HOST"), kSkip);
-}
-
-TEST_F(Selection, ValueDecidesByZeroOrNot) {
-    EXPECT_EQ(ask("[HOST START]\nCHECK=00\n", "HOST"), kSkip);
-    EXPECT_EQ(ask("[HOST START]\nCHECK=10\n", "HOST"), kRun);
-    EXPECT_EQ(ask("[HOST START]\nCHECK=-1\n", "HOST"), kRun);    // the sign is passed over
-    EXPECT_EQ(ask("[HOST START]\nCHECK=   0\n", "HOST"), kSkip); // blanks too
-    EXPECT_EQ(ask("[HOST START]\nCHECK=0x5\n", "HOST"), kSkip);  // reads 0, stops at x
-    EXPECT_EQ(ask("[HOST START]\nCHECK=99999999999999999999\n", "HOST"), kRun);
-    EXPECT_EQ(ask("[HOST START]\nCHECK=0\r\n[HOST END]\r\n", "HOST"), kSkip); // CR LF file
-}
-
-TEST_F(Selection, ValueLineWithoutDigitInPlaceIsPassedOver) {
-    // No digit: the search goes on to the next value line.
-    EXPECT_EQ(ask("[HOST START]\nCHECK=off\nCHECK=0\n[HOST END]\n", "HOST"), kSkip);
-    // Position 31 is the last one looked at; a digit at 32 is not seen.
-    std::string at31 = "CHECK=" + std::string(25, ' ') + "0\n";
-    std::string at32 = "CHECK=" + std::string(26, ' ') + "0\n";
-    EXPECT_EQ(ask("[HOST START]\n" + at31 + "[HOST END]\n", "HOST"), kSkip);
-    EXPECT_EQ(ask("[HOST START]\n" + at32 + "[HOST END]\n", "HOST"), kRun);
-}
-
-TEST_F(Selection, LineAfterStartMarkerIsTakenFromItsFirstColumn) {
-    // Indented right after the marker: not a value line, so the test runs.
-    EXPECT_EQ(ask("[HOST START]\n  CHECK=0\n[HOST END]\n", "HOST"), kRun);
-    // Indented further down: the cursor moves to its first letter.
-    EXPECT_EQ(ask("[HOST START]\n\n  CHECK=0\n[HOST END]\n", "HOST"), kSkip);
-    // A comment right after the marker is not a comment, and is no value either.
-    EXPECT_EQ(ask("[HOST START]\n;CHECK=0\n[HOST END]\n", "HOST"), kRun);
-}
-
-TEST_F(Selection, ValueLineCountsOnlyAfterItsStartMarker) {
-    EXPECT_EQ(ask("CHECK=0\n[HOST START]\n\n[HOST END]\n", "HOST"), kRun);
-    EXPECT_EQ(ask("CHECK=1\n[HOST END]\n", "HOST"), kSkip);
-    // Found inside another key's section until HOST's own end marker.
-    EXPECT_EQ(ask("[HOST START]\n\n[HSTREAM START]\nCHECK=0\n[HSTREAM END]\n[HOST END]\n", "HOST"), kSkip);
-    EXPECT_EQ(ask("[HOST START]\n\n[HOST END]\n[HSTREAM START]\nCHECK=0\n", "HOST"), kRun);
-}
-
-TEST_F(Selection, CommentLinesAreIgnored) {
-    EXPECT_EQ(ask("; [HOST START]\nCHECK=1\n", "HOST"), kSkip);
-    EXPECT_EQ(ask("[HOST START]\n\n;CHECK=0\n[HOST END]\n", "HOST"), kRun);
-}
-
-TEST_F(Selection, LongLinesAreReadIn119CharacterPieces) {
-    // The marker begins a new piece after 119 characters and is found there.
-    EXPECT_EQ(ask(std::string(119, 'x') + "[HOST START]\nCHECK=1\n", "HOST"), kRun);
-    // Within one piece it stays behind the letters before it.
-    EXPECT_EQ(ask(std::string(100, 'x') + "[HOST START]\nCHECK=1\n", "HOST"), kSkip);
+TEST_F(Selection, HowTheFileIsReadForOneTest) {
+    const std::string at31 = "CHECK=" + std::string(25, ' ') + "0\n";
+    const std::string at32 = "CHECK=" + std::string(26, ' ') + "0\n";
+    const HostCase cases[] = {
+        // The start marker is found after characters that are not letters only.
+        {"blanks before the marker", "   [HOST START]\nCHECK=1\n", kRun},
+        {"no bracket, other words after", "--> HOST START] trailing words\nCHECK=1\n", kRun},
+        {"a letter before the marker", "x[HOST START]\nCHECK=1\n", kSkip},
+        {"the key in small letters", "[host START]\nCHECK=1\n", kSkip},
+        {"START in small letters", "[HOST start]\nCHECK=1\n", kSkip},
+        // A key that is the prefix of another is not confused with it.
+        {"a longer key", "[HOSTX START]\nCHECK=1\n", kSkip},
+        {"another key", "[HSTREAM START]\nCHECK=1\n", kSkip},
+        // The value decides by zero or not.
+        {"00", "[HOST START]\nCHECK=00\n", kSkip},
+        {"10", "[HOST START]\nCHECK=10\n", kRun},
+        {"the sign is passed over", "[HOST START]\nCHECK=-1\n", kRun},
+        {"blanks are passed over", "[HOST START]\nCHECK=   0\n", kSkip},
+        {"reads 0, stops at x", "[HOST START]\nCHECK=0x5\n", kSkip},
+        {"a number too large", "[HOST START]\nCHECK=99999999999999999999\n", kRun},
+        {"a CR LF file", "[HOST START]\nCHECK=0\r\n[HOST END]\r\n", kSkip},
+        // No digit in place: the search goes on to the next value line.
+        {"no digit", "[HOST START]\nCHECK=off\nCHECK=0\n[HOST END]\n", kSkip},
+        {"a digit at 31, the last place looked at", "[HOST START]\n" + at31 + "[HOST END]\n", kSkip},
+        {"a digit at 32 is not seen", "[HOST START]\n" + at32 + "[HOST END]\n", kRun},
+        // The line after the start marker is taken from its first column.
+        {"indented right after the marker: no value line", "[HOST START]\n  CHECK=0\n[HOST END]\n", kRun},
+        {"indented further down: read from its first letter", "[HOST START]\n\n  CHECK=0\n[HOST END]\n", kSkip},
+        {"a comment right after the marker is no comment and no value", "[HOST START]\n;CHECK=0\n[HOST END]\n",
+         kRun},
+        // A value line counts only after its start marker.
+        {"value before the marker", "CHECK=0\n[HOST START]\n\n[HOST END]\n", kRun},
+        {"only an end marker", "CHECK=1\n[HOST END]\n", kSkip},
+        {"found in another key's section before HOST's end",
+         "[HOST START]\n\n[HSTREAM START]\nCHECK=0\n[HSTREAM END]\n[HOST END]\n", kSkip},
+        {"another key's section after HOST's end", "[HOST START]\n\n[HOST END]\n[HSTREAM START]\nCHECK=0\n", kRun},
+        // Comment lines are ignored.
+        {"a commented marker", "; [HOST START]\nCHECK=1\n", kSkip},
+        {"a commented value", "[HOST START]\n\n;CHECK=0\n[HOST END]\n", kRun},
+        // Long lines are read in pieces of 119 characters.
+        {"the marker begins a new piece", std::string(119, 'x') + "[HOST START]\nCHECK=1\n", kRun},
+        {"within one piece, behind letters", std::string(100, 'x') + "[HOST START]\nCHECK=1\n", kSkip},
+    };
+    for (const HostCase &c : cases)
+        EXPECT_EQ(ask(c.file, "HOST"), c.expected) << c.why;
 }
 
 TEST_F(Selection, FileNameFollowsTheBoardNumber) {

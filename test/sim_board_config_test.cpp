@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -107,14 +108,15 @@ TEST(SimBoardConfig, ReadsEveryKeyOfItsOwnSectionOnly) {
 }
 
 TEST(SimBoardConfig, ReadsTheHostInterfaceAndFaultKeys) {
+    // The host interface's switches: DPRAM, interrupts to the host and to
+    // the DSPs, the cluster's SDRAM signal, stream capture, stream mode and
+    // the stream state's first failing read.
+    auto hostInterface = [](const BoardConfig &c) {
+        return std::make_tuple(c.dpram, c.interruptsToHost, c.interruptsToDsp, c.csdramSignal, c.streamCapture,
+                               c.streamMode, c.streamStateFailFrom);
+    };
     BoardConfig healthy = boardOf("[board 1]\n");
-    EXPECT_TRUE(healthy.dpram);
-    EXPECT_TRUE(healthy.interruptsToHost);
-    EXPECT_TRUE(healthy.interruptsToDsp);
-    EXPECT_TRUE(healthy.csdramSignal);
-    EXPECT_TRUE(healthy.streamCapture);
-    EXPECT_EQ(healthy.streamMode, 1u);
-    EXPECT_EQ(healthy.streamStateFailFrom, 0u);
+    EXPECT_EQ(hostInterface(healthy), std::make_tuple(true, true, true, true, true, 1u, 0u));
     EXPECT_EQ(healthy.csdramCycles, 20000000u);
     EXPECT_TRUE(healthy.stuckBits.empty());
     for (uint32_t chip : healthy.sdramChips)
@@ -128,13 +130,7 @@ TEST(SimBoardConfig, ReadsTheHostInterfaceAndFaultKeys) {
                             "ram_stuck_bit = P1:0x80003:0:1, p7:0x80000-0x80FFF:31:0\n"
                             "host_port_mbps = 60\ndpram_mbps = 40\nfifo_bus_mbps = 100\nfifo_link_mbps = 41\n"
                             "messages_mbps = 80\nstream_mbps = 120\n");
-    EXPECT_FALSE(c.dpram);
-    EXPECT_FALSE(c.interruptsToHost);
-    EXPECT_TRUE(c.interruptsToDsp);
-    EXPECT_FALSE(c.csdramSignal);
-    EXPECT_FALSE(c.streamCapture);
-    EXPECT_EQ(c.streamMode, 2u);
-    EXPECT_EQ(c.streamStateFailFrom, 7u);
+    EXPECT_EQ(hostInterface(c), std::make_tuple(false, false, true, false, false, 2u, 7u));
     EXPECT_EQ(c.sdramChips[0], 0x80100000u);
     EXPECT_EQ(c.sdramChips[1], 0x100000u);
     EXPECT_EQ(c.sdramChips[2], 0u);

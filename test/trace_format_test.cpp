@@ -1,6 +1,7 @@
-// The board trace's reader in-process: the checksum sees every byte, every
-// size a trace claims is held at its limit, a version 1 trace still reads,
-// and no control byte of a trace reaches a line unescaped.
+// The board trace's reader in-process: the checksum and the digest see
+// every byte, every size a trace claims is held at its limit (a blob's
+// runs at its size), a version 1 trace still reads, and no control byte
+// of a trace reaches a line unescaped.
 #include "support/trace_edit.h"
 
 #include "trace_calls.h"
@@ -287,6 +288,104 @@ TEST(TraceReader, SizesAreHeldAtTheirLimits) {
                 why.replace(at, 7, std::to_string(kMaxBlobBytes + kBlobBytesPerByte * bytes.size()));
             EXPECT_EQ(r.trace.refused, refusal(f, size_t(c.record), why)) << c.name;
         }
+    }
+}
+
+// The digest of a buffer changes with any one byte of it: every byte of
+// the short lengths, around each 8-byte word and 32-byte stride, the
+// first and the last 16 bytes of long ones (the bytes past the last whole
+// word are mixed in apart from the words), and with the length alone.
+TEST(TraceDigest, SeesEveryByte) {
+    std::vector<size_t> lengths;
+    for (size_t n = 1; n <= 80; ++n)
+        lengths.push_back(n);
+    for (size_t n : {95, 96, 97, 127, 128, 129, 255, 256, 257, 1021, 1024, 4099, 16384})
+        lengths.push_back(n);
+    std::vector<uint8_t> buffer(16384 + 1);
+    for (size_t i = 0; i < buffer.size(); ++i)
+        buffer[i] = uint8_t(i * 37 + 11);
+    for (size_t length : lengths) {
+        std::vector<size_t> positions;
+        for (size_t at = 0; at < length; ++at)
+            if (length <= 300 || at < 16 || at >= length - 16 || at % 509 == 0)
+                positions.push_back(at);
+        const uint64_t whole = digest(buffer.data(), length);
+        for (size_t at : positions)
+            for (uint8_t flip : {0x01, 0x80, 0xFF}) {
+                buffer[at] ^= flip;
+                uint64_t flipped = digest(buffer.data(), length);
+                buffer[at] ^= flip;
+                EXPECT_NE(flipped, whole) << "length " << length << ", byte " << at << " ^ " << int(flip);
+            }
+        // One more byte, of the value a zero fill would give: still another digest.
+        uint8_t next = buffer[length];
+        buffer[length] = 0;
+        EXPECT_NE(digest(buffer.data(), length + 1), whole) << "length " << length << " and one zero byte";
+        buffer[length] = next;
+    }
+    EXPECT_EQ(digest(buffer.data(), 0), digest(nullptr, 0));
+}
+
+// Runs of (difference, count) as a delta-coded blob stores them.
+std::string runsOf(std::initializer_list<std::pair<int32_t, uint64_t>> runs, const std::string &tail = "") {
+    std::string out;
+    for (const auto &r : runs) {
+        te::putVarint(out, te::zigzag(r.first));
+        te::putVarint(out, r.second);
+    }
+    return out + tail;
+}
+
+// A delta-coded blob is read only when its runs make exactly its size:
+// a run that ends at the blob's end is taken, one that goes a word past
+// it, or whose count overflows any width, is refused with its reason.
+TEST(TraceReader, BlobRunsAreHeldToTheBlobsSize) {
+    struct Case {
+        const char *name;
+        uint64_t size;
+        std::string runs;
+        std::vector<uint32_t> words; // what a blob that is taken holds
+        std::string tail;            // and its bytes past the last word
+        std::string why;             // why it is refused, "" when it is taken
+    };
+    const std::string pass16 = "a blob of 16 bytes whose runs pass its size";
+    const Case cases[] = {
+        {"one run exactly to the end", 16, runsOf({{9, 1}, {0, 3}}), {9, 9, 9, 9}, "", ""},
+        {"a count going up", 16, runsOf({{5, 1}, {1, 3}}), {5, 6, 7, 8}, "", ""},
+        {"a falling count wrapping past zero", 12, runsOf({{1, 1}, {-1, 2}}), {1, 0, 0xFFFFFFFF}, "", ""},
+        {"runs to the end and the bytes past the last word", 18, runsOf({{3, 4}}, "ab"), {3, 6, 9, 12}, "ab", ""},
+        {"less than a word: only the tail", 3, runsOf({}, "xyz"), {}, "xyz", ""},
+        {"one run a word past the end", 16, runsOf({{9, 1}, {0, 4}}), {}, "", pass16},
+        {"a first run past the end", 16, runsOf({{9, 5}}), {}, "", pass16},
+        {"a later run past the end", 16, runsOf({{1, 2}, {1, 3}}), {}, "", pass16},
+        {"a run past the end before the tail", 18, runsOf({{1, 5}}, "ab"), {}, "",
+         "a blob of 18 bytes whose runs pass its size"},
+        {"a count of 2^32 + 1", 16, runsOf({{0, (uint64_t(1) << 32) + 1}}), {}, "", pass16},
+        {"a count that overflows four times its words", 16, runsOf({{0, (uint64_t(1) << 62) + 1}}), {}, "", pass16},
+        {"the largest count", 16, runsOf({{0, ~uint64_t(0)}}), {}, "", pass16},
+        {"a run of no words", 16, runsOf({{1, 0}, {1, 4}}), {}, "", pass16},
+        {"runs that stop short", 16, runsOf({{1, 3}}), {}, "", "a blob of 16 bytes whose runs end at byte 12"},
+        {"a count cut in the middle", 16, runsOf({{1, 2}}) + "\x02\x80", {}, "",
+         "a blob of 16 bytes whose runs end at byte 8"},
+        {"a tail shorter than the size says", 18, runsOf({{1, 4}}, "a"), {}, "",
+         "a blob of 18 bytes whose runs end at byte 16"},
+        {"runs to the end, then one more", 16, runsOf({{1, 4}, {1, 1}}), {}, "", "a blob with 2 bytes past its data"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string bytes;
+        for (uint32_t w : c.words)
+            te::put32(bytes, w);
+        bytes += c.tail;
+        te::File f = te::parse(smallTrace());
+        // A blob that is taken matches its digest: its bytes are those of
+        // its runs.
+        f.records.insert(f.records.begin() + 2,
+                         te::Record{kRecordBlob, te::blobBody(digest(bytes.data(), bytes.size()), c.size, 1, c.runs)});
+        Read r = read(te::build(f));
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(r.trace.refused, c.why.empty() ? "" : refusal(f, 2, c.why));
+        EXPECT_EQ(r.trace.calls.size(), c.why.empty() ? kSmallTraceCalls : 2u);
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "db/load.h"
 #include "platform/platform.h"
+#include "platform/whole_file.h"
 
 #include <atomic>
 #include <cerrno>
@@ -19,6 +20,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 
 #ifdef __linux__
@@ -57,25 +59,14 @@ std::string plural(long long n, const char *word) {
 
 // To `name`.tmp as `write` makes it, then in the place of `name`.
 bool writeFile(const std::string &name, const std::function<void(std::ostream &)> &write) {
-    std::string temporary = name + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (out)
-            write(out);
-        out.close();
-        if (!out) {
-            std::cerr << "zorvantik-report: cannot write " << name << ": " << std::strerror(errno) << "\n";
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
+    WholeFile file(name);
+    if (file.opened())
+        write(file.stream());
     std::string why;
-    if (!platformReplaceFile(temporary, name, why)) {
-        std::cerr << "zorvantik-report: cannot write " << name << ": " << why << "\n";
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    if (file.finish(why) == WholeFile::End::Written)
+        return true;
+    std::cerr << "zorvantik-report: cannot write " << name << ": " << why << "\n";
+    return false;
 }
 
 } // namespace
@@ -113,38 +104,26 @@ int reportFrom(const std::string &target, bool benchOnly, std::string out, const
     if (out.empty())
         out = "report.html";
     Fleet fleet;
-    std::ofstream csvFile;
-    std::string csvTemporary = csv + ".tmp";
+    std::optional<WholeFile> csvFile;
     if (!csv.empty()) {
-        csvFile.open(csvTemporary, std::ios::binary | std::ios::trunc);
-        if (!csvFile) {
-            std::cerr << "zorvantik-report: cannot write " << csv << ": " << std::strerror(errno) << "\n";
+        csvFile.emplace(csv);
+        if (!csvFile->opened()) {
+            std::cerr << "zorvantik-report: cannot write " << csv << ": " << csvFile->why() << "\n";
             return 1;
         }
     }
-    bool read = fleetFromDatabase(*db, benchOnly, fleet, csv.empty() ? nullptr : &csvFile, why);
+    bool read = fleetFromDatabase(*db, benchOnly, fleet, csvFile ? &csvFile->stream() : nullptr, why);
     if (!read || fleet.runs == 0) {
         if (!read)
             std::cerr << "zorvantik-report: " << db->shown() << ": " << db->mask(why) << "\n";
         else
             std::cerr << "zorvantik-report: " << db->shown() << ": no result record found\n";
-        if (!csv.empty()) {
-            csvFile.close();
-            std::remove(csvTemporary.c_str());
-        }
-        return 1;
+        return 1; // the table's temporary file goes with csvFile
     }
     int status = 0;
-    if (!csv.empty()) {
-        csvFile.close();
-        std::error_code ec;
-        if (csvFile)
-            fs::rename(csvTemporary, csv, ec);
-        if (!csvFile || ec) {
-            std::cerr << "zorvantik-report: cannot write " << csv << "\n";
-            std::remove(csvTemporary.c_str());
-            status = 1;
-        }
+    if (csvFile && csvFile->finish(why) != WholeFile::End::Written) {
+        std::cerr << "zorvantik-report: cannot write " << csv << "\n";
+        status = 1;
     }
     std::string sources = "Записей: " + std::to_string(fleet.runs) + " из " + db->shown();
     db.reset(); // its cache is not needed for the page

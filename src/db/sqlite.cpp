@@ -184,18 +184,7 @@ private:
                 std::size_t at, std::string &why) {
         if (!runInsert_)
             runInsert_ = prepared(insertSql(table, columns), why);
-        sqlite3_stmt *s = runInsert_;
-        if (!s)
-            return false;
-        for (std::size_t i = 0; i < columns.size(); ++i)
-            bind(s, int(i + 1), cells[at + i]);
-        int rc = sqlite3_step(s);
-        sqlite3_reset(s);
-        if (rc != SQLITE_DONE) {
-            why = sqlite3_errmsg(db_);
-            return false;
-        }
-        return true;
+        return runInsert_ && insertRow(runInsert_, 1, cells, at, columns.size(), why);
     }
 
     bool insertChild(const char *table, const std::vector<const char *> &columns, long long seq,
@@ -206,8 +195,15 @@ private:
         if (!s)
             return false;
         sqlite3_bind_int64(s, 1, seq);
+        return insertRow(s, 2, cells, at, width, why);
+    }
+
+    // Binds `width` cells from `at` to the parameters from `first` on and
+    // runs the prepared insert, which stays ready for the next row.
+    bool insertRow(sqlite3_stmt *s, int first, const std::vector<Value> &cells, std::size_t at, std::size_t width,
+                   std::string &why) {
         for (std::size_t i = 0; i < width; ++i)
-            bind(s, int(i + 2), cells[at + i]);
+            bind(s, first + int(i), cells[at + i]);
         int rc = sqlite3_step(s);
         sqlite3_reset(s);
         if (rc != SQLITE_DONE) {

@@ -11,6 +11,7 @@
 #include "db/commands.h"
 #endif
 #include "platform/platform.h"
+#include "platform/whole_file.h"
 #include "report/record_file.h"
 
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -168,16 +170,15 @@ static int run(int argc, char **argv) {
 
     Fleet fleet;
     fleet.benchOnly = benchOnly;
-    std::ofstream csvFile;
-    std::string csvTemporary = csv + ".tmp";
+    std::optional<WholeFile> csvFile;
     if (!csv.empty()) {
-        csvFile.open(csvTemporary, std::ios::binary | std::ios::trunc);
-        if (!csvFile) {
-            std::cerr << "zorvantik-report: cannot write " << asciiEscape(csv) << ": " << std::strerror(errno) << "\n";
+        csvFile.emplace(csv);
+        if (!csvFile->opened()) {
+            std::cerr << "zorvantik-report: cannot write " << asciiEscape(csv) << ": " << csvFile->why() << "\n";
             return 1;
         }
     }
-    fleetCollect(paths, fleet, csv.empty() ? nullptr : &csvFile, std::cerr);
+    fleetCollect(paths, fleet, csvFile ? &csvFile->stream() : nullptr, std::cerr);
     if (fleet.runs == 0) {
         std::cerr << "zorvantik-report: no result record found";
         if (fleet.skipped > 0)
@@ -186,22 +187,16 @@ static int run(int argc, char **argv) {
             std::cerr << " (" << fleet.leftOut << " run" << (fleet.leftOut == 1 ? "" : "s")
                       << " left out by --bench-only)";
         std::cerr << "\n";
-        if (!csv.empty()) {
-            csvFile.close();
-            std::remove(csvTemporary.c_str());
-        }
-        return 1;
+        return 1; // the table's temporary file goes with csvFile
     }
     int status = 0;
-    if (!csv.empty()) {
-        csvFile.close();
-        if (!csvFile) {
-            std::cerr << "zorvantik-report: cannot write " << asciiEscape(csv) << "\n";
-            std::remove(csvTemporary.c_str());
-            status = 1;
-        } else if (std::string why; !platformReplaceFile(csvTemporary, csv, why)) {
-            std::cerr << "zorvantik-report: cannot write " << asciiEscape(csv) << ": " << asciiEscape(why) << "\n";
-            std::remove(csvTemporary.c_str());
+    if (std::string why; csvFile) {
+        WholeFile::End end = csvFile->finish(why);
+        if (end != WholeFile::End::Written) {
+            std::cerr << "zorvantik-report: cannot write " << asciiEscape(csv);
+            if (end == WholeFile::End::ReplaceFailed)
+                std::cerr << ": " << asciiEscape(why);
+            std::cerr << "\n";
             status = 1;
         }
     }

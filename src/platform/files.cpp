@@ -2,10 +2,12 @@
 // zorvantik-report needs too, so it is built apart from the console and
 // the breaks (into zt_report, which both programs link).
 #include "platform/platform.h"
+#include "platform/whole_file.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #if ZT_PLATFORM_WIN32
 #include <windows.h>
@@ -43,4 +45,38 @@ bool platformWriteWhole(const std::string &name, const std::string &text, std::s
     if (!ok)
         std::remove(temporary.c_str());
     return ok;
+}
+
+WholeFile::WholeFile(std::string name) : name_(std::move(name)), temporary_(name_ + ".tmp") {
+    out_.open(temporary_, std::ios::binary | std::ios::trunc);
+    opened_ = static_cast<bool>(out_);
+    if (!opened_)
+        why_ = std::strerror(errno);
+}
+
+WholeFile::~WholeFile() {
+    if (done_)
+        return;
+    out_.close();
+    std::remove(temporary_.c_str());
+}
+
+WholeFile::End WholeFile::finish(std::string &why) {
+    done_ = true;
+    if (!opened_) {
+        why = why_;
+        std::remove(temporary_.c_str());
+        return End::WriteFailed;
+    }
+    out_.close();
+    if (!out_) {
+        why = std::strerror(errno);
+        std::remove(temporary_.c_str());
+        return End::WriteFailed;
+    }
+    if (!platformReplaceFile(temporary_, name_, why)) {
+        std::remove(temporary_.c_str());
+        return End::ReplaceFailed;
+    }
+    return End::Written;
 }

@@ -1,5 +1,6 @@
 // platform_common.cpp - the services that are the same on every system.
 #include "platform/platform.h"
+#include "platform/key_bytes.h"
 
 #include <atomic>
 #include <chrono>
@@ -21,6 +22,35 @@ std::atomic<void (*)()> gInterruptHandler{nullptr};
 constexpr auto kHandlerPoll = std::chrono::milliseconds(1);
 
 } // namespace
+
+bool KeyBytes::fetch(bool wait) {
+    if (pending_ >= 0)
+        return true;
+    if (ended_)
+        return false;
+    if (!wait) {
+        Ready ready = ready_();
+        if (ready == Ready::Ended)
+            ended_ = true;
+        if (ready != Ready::Yes)
+            return false;
+    }
+    unsigned char byte = 0;
+    if (read_(byte)) {
+        pending_ = byte;
+        return true;
+    }
+    ended_ = true;
+    return false;
+}
+
+int KeyBytes::take() {
+    if (!fetch(true))
+        return kKeyEndOfInput;
+    int key = pending_;
+    pending_ = -1;
+    return key;
+}
 
 void platformSetInterruptHandler(void (*handler)()) { gInterruptHandler.store(handler); }
 

@@ -12,6 +12,8 @@
 #if ZT_PLATFORM_POSIX /* This file is used on POSIX systems only. */
 
 #include "platform/codepage.h"
+#include "platform/key_bytes.h"
+#include "platform/write_all.h"
 
 #include <atomic>
 #include <cerrno>
@@ -40,10 +42,6 @@ struct termios gSavedTerminal;                              // keyboard mode bef
 
 constexpr int kEscapeSequenceGapMs = 25; // a sequence's bytes follow Escape closer than this
 constexpr int kKeySequence = 0x1B00;     // an arrow or function key: not Escape
-
-// One key read ahead by platformKeyWaiting; -1 when none.
-int gPendingKey = -1;
-bool gInputEnded = false; // read() reported the end of stdin
 
 // The signals that end the run through the interrupt handler.
 sigset_t endingSignals() {
@@ -78,46 +76,24 @@ FileIdentity identityOf(const struct stat &st) {
 
 // Writes all of `data` to `fd`; false with errno set on the first failure.
 bool writeAll(int fd, const std::string &data) {
-    const char *p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        ssize_t n = write(fd, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return writeAllThrough([fd](const char *p, std::size_t n) { return write(fd, p, n); }, data.data(), data.size());
 }
 
-// Makes gPendingKey hold the next key. Without `wait`, only when a byte is
-// already there. False at the end of the input.
-bool fetchKey(bool wait) {
-    if (gPendingKey >= 0)
-        return true;
-    if (gInputEnded)
-        return false;
-    if (!wait) {
-        struct pollfd fd = {STDIN_FILENO, POLLIN, 0};
-        if (poll(&fd, 1, 0) <= 0)
-            return false;
-    }
-    unsigned char c = 0;
-    ssize_t n;
-    do {
-        n = read(STDIN_FILENO, &c, 1);
-    } while (n < 0 && errno == EINTR);
-    if (n == 1) {
-        gPendingKey = c;
-        return true;
-    }
-    gInputEnded = true;
-    return false;
+// The keyboard, or whatever stdin is, one key a byte.
+KeyBytes &stdinKeys() {
+    static KeyBytes keys(
+        [] {
+            struct pollfd fd = {STDIN_FILENO, POLLIN, 0};
+            return poll(&fd, 1, 0) > 0 ? KeyBytes::Ready::Yes : KeyBytes::Ready::No;
+        },
+        [](unsigned char &c) {
+            ssize_t n;
+            do {
+                n = read(STDIN_FILENO, &c, 1);
+            } while (n < 0 && errno == EINTR);
+            return n == 1;
+        });
+    return keys;
 }
 
 } // namespace
@@ -175,29 +151,17 @@ void platformConsoleWrite(const char *cp1251, std::size_t length) {
     std::string text = cp1251ToConsole(cp1251, length, gConsoleCodePage);
     if (!text.empty())
         gLastConsoleByte.store(static_cast<unsigned char>(text.back()));
-    const char *p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = write(STDOUT_FILENO, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return; // console gone: nothing sensible left to do
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    // A console that is gone: nothing sensible left to do.
+    writeAllThrough([](const char *p, std::size_t n) { return write(STDOUT_FILENO, p, n); }, text.data(), text.size());
 }
 
-bool platformKeyWaiting() { return fetchKey(false); }
+bool platformKeyWaiting() { return stdinKeys().waiting(); }
 
 // A terminal sends arrow and function keys as Escape followed at once by
 // the rest of a sequence. Such a key is read whole and is not Escape, so
 // that only the Escape key itself breaks off a test.
 int platformReadKey() {
-    if (!fetchKey(true))
-        return kKeyEndOfInput;
-    int key = gPendingKey;
-    gPendingKey = -1;
+    int key = stdinKeys().take();
     if (key != kKeyEscape || !gTerminalSaved)
         return key;
     struct pollfd fd = {STDIN_FILENO, POLLIN, 0};

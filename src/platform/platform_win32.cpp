@@ -1,5 +1,7 @@
 // platform_win32.cpp - the platform layer on Windows.
 #include "platform/platform.h"
+#include "platform/key_bytes.h"
+#include "platform/write_all.h"
 
 #if ZT_PLATFORM_WIN32 /* This file is used on Windows only. */
 
@@ -19,8 +21,6 @@
 namespace {
 
 bool gKeyboardIsConsole = false;                    // stdin is the console keyboard, not a pipe or file
-int gPendingKey = -1;                               // byte read ahead from a redirected stdin
-bool gInputEnded = false;                           // redirected stdin has ended
 
 // The system calls this on a thread of its own for Ctrl-C and Ctrl-Break,
 // and when the console window is closed; each event on a new thread.
@@ -33,32 +33,25 @@ BOOL WINAPI consoleControl(DWORD event) {
     return TRUE;
 }
 
-// A redirected stdin: one key per byte. Without `wait`, only when a byte
-// is already there (a pipe is asked how much it holds; a file always has
-// its next byte or its end).
-bool fetchRedirectedKey(bool wait) {
-    if (gPendingKey >= 0)
-        return true;
-    if (gInputEnded)
-        return false;
-    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    if (!wait && GetFileType(input) == FILE_TYPE_PIPE) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) {
-            gInputEnded = true; // the writer closed the pipe
-            return false;
-        }
-        if (available == 0)
-            return false;
-    }
-    unsigned char c = 0;
-    DWORD read = 0;
-    if (ReadFile(input, &c, 1, &read, nullptr) && read == 1) {
-        gPendingKey = c;
-        return true;
-    }
-    gInputEnded = true;
-    return false;
+// A redirected stdin: one key per byte. A pipe is asked how much it holds
+// (a failure: the writer closed it); a file always has its next byte or
+// its end.
+KeyBytes &redirectedKeys() {
+    static KeyBytes keys(
+        [] {
+            HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+            if (GetFileType(input) != FILE_TYPE_PIPE)
+                return KeyBytes::Ready::Yes;
+            DWORD available = 0;
+            if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr))
+                return KeyBytes::Ready::Ended;
+            return available > 0 ? KeyBytes::Ready::Yes : KeyBytes::Ready::No;
+        },
+        [](unsigned char &c) {
+            DWORD read = 0;
+            return ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &read, nullptr) && read == 1;
+        });
+    return keys;
 }
 
 FileIdentity identityOf(int fd) {
@@ -72,19 +65,8 @@ FileIdentity identityOf(int fd) {
 }
 
 bool writeAll(int fd, const std::string &data) {
-    const char *p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        int n = _write(fd, p, static_cast<unsigned>(left));
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return writeAllThrough([fd](const char *p, std::size_t n) { return _write(fd, p, static_cast<unsigned>(n)); },
+                           data.data(), data.size());
 }
 
 } // namespace
@@ -157,7 +139,7 @@ void platformConsoleWrite(const char *cp1251, std::size_t length) {
 bool platformKeyWaiting() {
     if (gKeyboardIsConsole)
         return _kbhit() != 0;
-    return fetchRedirectedKey(false);
+    return redirectedKeys().waiting();
 }
 
 int platformReadKey() {
@@ -167,11 +149,7 @@ int platformReadKey() {
             key = 0x100 | _getch(); // function and arrow keys: never Escape
         return key;
     }
-    if (!fetchRedirectedKey(true))
-        return kKeyEndOfInput;
-    int key = gPendingKey;
-    gPendingKey = -1;
-    return key;
+    return redirectedKeys().take();
 }
 
 bool platformChangeDir(const std::string &path) { return _chdir(path.c_str()) == 0; }

@@ -8,6 +8,7 @@
 // is written as soon as it is read.
 #include "report/report.h"
 
+#include "report/calendar.h"
 #include "report/charts.h"
 #include "report/html.h"
 #include "report/labels.h"
@@ -467,20 +468,6 @@ const std::unordered_map<std::string, std::size_t> &fleetMeasureIndex() {
     }();
     return index;
 }
-
-namespace {
-
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-long long daysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    long long era = (y >= 0 ? y : y - 399) / 400;
-    unsigned yoe = static_cast<unsigned>(y - era * 400);
-    unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-} // namespace
 
 bool recordInstant(const std::string &iso, long long &seconds) {
     int y, mo, d, h, mi, s, oh = 0, om = 0;
@@ -1123,6 +1110,8 @@ void renderFleetPage(const Fleet &fleet, const std::string &pageDir, const std::
     page.set("skippedFiles", skipped);
 
     page.set("summary", scriptJson(fleetSummaryJson(fleet)));
+
+    page.set("pageTitle", "Сводка по модулям ZORVANTIK");
 
     mu::mustache tmpl{kFleetPageTemplate};
     tmpl.set_custom_escape(htmlEscape);

@@ -122,7 +122,9 @@ footer { color: var(--muted); font-size: 12px; margin-top: 18px; text-align: cen
 }
 )CSS";
 
-const char *const kRunPageTemplate = R"HTML(<!DOCTYPE html>
+// The head both pages open with: the page's title and its style sheet
+// come from the page's data.
+const std::string kPageHead = R"HTML(<!DOCTYPE html>
 <html lang="ru">
 <head>
 <meta charset="utf-8">
@@ -130,7 +132,9 @@ const char *const kRunPageTemplate = R"HTML(<!DOCTYPE html>
 <title>{{pageTitle}}</title>
 <style>{{{style}}}</style>
 </head>
-<body>
+)HTML";
+
+const std::string kRunPageTemplate = kPageHead + R"HTML(<body>
 <main>
 <header class="top">
   <div class="stamp o-{{outcomeClass}}" id="outcome" title="{{outcome}}">{{stamp}}</div>
@@ -230,15 +234,7 @@ const char *const kRunPageTemplate = R"HTML(<!DOCTYPE html>
 </html>
 )HTML";
 
-const char *const kFleetPageTemplate = R"HTML(<!DOCTYPE html>
-<html lang="ru">
-<head>
-<meta charset="utf-8">
-<meta name="viewport" content="width=device-width, initial-scale=1">
-<title>Сводка по модулям ZORVANTIK</title>
-<style>{{{style}}}</style>
-</head>
-<body class="fleet">
+const std::string kFleetPageTemplate = kPageHead + R"HTML(<body class="fleet">
 <main>
 <header class="top">
   <div>

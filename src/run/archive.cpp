@@ -17,6 +17,7 @@
 #include "run/archive.h"
 
 #include "platform/platform.h"
+#include "report/calendar.h"
 #include "run/runstate.h"
 
 #include <nlohmann/json.hpp>
@@ -41,29 +42,6 @@ std::mutex gLogsLock;
 std::set<std::string> &startedLogs() {
     static auto *logs = new std::set<std::string>; // never destroyed: the interrupt thread may read it at exit
     return *logs;
-}
-
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
-long long daysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    long long era = (y >= 0 ? y : y - 399) / 400;
-    unsigned yoe = static_cast<unsigned>(y - era * 400);
-    unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-void civilFromDays(long long z, long long &y, unsigned &m, unsigned &d) {
-    z += 719468;
-    long long era = (z >= 0 ? z : z - 146096) / 146097;
-    unsigned doe = static_cast<unsigned>(z - era * 146097);
-    unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    y = static_cast<long long>(yoe) + era * 400;
-    unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y += m <= 2;
 }
 
 // `count` decimal digits at `at`, or -1.

@@ -13,8 +13,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <utility>
+
 #ifndef ZT_PROGRAM_PATH
 #error "ZT_PROGRAM_PATH must name the zorvantik-test binary"
+#endif
+#ifndef ZT_REPORT_PATH
+#error "ZT_REPORT_PATH must name the zorvantik-report binary"
 #endif
 
 extern char **environ;
@@ -29,6 +37,27 @@ void closeFd(int &fd) {
 
 } // namespace
 
+ArgVector::ArgVector(const std::string &program, const std::vector<std::string> &args) : strings_{program} {
+    strings_.insert(strings_.end(), args.begin(), args.end());
+    for (std::string &s : strings_)
+        pointers_.push_back(&s[0]);
+    pointers_.push_back(nullptr);
+}
+
+void writeAllTo(int fd, const std::string &bytes) {
+    const char *p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0 && fd >= 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
 Process::Process(const std::string &dir, const std::vector<std::string> &args, int inputFd) {
     int in[2], out[2], err[2];
     if (pipe(in) || pipe(out) || pipe(err))
@@ -42,15 +71,8 @@ Process::Process(const std::string &dir, const std::vector<std::string> &args, i
         posix_spawn_file_actions_addclose(&actions, fd);
     posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
 
-    std::vector<char *> argv;
-    std::string program = ZT_PROGRAM_PATH;
-    argv.push_back(&program[0]);
-    std::vector<std::string> copies(args);
-    for (std::string &a : copies)
-        argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-
-    int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+    ArgVector argv(ZT_PROGRAM_PATH, args);
+    int rc = posix_spawn(&pid_, argv.program(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
@@ -75,19 +97,7 @@ Process::~Process() {
     closeFd(err_);
 }
 
-void Process::write(const std::string &keys) {
-    const char *p = keys.data();
-    std::size_t left = keys.size();
-    while (left > 0 && in_ >= 0) {
-        ssize_t n = ::write(in_, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-}
+void Process::write(const std::string &keys) { writeAllTo(in_, keys); }
 
 void Process::closeInput() { closeFd(in_); }
 
@@ -142,19 +152,23 @@ bool Process::waitForOutput(const std::string &needle, double seconds, int times
 RunResult Process::finish(double seconds, bool endInput) {
     if (endInput)
         closeInput();
+    result_.status = pumpUntilEnd(pid_, seconds, [this](int timeoutMs) { return pump(timeoutMs); });
+    return result_;
+}
+
+int pumpUntilEnd(pid_t &pid, double seconds, const std::function<bool(int timeoutMs)> &pump) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * testTimeScale());
     bool killed = false;
     while (pump(50)) {
         if (!killed && std::chrono::steady_clock::now() > deadline) {
-            kill(pid_, SIGKILL); // a hang: the test will see status 128 + 9
+            kill(pid, SIGKILL);
             killed = true;
         }
     }
     int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result_;
+    waitpid(pid, &status, 0);
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 RunResult runProgram(const std::string &dir, const std::vector<std::string> &args, const std::string &keys) {
@@ -181,4 +195,23 @@ RunResult runWithKeyFile(const std::string &dir, const std::vector<std::string> 
     *keysRead = static_cast<long>(lseek(fd, 0, SEEK_CUR));
     ::close(fd);
     return result;
+}
+
+RunResult runReportCommand(const std::string &dir, const std::vector<std::string> &args) {
+    std::string command = "cd '" + dir + "' && '" ZT_REPORT_PATH "'";
+    for (const std::string &a : args)
+        command += " '" + a + "'";
+    command += " >command.out 2>command.err";
+    int status = std::system(command.c_str());
+    RunResult r;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    for (auto [name, to] : {std::pair<const char *, std::string *>{"command.out", &r.out}, {"command.err", &r.err}}) {
+        std::ifstream in(dir + "/" + name, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        *to = s.str();
+        in.close();
+        std::filesystem::remove(dir + "/" + name);
+    }
+    return r;
 }

@@ -3,6 +3,7 @@
 #ifndef ZORVANTIK_TEST_PROCESS_H
 #define ZORVANTIK_TEST_PROCESS_H
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -46,6 +47,33 @@ private:
     RunResult result_;
 };
 
+// The argument vector of a program to start: `program`, then `args`, ended
+// by a null pointer, as execv and posix_spawn take it. Its strings live as
+// long as it does.
+class ArgVector {
+public:
+    ArgVector(const std::string &program, const std::vector<std::string> &args);
+    ArgVector(const ArgVector &) = delete;
+    ArgVector &operator=(const ArgVector &) = delete;
+    char **data() { return pointers_.data(); }
+    const char *program() const { return strings_.front().c_str(); }
+
+private:
+    std::vector<std::string> strings_;
+    std::vector<char *> pointers_;
+};
+
+// Writes all of `bytes` to `fd`, again after an interrupted write; stops at
+// the first failure (a reader that is gone) or when `fd` is -1.
+void writeAllTo(int fd, const std::string &bytes);
+
+// Reads what a started program writes, `pump` a time (it waits up to the
+// milliseconds given and tells whether there can be more), until it has
+// ended; kills it when it has not after `seconds` (a hang: the test sees
+// status 128 + 9). Then reaps it, sets `pid` to -1 and gives its exit
+// status, or 128 + the signal that ended it.
+int pumpUntilEnd(pid_t &pid, double seconds, const std::function<bool(int timeoutMs)> &pump);
+
 // Runs the program to its end with `keys` as the whole of stdin.
 RunResult runProgram(const std::string &dir, const std::vector<std::string> &args, const std::string &keys = "");
 
@@ -53,5 +81,11 @@ RunResult runProgram(const std::string &dir, const std::vector<std::string> &arg
 // bytes (keys) it read from it.
 RunResult runWithKeyFile(const std::string &dir, const std::vector<std::string> &args, const std::string &keys,
                          long *keysRead);
+
+// Runs zorvantik-report in `dir` with `args` to its end; what it wrote on
+// stdout and stderr is kept (the files it went to, command.out and
+// command.err in `dir`, are gone after). The status is -1 when it did not
+// exit.
+RunResult runReportCommand(const std::string &dir, const std::vector<std::string> &args);
 
 #endif // ZORVANTIK_TEST_PROCESS_H

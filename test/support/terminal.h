@@ -79,12 +79,7 @@ public:
         for (std::string &e : envStrings)
             envp.push_back(&e[0]);
         envp.push_back(nullptr);
-        std::string program = ZT_PROGRAM_PATH;
-        std::vector<std::string> argStrings(args);
-        std::vector<char *> argv{&program[0]};
-        for (std::string &a : argStrings)
-            argv.push_back(&a[0]);
-        argv.push_back(nullptr);
+        ArgVector argv(ZT_PROGRAM_PATH, args);
 
         pid_ = fork();
         if (pid_ < 0)
@@ -99,7 +94,7 @@ public:
                 ::close(fd);
             if (chdir(dir.c_str()) != 0)
                 _exit(126);
-            execve(program.c_str(), argv.data(), envp.data());
+            execve(argv.program(), argv.data(), envp.data());
             _exit(127);
         }
         ::close(slave); // the child's end: reads of the master end with EIO once the child is gone
@@ -126,9 +121,9 @@ public:
     pid_t pid() const { return pid_; }
 
     // Keys typed at the terminal ("\x03" is Ctrl-C).
-    void type(const std::string &keys) { writeAll(master_, keys); }
+    void type(const std::string &keys) { writeAllTo(master_, keys); }
     // Bytes for the stdin pipe (keyboard = false).
-    void input(const std::string &keys) { writeAll(in_, keys); }
+    void input(const std::string &keys) { writeAllTo(in_, keys); }
 
     // Waits until the terminal has shown `needle`; false after `seconds`.
     bool waitForOutput(const std::string &needle, double seconds = 20) {
@@ -152,18 +147,7 @@ public:
     // the terminal's bytes.
     RunResult finish(double seconds = 60) {
         closeFd(in_);
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * testTimeScale());
-        bool killed = false;
-        while (pump(50)) {
-            if (!killed && std::chrono::steady_clock::now() > deadline) {
-                kill(pid_, SIGKILL);
-                killed = true;
-            }
-        }
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result_.status = pumpUntilEnd(pid_, seconds, [this](int timeoutMs) { return pump(timeoutMs); });
         return result_;
     }
 
@@ -172,20 +156,6 @@ private:
         if (fd >= 0)
             ::close(fd);
         fd = -1;
-    }
-
-    static void writeAll(int fd, const std::string &bytes) {
-        const char *p = bytes.data();
-        std::size_t left = bytes.size();
-        while (left > 0 && fd >= 0) {
-            ssize_t n = ::write(fd, p, left);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return;
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
     }
 
     // Reads what the terminal and stderr have; false once both have ended
