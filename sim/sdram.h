@@ -55,27 +55,45 @@ public:
         applyFaults();
     }
 
-    /* Reads [from, to) back against gen: false when all match, else true
-     * with the first offset that did not and the words written and read. */
-    template <class Gen>
-    bool firstMismatch(uint32_t from, uint32_t to, Gen gen, uint32_t &at, uint32_t &written, uint32_t &read) {
+    /* Writes words[0 .. to - from) to the offsets [from, to), to <=
+     * words(), in that order, so that of two offsets the chip folds onto
+     * one cell the later wins. The faulty cells take their wrong values
+     * back at settle(), once the pass has written all it writes. */
+    void store(uint32_t from, uint32_t to, const uint32_t *words) {
+        uint32_t *cell = cells();
+        if (!ignored_) {
+            std::copy(words, words + (to - from), cell + from);
+        } else {
+            for (uint32_t a = from; a < to; ++a)
+                cell[a & ~ignored_] = words[a - from];
+        }
+    }
+    void settle() { applyFaults(); }
+
+    /* Reads [from, to) back against expected[0 .. to - from): false when
+     * all match, else true with the first offset that did not and the
+     * words written and read. */
+    bool firstMismatch(uint32_t from, uint32_t to, const uint32_t *expected, uint32_t &at, uint32_t &written,
+                       uint32_t &read) {
         const uint32_t *cell = cells();
         constexpr uint32_t kBlock = 256; /* compared branch-free, then searched if one differs */
         for (uint32_t lo = from; lo < to; lo += kBlock) {
             uint32_t hi = std::min(to, lo + kBlock), diff = 0;
+            const uint32_t *want = expected + (lo - from);
             if (!ignored_) {
-                for (uint32_t a = lo; a < hi; ++a)
-                    diff |= cell[a] ^ gen(a);
+                const uint32_t *got = cell + lo;
+                for (uint32_t i = 0; i < hi - lo; ++i)
+                    diff |= got[i] ^ want[i];
             } else {
                 for (uint32_t a = lo; a < hi; ++a)
-                    diff |= cell[a & ~ignored_] ^ gen(a);
+                    diff |= cell[a & ~ignored_] ^ want[a - lo];
             }
             if (!diff)
                 continue;
             for (uint32_t a = lo; a < hi; ++a)
-                if (cell[a & ~ignored_] != gen(a)) {
+                if (cell[a & ~ignored_] != want[a - lo]) {
                     at = a;
-                    written = gen(a);
+                    written = want[a - lo];
                     read = cell[a & ~ignored_];
                     return true;
                 }
