@@ -184,7 +184,7 @@ void StationRunPacedLoaded(benchmark::State &state) {
         if (!cost.ok)
             state.SkipWithError("the run did not end with status 0");
         std::string record = readFile(station / "result1.json");
-        std::regex one("\"name\": *\"([A-Za-z]+)\", *\"value\": *([0-9.eE+-]+), *\"unit\": *\"MB/s\"");
+        std::regex one("\"name\":\\s*\"([A-Za-z]+)\",\\s*\"value\":\\s*([0-9.eE+-]+),\\s*\"unit\":\\s*\"MB/s\"");
         for (std::sregex_iterator it(record.begin(), record.end(), one), end; it != end; ++it)
             measured[(*it)[1].str()] = std::stod((*it)[2].str());
     }
