@@ -157,12 +157,19 @@ void Coroutine::Impl::switchIn() {
     __tsan_switch_to_fiber(tsanFiber, 0);
 #endif
 #if ZT_FIBERS_WINDOWS
-    static thread_local bool isFiber = false;
-    if (!isFiber) {
-        ConvertThreadToFiber(nullptr); /* fails harmlessly on a thread that already is one */
-        isFiber = true;
+    // Only a thread's own fiber resumes a coroutine, never a coroutine:
+    // that fiber is made once per thread.
+    static thread_local LPVOID threadFiber = nullptr;
+    if (!threadFiber) {
+        threadFiber = ConvertThreadToFiber(nullptr);
+        if (!threadFiber) { /* the thread is a fiber already */
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+            threadFiber = GetCurrentFiber();
+#pragma GCC diagnostic pop
+        }
     }
-    caller = GetCurrentFiber();
+    caller = threadFiber;
     SwitchToFiber(fiber);
 #else
 #if ZT_FIBERS_ASAN
