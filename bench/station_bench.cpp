@@ -31,9 +31,9 @@ namespace {
 // The rates the station's board file sets, by the measurements that show
 // them in the result record.
 const std::map<std::string, double> kStationRates = {
-    {"hostPortWrite", 60}, {"hostPortRead", 60}, {"dpramWrite", 40},    {"dpramRead", 40},
+    {"hostPortWrite", 60}, {"hostPortRead", 60},  {"dpramWrite", 40},   {"dpramRead", 40},
     {"fifoBusRead", 100},  {"fifoBusWrite", 100}, {"fifoLinkRead", 40}, {"fifoLinkWrite", 40},
-    {"putMsg", 80},        {"getMsg", 80},       {"streamRate", 120},
+    {"putMsg", 80},        {"getMsg", 80},        {"streamRate", 120},
 };
 
 std::string readFile(const fs::path &path) {

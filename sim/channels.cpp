@@ -379,7 +379,8 @@ int32_t dspPauseUntil(VirtualBoard &b, int32_t node, int64_t until) {
     Node &n = b.node[node];
     Deadline d{false, steady_clock::time_point(duration_cast<steady_clock::duration>(nanoseconds(until)))};
     std::unique_lock<std::mutex> lk(b.lock);
-    waitOn(lk, b, n.fiber.get(), b.wake, d, [&] { return dspEnded(b, n); }, [] { return false; });
+    waitOn(
+        lk, b, n.fiber.get(), b.wake, d, [&] { return dspEnded(b, n); }, [] { return false; });
     return dspEnded(b, n);
 }
 

@@ -106,7 +106,8 @@ int32_t dspLinkSend(VirtualBoard &b, int32_t node, int32_t port, uint32_t word, 
     LinkLane *lane = laneOf(b, node, port, true, l);
     if (!lane)
         return waitOn(lk, b, n.fiber.get(), b.wake, d, ended, [] { return false; });
-    int32_t status = waitOn(lk, b, n.fiber.get(), *lane, d, ended, [&] { return l->passed < l->limit && lane->count < kLinkDepth; });
+    int32_t status =
+        waitOn(lk, b, n.fiber.get(), *lane, d, ended, [&] { return l->passed < l->limit && lane->count < kLinkDepth; });
     if (status != kQalOk)
         return status;
     lane->ring[(lane->head + lane->count) % kLinkDepth] = ((word ^ l->flipMask) & l->clearMask) | l->setMask;

@@ -80,7 +80,8 @@ void stopNode(VirtualBoard &b, int32_t node) {
         n.running = false;
         touch(b.wake);
     }
-    waitOn(lk, b, nullptr, b.wake, deadlineAfter(-1), [] { return kQalOk; }, [&] { return !n.fiber; });
+    waitOn(
+        lk, b, nullptr, b.wake, deadlineAfter(-1), [] { return kQalOk; }, [&] { return !n.fiber; });
     n.launched = false;
     n.stop = b.closing;
     n.running = false;

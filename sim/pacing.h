@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <mutex>
 
-constexpr int64_t kPaceSlackNs = 1000000; /* a path may run this far ahead before it sleeps */
-constexpr int64_t kPaceIdleNs = 2000000;  /* a path idle this long starts afresh from now */
+constexpr int64_t kPaceSlackNs = 1000000;  /* a path may run this far ahead before it sleeps */
+constexpr int64_t kPaceIdleNs = 2000000;   /* a path idle this long starts afresh from now */
 constexpr int64_t kPaceLateNs = 100000000; /* but a caller it put to sleep may wake this late and go on */
 
 /* One step of a path's clock: its new busy-until time, and the time to

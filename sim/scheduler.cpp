@@ -106,8 +106,7 @@ void runFiber(std::unique_lock<std::mutex> &lk, VirtualBoard &b, NodeFiber &f, c
         s.bell.cv.notify_all();
 }
 
-bool hostWaitStep(std::unique_lock<std::mutex> &lk, VirtualBoard &b, const Channel &ch, const Deadline &d,
-                  int &late) {
+bool hostWaitStep(std::unique_lock<std::mutex> &lk, VirtualBoard &b, const Channel &ch, const Deadline &d, int &late) {
     Scheduler &s = b.sched;
     bool past = !d.forever && Clock::now() >= d.at;
     if (past && late >= kNodes)

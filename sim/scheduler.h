@@ -70,8 +70,7 @@ NodeFiber *nextRunnable(VirtualBoard &b);
  * runs one firmware for a slice, or sleeps until a change, `d`, or the
  * next paced wake-up. `late` counts the slices run once `d` had passed.
  * False once the wait's time is up. Under `lk`. */
-bool hostWaitStep(std::unique_lock<std::mutex> &lk, VirtualBoard &b, const Channel &ch, const Deadline &d,
-                  int &late);
+bool hostWaitStep(std::unique_lock<std::mutex> &lk, VirtualBoard &b, const Channel &ch, const Deadline &d, int &late);
 
 /* A firmware's wait for `ch` to change or `d` to pass: suspends. False
  * when `d` has passed already. Under `lk`, which it gives up meanwhile. */

@@ -32,7 +32,8 @@ void freeBlocks(VirtualBoard &b, std::unique_lock<std::mutex> &lk) {
     if (other.joinable())
         other.join();
     lk.lock();
-    waitOn(lk, b, nullptr, s, deadlineAfter(-1), [] { return kQalOk; }, [&] { return !s.filling; });
+    waitOn(
+        lk, b, nullptr, s, deadlineAfter(-1), [] { return kQalOk; }, [&] { return !s.filling; });
     s.block.clear();
     s.blockBytes = 0;
     s.filled = s.taken = 0;
@@ -209,8 +210,8 @@ int32_t streamProduce(VirtualBoard &b, NodeFiber *self, const std::atomic<bool> 
         uint32_t index = uint32_t(s.filled % s.block.size());
         if (int32_t(index) == s.held) {
             ++s.overflows;
-            status = waitOn(lk, b, self, s, forever, ended,
-                            [&] { return s.held != int32_t(index) || s.block.empty(); });
+            status =
+                waitOn(lk, b, self, s, forever, ended, [&] { return s.held != int32_t(index) || s.block.empty(); });
             if (status != kQalOk)
                 return status;
             continue;

@@ -218,8 +218,8 @@ struct Replay;
  * at a time (scheduler.h). Guarded by the board lock. */
 struct Scheduler {
     Bell bell;
-    bool busy = false;               /* a thread is running a firmware now */
-    int next = 0;                    /* the node to try first, round robin */
+    bool busy = false;                  /* a thread is running a firmware now */
+    int next = 0;                       /* the node to try first, round robin */
     const Channel *hostWaits = nullptr; /* what the running thread's own wait waits on */
     uint32_t hostSeen = 0;              /* its count when the firmware was resumed */
     int64_t sliceEnd = 0;               /* paceNow time by which the firmware gives way */

@@ -64,12 +64,12 @@ TEST(SimPacing, ASleeperWokenLateMakesUpTheTime) {
     };
     const int64_t kKb = 976563; // 1 KB at 1 MB/s
     const Case cases[] = {
-        {kPaceIdleNs / 2, false, 5 * kSecond + kKb},            // shortly after: goes on either way
-        {kPaceIdleNs / 2, true, 5 * kSecond + kKb},             //
+        {kPaceIdleNs / 2, false, 5 * kSecond + kKb},                   // shortly after: goes on either way
+        {kPaceIdleNs / 2, true, 5 * kSecond + kKb},                    //
         {kPaceIdleNs * 5, false, 5 * kSecond + kPaceIdleNs * 5 + kKb}, // idle: afresh from now
-        {kPaceIdleNs * 5, true, 5 * kSecond + kKb},             // woken 10 ms late: made up
-        {kPaceLateNs - 1, true, 5 * kSecond + kKb},             //
-        {kPaceLateNs + 1, true, 5 * kSecond + kPaceLateNs + 1 + kKb}, // too late to be a sleeper's
+        {kPaceIdleNs * 5, true, 5 * kSecond + kKb},                    // woken 10 ms late: made up
+        {kPaceLateNs - 1, true, 5 * kSecond + kKb},                    //
+        {kPaceLateNs + 1, true, 5 * kSecond + kPaceLateNs + 1 + kKb},  // too late to be a sleeper's
     };
     for (const Case &c : cases) {
         PaceStep step = paceStep(5 * kSecond, 5 * kSecond + c.late, 1024, 1, c.afterSleep);

@@ -146,9 +146,11 @@ TEST(SimScheduler, EachHostCallRunsTheFirmwareItWaitsFor) {
          },
          getMsg(0, 0), kQalOk, 0, false, 0},
         {"a silent link runs out the host's wait",
-         [](VirtualBoard &b) { start(b, 0, "linkcheck", {{"port", 1}}); }, getMsg(0, 30), kQalTimeout, 0, false, 30},
-        {"a firmware that has returned ends a bounded wait at once",
-         [](VirtualBoard &b) { start(b, 0, "csdram"); },
+         [](VirtualBoard &b) {
+             start(b, 0, "linkcheck", {{"port", 1}});
+         },
+         getMsg(0, 30), kQalTimeout, 0, false, 30},
+        {"a firmware that has returned ends a bounded wait at once", [](VirtualBoard &b) { start(b, 0, "csdram"); },
          [&](VirtualBoard &b) {
              EXPECT_EQ(hostGrabSignal(b, 0, 0, -1), 1);
              EXPECT_EQ(hostAckSignal(b, 0, 0), kQalOk);
