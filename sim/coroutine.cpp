@@ -39,6 +39,7 @@
 #if ZT_FIBERS_ASAN
 extern "C" void __sanitizer_start_switch_fiber(void **fakeStackSave, const void *bottom, size_t size);
 extern "C" void __sanitizer_finish_switch_fiber(void *fakeStackSave, const void **bottomOld, size_t *sizeOld);
+extern "C" void __asan_unpoison_memory_region(void const volatile *addr, size_t size);
 #endif
 #if ZT_FIBERS_TSAN
 extern "C" void *__tsan_get_current_fiber(void);
@@ -239,6 +240,12 @@ Coroutine::Coroutine(Body body, void *arg, size_t stackBytes) : impl_(new Impl) 
     c.mapped = size + page;
     c.stackLow = static_cast<char *>(m) + page;
     c.stackSize = size;
+#if ZT_FIBERS_ASAN
+    // The frames a finished coroutine never returned from (its entry, its
+    // last switch) leave their red zones marked in the sanitizer's shadow;
+    // a stack mapped at the same address again starts clean.
+    __asan_unpoison_memory_region(c.stackLow, size);
+#endif
 #if ZT_FIBERS_X86_64
     /* What zt_coroutine_switch pops, from the stack pointer up: the
      * control words, r15, r14, r13 (body), r12 (argument), rbx, rbp,
@@ -277,6 +284,9 @@ Coroutine::~Coroutine() {
 #if ZT_FIBERS_WINDOWS
     DeleteFiber(c.fiber);
 #else
+#if ZT_FIBERS_ASAN
+    __asan_unpoison_memory_region(c.stackLow, c.stackSize);
+#endif
     munmap(c.mapping, c.mapped);
 #endif
 }
