@@ -5,21 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-/* Long enough to cover the other side's answer on a busy machine, short
- * enough that a waiter for something slow soon sleeps instead. */
-constexpr auto kSpin = std::chrono::microseconds(50);
-
-inline void cpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-}
 
 bool validSignal(int32_t signal) { return signal >= 0 && signal < kSignals; }
 
@@ -27,9 +14,9 @@ bool never() { return false; }
 
 /* Queues a copy of the message; waits while the queue is full. */
 template <class Ended>
-int32_t putMessage(std::unique_lock<std::mutex> &lk, MessageQueue &q, const Deadline &d, Ended ended, const void *buf,
-                   uint32_t size) {
-    int32_t status = waitOn(lk, q, d, ended, [&] { return q.count < kMessageDepth; });
+int32_t putMessage(std::unique_lock<std::mutex> &lk, VirtualBoard &b, NodeFiber *self, MessageQueue &q,
+                   const Deadline &d, Ended ended, const void *buf, uint32_t size) {
+    int32_t status = waitOn(lk, b, self, q, d, ended, [&] { return q.count < kMessageDepth; });
     if (status != kQalOk)
         return status;
     MessageQueue::Slot &slot = q.slot[(q.head + q.count) % kMessageDepth];
@@ -47,11 +34,11 @@ int32_t putMessage(std::unique_lock<std::mutex> &lk, MessageQueue &q, const Dead
  * `size` becomes what was delivered. When `hopeless()` tells that no
  * message can come any more, an empty queue is a timeout at once. */
 template <class Ended, class Hopeless>
-int32_t getMessage(std::unique_lock<std::mutex> &lk, MessageQueue &q, const Deadline &d, Ended ended, void *buf,
-                   uint32_t &size, Hopeless hopeless) {
+int32_t getMessage(std::unique_lock<std::mutex> &lk, VirtualBoard &b, NodeFiber *self, MessageQueue &q,
+                   const Deadline &d, Ended ended, void *buf, uint32_t &size, Hopeless hopeless) {
     uint32_t room = size;
     size = 0;
-    int32_t status = waitOn(lk, q, d, ended, [&] { return q.count > 0 || hopeless(); });
+    int32_t status = waitOn(lk, b, self, q, d, ended, [&] { return q.count > 0 || hopeless(); });
     if (status != kQalOk)
         return status;
     if (q.count == 0)
@@ -93,10 +80,10 @@ uint32_t fifoPut(ByteFifo &f, const uint8_t *src, uint32_t size) {
 
 /* Moves all `size` bytes, waiting for bytes or room as it goes. */
 template <class Ended>
-int32_t fifoRead(std::unique_lock<std::mutex> &lk, ByteFifo &f, const Deadline &d, Ended ended, uint8_t *dst,
-                 uint32_t size) {
+int32_t fifoRead(std::unique_lock<std::mutex> &lk, VirtualBoard &b, NodeFiber *self, ByteFifo &f, const Deadline &d,
+                 Ended ended, uint8_t *dst, uint32_t size) {
     for (uint32_t done = 0; done < size;) {
-        int32_t status = waitOn(lk, f, d, ended, [&] { return f.count > 0; });
+        int32_t status = waitOn(lk, b, self, f, d, ended, [&] { return f.count > 0; });
         if (status != kQalOk)
             return status;
         done += fifoTake(f, dst + done, size - done);
@@ -105,10 +92,10 @@ int32_t fifoRead(std::unique_lock<std::mutex> &lk, ByteFifo &f, const Deadline &
 }
 
 template <class Ended>
-int32_t fifoWrite(std::unique_lock<std::mutex> &lk, ByteFifo &f, const Deadline &d, Ended ended, const uint8_t *src,
-                  uint32_t size) {
+int32_t fifoWrite(std::unique_lock<std::mutex> &lk, VirtualBoard &b, NodeFiber *self, ByteFifo &f, const Deadline &d,
+                  Ended ended, const uint8_t *src, uint32_t size) {
     for (uint32_t done = 0; done < size;) {
-        int32_t status = waitOn(lk, f, d, ended, [&] { return f.count < kFifoBytes; });
+        int32_t status = waitOn(lk, b, self, f, d, ended, [&] { return f.count < kFifoBytes; });
         if (status != kQalOk)
             return status;
         done += fifoPut(f, src + done, size - done);
@@ -135,7 +122,7 @@ int32_t hostFifo(VirtualBoard &b, int32_t node, int32_t port, ByteFifo &f, uint8
     std::unique_lock<std::mutex> lk(b.lock);
     uint64_t epoch = n.epoch;
     auto ended = [&] { return hostEnded(b, n, epoch); };
-    return dst ? fifoRead(lk, f, d, ended, dst, size) : fifoWrite(lk, f, d, ended, src, size);
+    return dst ? fifoRead(lk, b, nullptr, f, d, ended, dst, size) : fifoWrite(lk, b, nullptr, f, d, ended, src, size);
 }
 
 /* The firmware's transfers pay for themselves on their interface's clock. */
@@ -145,56 +132,6 @@ int32_t dspPace(VirtualBoard &b, int32_t node, PacePath via, uint32_t bytes) {
 }
 
 } // namespace
-
-Deadline deadlineAfter(int32_t timeoutMs) {
-    if (timeoutMs < 0)
-        return {true, {}};
-    return {false, Clock::now() + std::chrono::milliseconds(timeoutMs)};
-}
-
-void touch(Channel &ch) {
-    ch.changes.fetch_add(1);
-    if (ch.sleepers)
-        ch.cv.notify_all();
-}
-
-void wakeAll(VirtualBoard &b) {
-    Channel *all[] = {&b.wake, &b.fifoToHost, &b.fifoToDsp, &b.stream, &b.reportBell};
-    for (Channel *ch : all) {
-        ch->changes.fetch_add(1);
-        ch->cv.notify_all();
-    }
-    for (MessageQueue &q : b.reports) {
-        q.changes.fetch_add(1);
-        q.cv.notify_all();
-    }
-    for (Node &n : b.node) {
-        for (Channel *ch : {static_cast<Channel *>(&n.toDsp), static_cast<Channel *>(&n.toHost), &n.signals}) {
-            ch->changes.fetch_add(1);
-            ch->cv.notify_all();
-        }
-    }
-    for (int c = 0; c < b.links; ++c) {
-        for (LinkLane &lane : b.link[c].lane) {
-            lane.changes.fetch_add(1);
-            lane.cv.notify_all();
-        }
-    }
-}
-
-void spinOn(const Channel &ch, uint32_t seen, const Deadline &d) {
-    Clock::time_point until = Clock::now() + kSpin;
-    if (!d.forever)
-        until = std::min(until, d.at);
-    for (unsigned i = 1; ch.changes.load(std::memory_order_acquire) == seen; ++i) {
-        cpuRelax();
-        if (i % 64 == 0) {
-            if (Clock::now() >= until)
-                return;
-            std::this_thread::yield();
-        }
-    }
-}
 
 int32_t hostEnded(const VirtualBoard &b, const Node &n, uint64_t epoch) {
     if (b.closing)
@@ -215,7 +152,7 @@ int32_t hostPutMsg(VirtualBoard &b, int32_t node, const void *buf, uint32_t size
     std::unique_lock<std::mutex> lk(b.lock);
     uint64_t epoch = n.epoch;
     auto ended = [&] { return hostEnded(b, n, epoch); };
-    status = putMessage(lk, n.toDsp, d, ended, buf, size);
+    status = putMessage(lk, b, nullptr, n.toDsp, d, ended, buf, size);
     lk.unlock();
     if (status == kQalOk)
         paceHost(b.pace[kPaceMessages], size);
@@ -237,7 +174,7 @@ int32_t hostGetMsg(VirtualBoard &b, int32_t node, void *buf, uint32_t &size, int
     auto ended = [&] { return hostEnded(b, n, epoch); };
     // Only the node's own firmware sends on its node: once none runs, a
     // wait with a limit would sit it out for nothing.
-    status = getMessage(lk, n.toHost, d, ended, buf, size, [&] { return !d.forever && !n.running; });
+    status = getMessage(lk, b, nullptr, n.toHost, d, ended, buf, size, [&] { return !d.forever && !n.running; });
     lk.unlock();
     if (size)
         paceHost(b.pace[kPaceMessages], size);
@@ -287,7 +224,7 @@ int32_t hostGrabSignal(VirtualBoard &b, int32_t node, int32_t signal, int32_t ti
         return !d.forever && (!c.interruptsToHost || !n.running || (n.awaitingSignal && !c.interruptsToDsp));
     };
     auto ended = [&] { return hostEnded(b, n, epoch); };
-    status = waitOn(lk, n.signals, d, ended, [&] { return pending() || hopeless(); });
+    status = waitOn(lk, b, nullptr, n.signals, d, ended, [&] { return pending() || hopeless(); });
     if (status == kQalTimeout)
         return 0;
     return status != kQalOk ? status : pending() ? 1 : 0;
@@ -320,14 +257,14 @@ int32_t dspPutMsg(VirtualBoard &b, int32_t node, const void *buf, uint32_t size)
     Node &n = b.node[node];
     std::unique_lock<std::mutex> lk(b.lock);
     auto ended = [&] { return dspEnded(b, n); };
-    return putMessage(lk, n.toHost, deadlineAfter(-1), ended, buf, size);
+    return putMessage(lk, b, n.fiber.get(), n.toHost, deadlineAfter(-1), ended, buf, size);
 }
 
 int32_t dspGetMsg(VirtualBoard &b, int32_t node, void *buf, uint32_t &size) {
     Node &n = b.node[node];
     std::unique_lock<std::mutex> lk(b.lock);
     auto ended = [&] { return dspEnded(b, n); };
-    return getMessage(lk, n.toDsp, deadlineAfter(-1), ended, buf, size, never);
+    return getMessage(lk, b, n.fiber.get(), n.toDsp, deadlineAfter(-1), ended, buf, size, never);
 }
 
 int32_t dspWaitSignal(VirtualBoard &b, int32_t node, int32_t signal) {
@@ -338,7 +275,8 @@ int32_t dspWaitSignal(VirtualBoard &b, int32_t node, int32_t signal) {
     auto ended = [&] { return dspEnded(b, n); };
     n.awaitingSignal = true;
     touch(n.signals);
-    int32_t status = waitOn(lk, n.signals, deadlineAfter(-1), ended, [&] { return n.hostSignals[signal] > 0; });
+    int32_t status =
+        waitOn(lk, b, n.fiber.get(), n.signals, deadlineAfter(-1), ended, [&] { return n.hostSignals[signal] > 0; });
     n.awaitingSignal = false;
     if (status == kQalOk) {
         --n.hostSignals[signal];
@@ -355,7 +293,8 @@ int32_t dspRaiseSignal(VirtualBoard &b, int32_t node, int32_t signal) {
     Node &n = b.node[node];
     std::unique_lock<std::mutex> lk(b.lock);
     auto ended = [&] { return dspEnded(b, n); };
-    int32_t status = waitOn(lk, n.signals, deadlineAfter(-1), ended, [&] { return !n.dspSignals[signal]; });
+    int32_t status =
+        waitOn(lk, b, n.fiber.get(), n.signals, deadlineAfter(-1), ended, [&] { return !n.dspSignals[signal]; });
     if (status == kQalOk) {
         n.dspSignals[signal] = true;
         touch(n.signals);
@@ -369,7 +308,8 @@ int32_t dspWriteFifo(VirtualBoard &b, int32_t node, PacePath via, const void *bu
     Node &n = b.node[0];
     std::unique_lock<std::mutex> lk(b.lock);
     auto ended = [&] { return dspEnded(b, n); };
-    int32_t status = fifoWrite(lk, b.fifoToHost, deadlineAfter(-1), ended, static_cast<const uint8_t *>(buf), size);
+    int32_t status = fifoWrite(lk, b, n.fiber.get(), b.fifoToHost, deadlineAfter(-1), ended,
+                               static_cast<const uint8_t *>(buf), size);
     lk.unlock();
     return status == kQalOk ? dspPace(b, node, via, size) : status;
 }
@@ -382,8 +322,8 @@ int32_t dspReadFifo(VirtualBoard &b, int32_t node, PacePath via, void *buf, uint
     Node &n = b.node[0];
     std::unique_lock<std::mutex> lk(b.lock);
     auto ended = [&] { return dspEnded(b, n); };
-    int32_t status =
-        waitOn(lk, b.fifoToDsp, deadlineAfter(-1), ended, [&] { return b.fifoToDsp.count > 0 || room == 0; });
+    int32_t status = waitOn(lk, b, n.fiber.get(), b.fifoToDsp, deadlineAfter(-1), ended,
+                            [&] { return b.fifoToDsp.count > 0 || room == 0; });
     if (status != kQalOk)
         return status;
     size = fifoTake(b.fifoToDsp, static_cast<uint8_t *>(buf), room);
@@ -396,13 +336,13 @@ int32_t dspReport(VirtualBoard &b, int32_t node, const uint32_t *words, uint32_t
     std::unique_lock<std::mutex> lk(b.lock);
     auto ended = [&] { return dspEnded(b, n); };
     if (node != 0) {
-        int32_t status = putMessage(lk, b.reports[node], deadlineAfter(-1), ended, words, count * 4);
+        int32_t status = putMessage(lk, b, n.fiber.get(), b.reports[node], deadlineAfter(-1), ended, words, count * 4);
         if (status == kQalOk)
             touch(b.reportBell);
         return status;
     }
     for (uint32_t i = 0; i < count; ++i) {
-        int32_t status = putMessage(lk, n.toHost, deadlineAfter(-1), ended, &words[i], 4);
+        int32_t status = putMessage(lk, b, n.fiber.get(), n.toHost, deadlineAfter(-1), ended, &words[i], 4);
         if (status != kQalOk)
             return status;
     }
@@ -418,7 +358,7 @@ int32_t dspTakeReport(VirtualBoard &b, int32_t node, int32_t from, uint32_t *wor
     std::unique_lock<std::mutex> lk(b.lock);
     auto ended = [&] { return dspEnded(b, n); };
     MessageQueue *q = nullptr;
-    int32_t status = waitOn(lk, b.reportBell, deadlineAfter(-1), ended, [&] {
+    int32_t status = waitOn(lk, b, n.fiber.get(), b.reportBell, deadlineAfter(-1), ended, [&] {
         for (int32_t i = from < 0 ? 1 : from; i < (from < 0 ? kNodes : from + 1); ++i)
             if (b.reports[i].count) {
                 q = &b.reports[i];
@@ -429,19 +369,18 @@ int32_t dspTakeReport(VirtualBoard &b, int32_t node, int32_t from, uint32_t *wor
     if (status != kQalOk)
         return status;
     uint32_t size = room * 4;
-    status = getMessage(lk, *q, deadlineAfter(-1), ended, words, size, never);
+    status = getMessage(lk, b, n.fiber.get(), *q, deadlineAfter(-1), ended, words, size, never);
     count = size / 4;
     return status;
 }
 
 int32_t dspPauseUntil(VirtualBoard &b, int32_t node, int64_t until) {
+    using namespace std::chrono;
     Node &n = b.node[node];
-    Clock::time_point at{std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(until))};
+    Deadline d{false, steady_clock::time_point(duration_cast<steady_clock::duration>(nanoseconds(until)))};
     std::unique_lock<std::mutex> lk(b.lock);
-    ++b.wake.sleepers;
-    while (dspEnded(b, n) == kQalOk && Clock::now() < at)
-        b.wake.cv.wait_until(lk, at);
-    --b.wake.sleepers;
+    waitOn(
+        lk, b, n.fiber.get(), b.wake, d, [&] { return dspEnded(b, n); }, [] { return false; });
     return dspEnded(b, n);
 }
 

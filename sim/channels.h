@@ -2,11 +2,9 @@
  * channels.h - waiting on the board, and the channels between the host
  * and the processors: messages, signals and FIFO port 8.
  *
- * Every blocking call waits on a Channel under the board lock. A waiter
- * first spins for a moment without the lock, watching the channel's
- * change count: the other side is usually a thread that answers within
- * microseconds, and a sleep and wake-up would cost more than the whole
- * exchange. Only then does it sleep on the channel's condition variable.
+ * Every blocking call waits on a Channel under the board lock, as
+ * scheduler.h tells: a host call runs the firmware it waits for, a
+ * firmware suspends until what it waits for has changed.
  *
  * Who waits decides how a wait ends early: a host call ends when the board
  * closes (kQalBadHandle) or when its node is reset or loaded anew
@@ -16,66 +14,16 @@
 #ifndef ZORVANTIK_SIM_CHANNELS_H
 #define ZORVANTIK_SIM_CHANNELS_H
 
+#include "scheduler.h"
 #include "virtual_board.h"
 
-#include <chrono>
 #include <cstdint>
 #include <mutex>
-
-/* When a wait gives up; a negative timeout waits without limit. */
-struct Deadline {
-    bool forever;
-    std::chrono::steady_clock::time_point at;
-};
-Deadline deadlineAfter(int32_t timeoutMs);
-
-/* Counts a change of `ch` and wakes its sleepers; under the board lock. */
-void touch(Channel &ch);
-
-/* Wakes every wait of the board, whatever it waits for; under the board
- * lock, after setting what ends those waits. */
-void wakeAll(VirtualBoard &b);
-
-/* Spins while `ch` has seen no change since `seen`, for a few tens of
- * microseconds at most and never past `d`. Called without the lock. */
-void spinOn(const Channel &ch, uint32_t seen, const Deadline &d);
 
 /* How the waits of one party end: kQalOk while the wait may go on. Under
  * the board lock. `epoch` is the node's epoch when the host call began. */
 int32_t hostEnded(const VirtualBoard &b, const Node &n, uint64_t epoch);
 int32_t dspEnded(const VirtualBoard &b, const Node &n);
-
-/* Waits under `lk` until `ready()`: kQalOk; or until `ended()` says
- * otherwise: its status; or until the deadline: kQalTimeout. */
-template <class Ended, class Ready>
-int32_t waitOn(std::unique_lock<std::mutex> &lk, Channel &ch, const Deadline &d, Ended ended, Ready ready) {
-    for (bool spun = false;;) {
-        int32_t status = ended();
-        if (status != kQalOk)
-            return status;
-        if (ready())
-            return kQalOk;
-        if (!spun) {
-            spun = true;
-            uint32_t seen = ch.changes.load(std::memory_order_relaxed);
-            lk.unlock();
-            spinOn(ch, seen, d);
-            lk.lock();
-            continue;
-        }
-        ++ch.sleepers;
-        bool late = false;
-        if (d.forever)
-            ch.cv.wait(lk);
-        else
-            late = ch.cv.wait_until(lk, d.at) == std::cv_status::timeout;
-        --ch.sleepers;
-        if (late) {
-            status = ended();
-            return status != kQalOk ? status : ready() ? kQalOk : kQalTimeout;
-        }
-    }
-}
 
 /* Host side. A message longer than the buffer is cut: the first `size`
  * bytes are delivered, the rest is dropped, and the status is kQalCut.

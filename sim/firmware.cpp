@@ -107,7 +107,7 @@ int32_t FirmwareContext::readFifo(PacePath via, void *buf, uint32_t &size) {
 }
 
 int32_t FirmwareContext::produceStream(void (*fill)(uint32_t *, size_t, uint64_t)) {
-    return streamProduce(board_, board_.node[node_].stop, fill);
+    return streamProduce(board_, board_.node[node_].fiber.get(), board_.node[node_].stop, fill);
 }
 
 int32_t FirmwareContext::linkSend(int32_t port, uint32_t word) { return dspLinkSend(board_, node_, port, word, -1); }

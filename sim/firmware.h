@@ -1,8 +1,9 @@
 /*
  * firmware.h - what runs on the virtual processors.
  *
- * A firmware is a C++ function that a started node runs on its own thread.
- * It reaches the host only through the board's channels, by way of its
+ * A firmware is a C++ function that a started node runs as a coroutine
+ * (scheduler.h): its blocking operations suspend it until the host's
+ * waiting calls run it on. It reaches the host only through the board's channels, by way of its
  * context: messages and signals of its node, FIFO port 8 (P1), the DMA
  * stream. Every blocking operation of the context ends with kQalStopped
  * when the node is reset, loaded anew or the board closes; the firmware
@@ -97,7 +98,7 @@ using FirmwareFn = void (*)(FirmwareContext &);
 
 struct Firmware {
     const char *name;   /* as `firmware = name` writes it */
-    FirmwareFn run;     /* runs on the node's thread until done or stopped */
+    FirmwareFn run;     /* runs as the node's coroutine until done or stopped */
     const char *params; /* the parameter keys it takes, blank-separated */
 };
 

@@ -22,6 +22,7 @@
 #include "sdram.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -72,16 +73,88 @@ struct Chips {
         : chip{{b, node, 0}, {b, node, 1}, {b, node, 2}, {b, node, 3}} {}
 };
 
-template <class Gen>
-bool runPattern(FirmwareContext &ctx, Chips &chips, uint32_t steps, uint32_t slice, Send send, Gen gen) {
+/* A pass's pattern, word by word or a run of offsets at once. */
+class PatternWords {
+public:
+    PatternWords(Pattern p, uint32_t seed) : pattern_(p), key_(hash(seed) | 1) {
+        for (uint32_t k = 0; k < 32; ++k)
+            for (uint32_t i = 0; i < 32; ++i)
+                running_[k][i] = 1u << (i ^ k);
+    }
+
+    uint32_t at(uint32_t a) const {
+        switch (pattern_) {
+        case kRunning0:
+            return ~(1u << fold(a));
+        case kRunning1:
+            return 1u << fold(a);
+        case kRandom:
+            break;
+        }
+        return hash(a * key_ + key_);
+    }
+
+    /* The words of offsets [from, to) into out[0 .. to - from). Running 0
+     * and 1 go 32 words at a time: in a run of 32 from a multiple of 32,
+     * fold(a) is the low five bits XOR the fold of the run's start, so the
+     * run is a row of the table, inverted for running 0. */
+    void words(uint32_t from, uint32_t to, uint32_t *out) const {
+        if (pattern_ == kRandom) {
+            for (uint32_t a = from; a < to; ++a)
+                out[a - from] = hash(a * key_ + key_);
+            return;
+        }
+        uint32_t a = from;
+        for (; a < to && (a & 31); ++a)
+            out[a - from] = at(a);
+        uint32_t invert = pattern_ == kRunning0 ? ~0u : 0u;
+        for (; to - a >= 32; a += 32) {
+            const uint32_t *row = running_[fold(a)];
+            uint32_t *dst = out + (a - from);
+            for (uint32_t i = 0; i < 32; ++i)
+                dst[i] = row[i] ^ invert;
+        }
+        for (; a < to; ++a)
+            out[a - from] = at(a);
+    }
+
+private:
+    Pattern pattern_;
+    uint32_t key_;
+    uint32_t running_[32][32]; /* running_[k][i] = 1 << (i ^ k) */
+};
+
+constexpr uint32_t kChunkWords = 8192; /* words of the pattern made at once, at least a step's slice */
+
+/* Writes the pattern over the tested part of every chip, a chunk at a
+ * time, each chunk made once for all four; then reads it back a slice
+ * per step, each slice made once and compared with every chip's. */
+bool runPattern(FirmwareContext &ctx, Chips &chips, uint32_t steps, uint32_t slice, Send send,
+                const PatternWords &gen) {
     uint64_t tested = uint64_t(steps) * slice;
+    std::vector<uint32_t> words(std::max(kChunkWords, slice));
+    uint32_t most = 0;
     for (SdramChip &c : chips.chip)
-        c.fill(0, uint32_t(std::min<uint64_t>(tested, c.words())), gen);
+        most = std::max(most, uint32_t(std::min<uint64_t>(tested, c.words())));
+    for (uint32_t lo = 0; lo < most; lo += kChunkWords) {
+        uint32_t hi = std::min(most, lo + kChunkWords);
+        gen.words(lo, hi, words.data());
+        for (SdramChip &c : chips.chip) {
+            uint32_t end = uint32_t(std::min<uint64_t>({hi, tested, c.words()}));
+            if (end > lo)
+                c.store(lo, end, words.data());
+        }
+    }
+    for (SdramChip &c : chips.chip)
+        c.settle();
     for (uint32_t s = 0; s < steps; ++s) {
         uint32_t status[4] = {kProgressWord}, count = 1;
+        uint32_t base = s * slice; /* every chip's slice starts here, or is empty */
+        gen.words(base, base + slice, words.data());
         for (SdramChip &c : chips.chip) {
-            uint32_t from = std::min(s * slice, c.words()), to = std::min(from + slice, c.words()), at;
-            if (c.firstMismatch(from, to, gen, at, status[2], status[3])) {
+            uint32_t from = std::min(base, c.words()), to = std::min(from + slice, c.words()), at;
+            // A chip smaller than the others has nothing left to read here.
+            if (from < to && c.firstMismatch(from, to, words.data(), at, status[2], status[3])) {
                 status[0] = kErrorWord;
                 status[1] = c.address(at);
                 count = 4;
@@ -96,16 +169,7 @@ bool runPattern(FirmwareContext &ctx, Chips &chips, uint32_t steps, uint32_t sli
 
 bool runPass(FirmwareContext &ctx, Chips &chips, Pattern p, uint32_t seed, uint32_t steps, uint32_t slice,
              Send send) {
-    switch (p) {
-    case kRunning0:
-        return runPattern(ctx, chips, steps, slice, send, [](uint32_t a) { return ~(1u << fold(a)); });
-    case kRunning1:
-        return runPattern(ctx, chips, steps, slice, send, [](uint32_t a) { return 1u << fold(a); });
-    case kRandom:
-        break;
-    }
-    uint32_t key = hash(seed) | 1;
-    return runPattern(ctx, chips, steps, slice, send, [key](uint32_t a) { return hash(a * key + key); });
+    return runPattern(ctx, chips, steps, slice, send, PatternWords(p, seed));
 }
 
 void chipSizes(const BoardConfig &c, int32_t node, uint32_t (&sizes)[kSdramChips]) {

@@ -105,8 +105,9 @@ int32_t dspLinkSend(VirtualBoard &b, int32_t node, int32_t port, uint32_t word, 
     LinkConnection *l = nullptr;
     LinkLane *lane = laneOf(b, node, port, true, l);
     if (!lane)
-        return waitOn(lk, b.wake, d, ended, [] { return false; });
-    int32_t status = waitOn(lk, *lane, d, ended, [&] { return l->passed < l->limit && lane->count < kLinkDepth; });
+        return waitOn(lk, b, n.fiber.get(), b.wake, d, ended, [] { return false; });
+    int32_t status =
+        waitOn(lk, b, n.fiber.get(), *lane, d, ended, [&] { return l->passed < l->limit && lane->count < kLinkDepth; });
     if (status != kQalOk)
         return status;
     lane->ring[(lane->head + lane->count) % kLinkDepth] = ((word ^ l->flipMask) & l->clearMask) | l->setMask;
@@ -126,8 +127,8 @@ int32_t dspLinkReceive(VirtualBoard &b, int32_t node, int32_t port, uint32_t &wo
     LinkConnection *l = nullptr;
     LinkLane *lane = laneOf(b, node, port, false, l);
     if (!lane)
-        return waitOn(lk, b.wake, d, ended, [] { return false; });
-    int32_t status = waitOn(lk, *lane, d, ended, [&] { return lane->count > 0; });
+        return waitOn(lk, b, n.fiber.get(), b.wake, d, ended, [] { return false; });
+    int32_t status = waitOn(lk, b, n.fiber.get(), *lane, d, ended, [&] { return lane->count > 0; });
     if (status != kQalOk)
         return status;
     word = lane->ring[lane->head];

@@ -1,5 +1,5 @@
 /*
- * nodes.cpp - the firmware threads of the processors (see nodes.h).
+ * nodes.cpp - the firmware of the processors (see nodes.h).
  */
 #include "nodes.h"
 
@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -28,28 +29,32 @@ void firmwareFault(int32_t node, const Firmware &fw, const char *why) {
     std::fflush(stderr);
 }
 
-/* The node's thread: runs the firmware to its end, then tells anyone
- * waiting for a signal that nothing will raise one any more. A firmware
- * the host machine cannot serve (no memory left when it first touches its
- * dynamic memory, say) ends there, as a processor that stopped: an
- * exception must not leave the thread, which would end the program. */
-void runFirmware(VirtualBoard *b, int32_t node, const Firmware *fw, ProgramParams params) {
+/* The body of the node's coroutine: runs the firmware to its end, then
+ * tells anyone waiting for a signal that nothing will raise one any
+ * more. A firmware the host machine cannot serve (no memory left when it
+ * first touches its dynamic memory, say) ends there, as a processor that
+ * stopped: an exception must not leave the coroutine, whose stack has no
+ * caller to take it. */
+void runFirmware(void *arg) {
+    NodeFiber &f = *static_cast<NodeFiber *>(arg);
+    VirtualBoard &b = f.board;
     try {
-        FirmwareContext ctx(*b, node, params, silentAllowance(b->config, node, *fw));
-        fw->run(ctx);
+        FirmwareContext ctx(b, f.node, f.params, silentAllowance(b.config, f.node, *f.firmware));
+        f.firmware->run(ctx);
     } catch (const std::bad_alloc &) {
-        firmwareFault(node, *fw, "out of memory");
+        firmwareFault(f.node, *f.firmware, "out of memory");
     } catch (const std::exception &e) {
-        firmwareFault(node, *fw, e.what());
+        firmwareFault(f.node, *f.firmware, e.what());
     } catch (...) {
-        firmwareFault(node, *fw, "unknown failure");
+        firmwareFault(f.node, *f.firmware, "unknown failure");
     }
-    std::lock_guard<std::mutex> guard(b->lock);
-    b->node[node].running = false;
-    touch(b->node[node].signals);
-    touch(b->node[node].toHost);
-    touch(b->stream);
-    touch(b->wake);
+    std::lock_guard<std::mutex> guard(b.lock);
+    Node &n = b.node[f.node];
+    n.running = false;
+    touch(n.signals);
+    touch(n.toHost);
+    touch(b.stream);
+    touch(b.wake);
 }
 
 /* What a stop leaves of the node's channels and links: nothing in
@@ -59,20 +64,25 @@ void clearNode(VirtualBoard &b, int32_t node) {
     clearNodeLinks(b, node);
 }
 
-/* Stops and joins the node's firmware and empties its channels. The
- * caller holds the node's control lock. */
+/* Stops the node's firmware and empties its channels. The firmware
+ * returns from the wait it is in, run to its end by this call or by
+ * whichever thread runs the board's firmware; one that never began is
+ * dropped as it is. The caller holds the node's control lock. */
 void stopNode(VirtualBoard &b, int32_t node) {
     Node &n = b.node[node];
-    {
-        std::lock_guard<std::mutex> guard(b.lock);
-        n.stop = true;
-        ++n.epoch;
-        clearNode(b, node);
-        wakeAll(b);
+    std::unique_lock<std::mutex> lk(b.lock);
+    n.stop = true;
+    ++n.epoch;
+    clearNode(b, node);
+    wakeAll(b);
+    if (n.fiber && !n.fiber->co.started() && !b.sched.busy) {
+        n.fiber.reset();
+        n.running = false;
+        touch(b.wake);
     }
-    if (n.thread.joinable())
-        n.thread.join();
-    std::lock_guard<std::mutex> guard(b.lock);
+    waitOn(
+        lk, b, nullptr, b.wake, deadlineAfter(-1), [] { return kQalOk; }, [&] { return !n.fiber; });
+    n.launched = false;
     n.stop = b.closing;
     n.running = false;
     clearNode(b, node);
@@ -83,23 +93,23 @@ int32_t startNode(VirtualBoard &b, int32_t node) {
     std::lock_guard<std::mutex> control(n.control);
     if (!n.firmware)
         return kQalNoProgram;
-    if (n.thread.joinable())
+    if (n.launched)
         stopNode(b, node);
-    {
-        std::lock_guard<std::mutex> guard(b.lock);
-        if (b.closing)
-            return kQalBadHandle;
-        n.running = true;
-    }
-    // No thread, or no memory for its copy of the parameters: the node
+    // No memory for its stack or its copy of the parameters: the node
     // does not start.
+    std::unique_ptr<NodeFiber> fiber;
     try {
-        n.thread = std::thread(runFirmware, &b, node, n.firmware, n.params);
+        fiber.reset(new NodeFiber(b, node, n.firmware, n.params, runFirmware));
     } catch (const std::exception &) {
-        std::lock_guard<std::mutex> guard(b.lock);
-        n.running = false;
         return kQalFailed;
     }
+    std::lock_guard<std::mutex> guard(b.lock);
+    if (b.closing)
+        return kQalBadHandle;
+    n.running = true;
+    n.launched = true;
+    n.fiber = std::move(fiber);
+    touch(b.wake);
     return kQalOk;
 }
 
@@ -164,7 +174,7 @@ int32_t loadProgram(VirtualBoard &b, int32_t node, const char *fileName) {
         // The boot loader's time; a close ends it as it ends every wait.
         std::unique_lock<std::mutex> lk(b.lock);
         int32_t waited = waitOn(
-            lk, b.wake, deadlineAfter(static_cast<int32_t>(b.config.loadMs)),
+            lk, b, nullptr, b.wake, deadlineAfter(static_cast<int32_t>(b.config.loadMs)),
             [&] { return b.closing ? kQalBadHandle : kQalOk; }, [] { return false; });
         if (waited == kQalBadHandle)
             return waited;

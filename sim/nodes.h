@@ -3,9 +3,10 @@
  *
  * A node holds at most one loaded program. Loading first stops the node
  * and forgets what it held, so a load that fails leaves nothing loaded.
- * Starting runs the loaded firmware from its beginning on a thread of the
- * node's own (a running one is stopped first). Stopping tells the
- * firmware through every wait it may be in, joins its thread, and empties
+ * Starting runs the loaded firmware from its beginning as a coroutine of
+ * the node's own (a running one is stopped first), which the host's
+ * waiting calls run (scheduler.h). Stopping tells the firmware through
+ * every wait it may be in, runs it to its end, and empties
  * the node's messages and signals (and P1's FIFOs); it also ends host
  * calls that wait on the node. A reset stops; the program stays loaded.
  */

@@ -7,10 +7,10 @@
 #include <cmath>
 #include <thread>
 
-PaceStep paceStep(int64_t busyUntil, int64_t now, uint64_t bytes, uint32_t mbPerSecond) {
+PaceStep paceStep(int64_t busyUntil, int64_t now, uint64_t bytes, uint32_t mbPerSecond, bool afterSleep) {
     if (mbPerSecond == 0)
         return {busyUntil, 0};
-    if (busyUntil < now - kPaceIdleNs)
+    if (busyUntil < now - (afterSleep ? kPaceLateNs : kPaceIdleNs))
         busyUntil = now;
     double ns = double(bytes) * 1e9 / (double(mbPerSecond) * 1048576.0);
     busyUntil += int64_t(std::llround(ns));
@@ -26,8 +26,11 @@ int64_t PaceClock::charge(uint64_t bytes) {
     if (rate_ == 0)
         return 0;
     std::lock_guard<std::mutex> guard(lock_);
-    PaceStep step = paceStep(busyUntil_, paceNow(), bytes, rate_);
+    int64_t now = paceNow();
+    PaceStep step = paceStep(busyUntil_, now, bytes, rate_, slept_);
     busyUntil_ = step.busyUntil;
+    // A late sleeper goes on catching up until the path is ahead again.
+    slept_ = step.sleepUntil != 0 || (slept_ && step.busyUntil < now);
     return step.sleepUntil;
 }
 

@@ -15,8 +15,9 @@
 #include <cstdint>
 #include <mutex>
 
-constexpr int64_t kPaceSlackNs = 1000000; /* a path may run this far ahead before it sleeps */
-constexpr int64_t kPaceIdleNs = 2000000;  /* a path idle this long starts afresh from now */
+constexpr int64_t kPaceSlackNs = 1000000;  /* a path may run this far ahead before it sleeps */
+constexpr int64_t kPaceIdleNs = 2000000;   /* a path idle this long starts afresh from now */
+constexpr int64_t kPaceLateNs = 100000000; /* but a caller it put to sleep may wake this late and go on */
 
 /* One step of a path's clock: its new busy-until time, and the time to
  * sleep until (0: no sleep). Times are nanoseconds of one steady clock. */
@@ -27,8 +28,12 @@ struct PaceStep {
 
 /* The clock arithmetic, without side effects. A path that was busy until
  * shortly before `now` goes on from where it was, so that oversleeping
- * is made up by the next transfers; one idle for longer starts at `now`. */
-PaceStep paceStep(int64_t busyUntil, int64_t now, uint64_t bytes, uint32_t mbPerSecond);
+ * is made up by the next transfers; one idle for longer starts at `now`.
+ * `afterSleep`: a step told the caller to sleep and the path has not yet
+ * caught up with the time since. A sleeper that a busy machine wakes
+ * late is no idle path: up to kPaceLateNs past its time, the path goes
+ * on from where it was, and the next transfers make the time up. */
+PaceStep paceStep(int64_t busyUntil, int64_t now, uint64_t bytes, uint32_t mbPerSecond, bool afterSleep = false);
 
 /* Nanoseconds of the steady clock that paceStep works in. */
 int64_t paceNow();
@@ -45,6 +50,7 @@ private:
     std::mutex lock_;
     uint32_t rate_ = 0;     /* MB/s, 0 = unpaced; set before any thread charges */
     int64_t busyUntil_ = 0; /* guarded by lock_ */
+    bool slept_ = false;    /* the last charge told its caller to sleep; guarded by lock_ */
 };
 
 /* Charges the clock and sleeps as it says: for host calls, whose pauses

@@ -24,6 +24,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 constexpr uint32_t kSdramBase = 0x10000000;     /* word address of chip 0 */
 constexpr uint32_t kSdramChipSpan = 0x01000000; /* words between two chips' starts */
@@ -55,27 +58,57 @@ public:
         applyFaults();
     }
 
-    /* Reads [from, to) back against gen: false when all match, else true
-     * with the first offset that did not and the words written and read. */
-    template <class Gen>
-    bool firstMismatch(uint32_t from, uint32_t to, Gen gen, uint32_t &at, uint32_t &written, uint32_t &read) {
+    /* Writes words[0 .. to - from) to the offsets [from, to), to <=
+     * words(), in that order, so that of two offsets the chip folds onto
+     * one cell the later wins. The faulty cells take their wrong values
+     * back at settle(), once the pass has written all it writes. */
+    void store(uint32_t from, uint32_t to, const uint32_t *words) {
+        uint32_t *cell = cells();
+        if (!ignored_) {
+            uint32_t *dst = cell + from, n = to - from, i = 0;
+#if defined(__SSE2__)
+            // Past the caches: the pass reads these words back only after
+            // it has written megabytes more, so reading each line in
+            // before writing it would only double the traffic.
+            for (; i < n && (reinterpret_cast<uintptr_t>(dst + i) & 15); ++i)
+                dst[i] = words[i];
+            for (; n - i >= 4; i += 4)
+                _mm_stream_si128(reinterpret_cast<__m128i *>(dst + i),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(words + i)));
+            _mm_sfence(); /* seen by whichever thread runs the firmware next */
+#endif
+            std::copy(words + i, words + n, dst + i);
+        } else {
+            for (uint32_t a = from; a < to; ++a)
+                cell[a & ~ignored_] = words[a - from];
+        }
+    }
+    void settle() { applyFaults(); }
+
+    /* Reads [from, to) back against expected[0 .. to - from): false when
+     * all match, else true with the first offset that did not and the
+     * words written and read. */
+    bool firstMismatch(uint32_t from, uint32_t to, const uint32_t *expected, uint32_t &at, uint32_t &written,
+                       uint32_t &read) {
         const uint32_t *cell = cells();
         constexpr uint32_t kBlock = 256; /* compared branch-free, then searched if one differs */
         for (uint32_t lo = from; lo < to; lo += kBlock) {
             uint32_t hi = std::min(to, lo + kBlock), diff = 0;
+            const uint32_t *want = expected + (lo - from);
             if (!ignored_) {
-                for (uint32_t a = lo; a < hi; ++a)
-                    diff |= cell[a] ^ gen(a);
+                const uint32_t *got = cell + lo;
+                for (uint32_t i = 0; i < hi - lo; ++i)
+                    diff |= got[i] ^ want[i];
             } else {
                 for (uint32_t a = lo; a < hi; ++a)
-                    diff |= cell[a & ~ignored_] ^ gen(a);
+                    diff |= cell[a & ~ignored_] ^ want[a - lo];
             }
             if (!diff)
                 continue;
             for (uint32_t a = lo; a < hi; ++a)
-                if (cell[a & ~ignored_] != gen(a)) {
+                if (cell[a & ~ignored_] != want[a - lo]) {
                     at = a;
-                    written = gen(a);
+                    written = want[a - lo];
                     read = cell[a & ~ignored_];
                     return true;
                 }

@@ -18,7 +18,7 @@ constexpr uint32_t kStreamRunning = 1;
 
 /* The other client of an observer: it runs the stream with tst_strm's
  * data until the observer's blocks go. */
-void runOtherClient(VirtualBoard *b) { streamProduce(*b, b->stream.otherStop, streamWordCount); }
+void runOtherClient(VirtualBoard *b) { streamProduce(*b, nullptr, b->stream.otherStop, streamWordCount); }
 
 /* Stops the stream, joins the other client and waits out a block being
  * filled; then the blocks go. Takes and gives back `lk`. */
@@ -32,10 +32,8 @@ void freeBlocks(VirtualBoard &b, std::unique_lock<std::mutex> &lk) {
     if (other.joinable())
         other.join();
     lk.lock();
-    ++s.sleepers;
-    while (s.filling)
-        s.cv.wait(lk);
-    --s.sleepers;
+    waitOn(
+        lk, b, nullptr, s, deadlineAfter(-1), [] { return kQalOk; }, [&] { return !s.filling; });
     s.block.clear();
     s.blockBytes = 0;
     s.filled = s.taken = 0;
@@ -105,7 +103,8 @@ int32_t queryState(VirtualBoard &b, std::unique_lock<std::mutex> &lk, int32_t ha
     // blocks: with none running a wait with a limit would sit it out.
     Deadline d = deadlineAfter(int32_t(state->timeoutMs));
     auto hopeless = [&] { return !d.forever && s.mode == QAL_CAPTURE_EXCLUSIVE && !anyNodeRunning(b); };
-    int32_t status = waitOn(lk, s, d, ended, [&] { return s.filled > s.taken || !s.running || hopeless(); });
+    int32_t status =
+        waitOn(lk, b, nullptr, s, d, ended, [&] { return s.filled > s.taken || !s.running || hopeless(); });
     if (status == kQalOk && s.filled == s.taken)
         status = s.running ? kQalTimeout : kQalFailed;
     if (status == kQalBadHandle || (status == kQalFailed && s.block.empty()))
@@ -122,11 +121,12 @@ int32_t queryState(VirtualBoard &b, std::unique_lock<std::mutex> &lk, int32_t ha
 }
 
 /* Pauses a producer until `until` (paceNow time): the stream's bandwidth. */
-int32_t pauseProducer(VirtualBoard &b, std::unique_lock<std::mutex> &lk, const std::atomic<bool> &stop, int64_t until) {
+int32_t pauseProducer(VirtualBoard &b, std::unique_lock<std::mutex> &lk, NodeFiber *self, const std::atomic<bool> &stop,
+                      int64_t until) {
     using namespace std::chrono;
     auto ended = [&] { return stop || b.closing ? kQalStopped : kQalOk; };
     Deadline d{false, steady_clock::time_point(duration_cast<steady_clock::duration>(nanoseconds(until)))};
-    int32_t status = waitOn(lk, b.stream, d, ended, [] { return false; });
+    int32_t status = waitOn(lk, b, self, b.stream, d, ended, [] { return false; });
     return status == kQalTimeout ? kQalOk : status;
 }
 
@@ -197,19 +197,21 @@ int32_t streamCtrl(VirtualBoard &b, int32_t handle, int32_t code, void *arg) {
 /* One block at a time: chosen and marked under the lock, written outside
  * it, counted under it again. The block the holder has is skipped over
  * by waiting, never overwritten. */
-int32_t streamProduce(VirtualBoard &b, const std::atomic<bool> &stop, StreamFill fill) {
+int32_t streamProduce(VirtualBoard &b, NodeFiber *self, const std::atomic<bool> &stop, StreamFill fill) {
     StreamService &s = b.stream;
     auto ended = [&] { return stop || b.closing ? kQalStopped : kQalOk; };
     const Deadline forever = deadlineAfter(-1);
     std::unique_lock<std::mutex> lk(b.lock);
     for (;;) {
-        int32_t status = waitOn(lk, s, forever, ended, [&] { return s.running && !s.block.empty() && !s.filling; });
+        int32_t status =
+            waitOn(lk, b, self, s, forever, ended, [&] { return s.running && !s.block.empty() && !s.filling; });
         if (status != kQalOk)
             return status;
         uint32_t index = uint32_t(s.filled % s.block.size());
         if (int32_t(index) == s.held) {
             ++s.overflows;
-            status = waitOn(lk, s, forever, ended, [&] { return s.held != int32_t(index) || s.block.empty(); });
+            status =
+                waitOn(lk, b, self, s, forever, ended, [&] { return s.held != int32_t(index) || s.block.empty(); });
             if (status != kQalOk)
                 return status;
             continue;
@@ -225,7 +227,7 @@ int32_t streamProduce(VirtualBoard &b, const std::atomic<bool> &stop, StreamFill
         s.filling = false;
         ++s.filled;
         touch(s);
-        if (until && (status = pauseProducer(b, lk, stop, until)) != kQalOk)
+        if (until && (status = pauseProducer(b, lk, self, stop, until)) != kQalOk)
             return status;
     }
 }

@@ -40,8 +40,9 @@ int32_t streamCtrl(VirtualBoard &b, int32_t handle, int32_t code, void *arg);
 
 /* A producer's loop: fills blocks with `fill` while the stream runs,
  * paced by the stream's clock; returns kQalStopped once `stop` is set or
- * the board closes. */
-int32_t streamProduce(VirtualBoard &b, const std::atomic<bool> &stop, StreamFill fill);
+ * the board closes. `self`: the firmware that produces, or nullptr for
+ * the other client's thread. */
+int32_t streamProduce(VirtualBoard &b, NodeFiber *self, const std::atomic<bool> &stop, StreamFill fill);
 
 /* For close: frees the blocks and joins the other client's thread. */
 void shutdownStream(VirtualBoard &b);

@@ -3,6 +3,8 @@
  */
 #include "virtual_board.h"
 
+#include "scheduler.h"
+
 #include <algorithm>
 #include <cstring>
 #include <thread>
@@ -138,6 +140,8 @@ int32_t dpramTransfer(VirtualBoard &b, int32_t node, uint32_t offset, uint8_t *t
 }
 
 } // namespace
+
+VirtualBoard::VirtualBoard() { attachChannels(*this); }
 
 /* Processors answer only when fitted; cpu_mask is the board's wiring. */
 int32_t checkNode(const VirtualBoard &b, int32_t node) {

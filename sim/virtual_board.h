@@ -21,8 +21,8 @@
  * kSignals signal lines each way. Between the host and P1: FIFO port 8, a
  * byte FIFO each way, which P1 reaches through its bus interface or its
  * link interface. From the board into host memory: the DMA stream
- * service. Each started processor runs its firmware on a thread of its
- * own (nodes.h).
+ * service. Each started processor runs its firmware as a coroutine that
+ * the host's waiting calls resume (scheduler.h, nodes.h).
  *
  * Between the processors: four link ports each, wired in pairs (links.h),
  * and the cluster bus, over which any processor can leave status words
@@ -33,6 +33,7 @@
 #define ZORVANTIK_SIM_VIRTUAL_BOARD_H
 
 #include "board_config.h"
+#include "coroutine.h"
 #include "pacing.h"
 #include "qal.h"
 
@@ -93,13 +94,20 @@ struct Processor {
     std::vector<uint32_t> sdram[kSdramChips]; /* dynamic memory, empty until its firmware touches it */
 };
 
-/* Something a call can wait for. Every change is counted, so a waiter
- * can spin on the count for a moment before it sleeps (channels.h), and
- * sleepers are counted so a change makes a wake-up call only for them. */
-struct Channel {
+/* What sleeping threads of a board wait on: every change of any of its
+ * channels rings it. Guarded by the board lock. */
+struct Bell {
     std::condition_variable cv;
-    int sleepers = 0;                 /* guarded by the board lock */
+    int sleepers = 0;
+};
+
+/* Something a call can wait for. Every change is counted, so a waiting
+ * firmware is resumed only once something it waits on has changed, and
+ * a host call running the firmware learns when its own wait may be over
+ * (scheduler.h). */
+struct Channel {
     std::atomic<uint32_t> changes{0}; /* bumped under the board lock */
+    Bell *bell = nullptr;             /* the board's; set when the board is made */
 };
 
 /* Messages of one node in one direction, a ring of reusable slots. */
@@ -141,6 +149,31 @@ struct LinkConnection {
 
 struct Firmware;
 using ProgramParams = std::map<std::string, uint32_t>;
+struct VirtualBoard;
+
+/* What a suspended firmware waits for: a change of `channel` since it
+ * saw `seen`, or the time `until` (paceNow nanoseconds), whichever is
+ * given; neither: it only gave way and may go on at once. */
+struct FiberWait {
+    const Channel *channel = nullptr;
+    uint32_t seen = 0;
+    int64_t until = 0;
+};
+
+/* A started processor's firmware, running as a coroutine (scheduler.h).
+ * Guarded by the board lock, but for the coroutine itself, which only the
+ * thread that holds the board's scheduler resumes. */
+struct NodeFiber {
+    NodeFiber(VirtualBoard &b, int32_t n, const Firmware *fw, const ProgramParams &p, Coroutine::Body body)
+        : board(b), node(n), firmware(fw), params(p), co(body, this) {}
+    VirtualBoard &board;
+    int32_t node;
+    const Firmware *firmware;
+    ProgramParams params; /* its own copy: a new load may replace the node's */
+    FiberWait wait;
+    uint32_t checks = 0; /* counts the points where it may give way, to read the clock now and then */
+    Coroutine co;
+};
 
 /* One processor as the host and its firmware see it. */
 struct Node {
@@ -148,11 +181,12 @@ struct Node {
     std::mutex control;                 /* one load, start, reset or close at a time */
     const Firmware *firmware = nullptr; /* loaded program, nullptr = none */
     ProgramParams params;               /* its parameters from the program file */
-    std::thread thread;                 /* the started firmware */
+    bool launched = false;              /* started since the last stop, even if it has returned */
     std::atomic<bool> stop{false};      /* the firmware must return */
 
     /* guarded by the board lock */
     bool running = false;                /* started and not yet returned */
+    std::unique_ptr<NodeFiber> fiber;    /* the started firmware until it has returned */
     bool awaitingSignal = false;         /* the firmware waits for a host signal */
     uint64_t epoch = 0;                  /* counts resets and loads: host waits begun before end */
     MessageQueue toDsp, toHost;          /* putMsg / getMsg */
@@ -174,7 +208,7 @@ struct StreamService : Channel {
     int32_t held = -1;                  /* block the holder got from its last query; the board spares it */
     uint32_t overflows = 0;             /* times the board found the next block still held */
     uint32_t queries = 0;               /* state queries since the board was opened */
-    std::thread otherClient;            /* observer mode: the client that runs the stream */
+    std::thread otherClient;            /* observer mode: the client that runs the stream, a thread of its own */
     std::atomic<bool> otherStop{false}; /* tells it to end */
 };
 
@@ -182,7 +216,20 @@ namespace qalapi {
 class HandedBoard;
 }
 
+/* Who runs the board's firmware: the host threads that wait for it, one
+ * at a time (scheduler.h). Guarded by the board lock. */
+struct Scheduler {
+    Bell bell;
+    bool busy = false;                  /* a thread is running a firmware now */
+    int next = 0;                       /* the node to try first, round robin */
+    const Channel *hostWaits = nullptr; /* what the running thread's own wait waits on */
+    uint32_t hostSeen = 0;              /* its count when the firmware was resumed */
+    int64_t sliceEnd = 0;               /* paceNow time by which the firmware gives way */
+};
+
 struct VirtualBoard {
+    VirtualBoard(); /* rings the scheduler's bell at every change of a channel */
+
     /* identity, fixed while open */
     int32_t number;              /* board number given to QAL_open */
     BoardConfig config;          /* its section of the board file */
@@ -202,6 +249,7 @@ struct VirtualBoard {
 
     /* state below is guarded by `lock` */
     std::mutex lock;
+    Scheduler sched;
     Channel wake;          /* node ends and firmware pauses wait here */
     bool closing = false;  /* set once by close; every wait ends on it */
     Processor cpu[kNodes]; /* P1..P7 */
