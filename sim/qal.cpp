@@ -533,14 +533,17 @@ int32_t handed(VirtualBoard &board, const qalapi::CallArgs &args) {
  * -V trace line, under the guard. The handle of a call is its first
  * argument, a board's or a service's as the table shows it. */
 template <class Result, class Simulate> Result exported(const qalapi::CallArgs &args, Simulate simulate) noexcept {
-    const qalapi::FunctionInfo &f = qalapi::info(args.function);
+    /* One instance per function: what the table says of it is looked up
+     * once, not at every call. */
+    static const qalapi::FunctionInfo &f = qalapi::info(args.function);
+    static const char *const handle = f.args.empty() ? "" : f.args[0];
+    static const bool byBoard = !std::strcmp(handle, "H"), byService = !std::strcmp(handle, "S");
     return guarded<Result>(f.name, Result(f.failure), [&] {
         struct CallScope {
             ~CallScope() { callEnded(); }
         } scope;
-        const char *handle = f.args.empty() ? "" : f.args[0];
-        std::shared_ptr<VirtualBoard> service = !std::strcmp(handle, "S") ? findService(args.value[0]) : nullptr;
-        VirtualBoard *board = !std::strcmp(handle, "H") ? findBoard(args.value[0]) : service.get();
+        std::shared_ptr<VirtualBoard> service = byService ? findService(args.value[0]) : nullptr;
+        VirtualBoard *board = byBoard ? findBoard(args.value[0]) : service.get();
         if (board && board->handed)
             return Result(handed(*board, args));
         bool tracing = traceOn();
