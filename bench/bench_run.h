@@ -18,7 +18,7 @@
 extern char **environ;
 
 // Runs the program in `dir` with stdin and stdout /dev/null to its end and
-// gives its wait status; `usage`, when given, gets what it used. With
+// gives its wait status, -1 when it cannot start; `usage`, when given, gets what it used. With
 // `libraryDir` it finds its board library there first.
 inline int runProgramIn(const std::string &dir, struct rusage *usage = nullptr, const std::string &libraryDir = "") {
     posix_spawn_file_actions_t actions;
@@ -31,10 +31,12 @@ inline int runProgramIn(const std::string &dir, struct rusage *usage = nullptr, 
     if (!libraryDir.empty())
         setenv("LD_LIBRARY_PATH", libraryDir.c_str(), 1);
     pid_t pid = 0;
-    posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
     if (!libraryDir.empty())
         unsetenv("LD_LIBRARY_PATH");
     posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return -1;
     int status = 0;
     wait4(pid, &status, 0, usage);
     return status;

@@ -3,6 +3,8 @@
 // same run beside four busy processes against it alone, and the paced
 // run's exchange rates beside the busy processes against the rates its
 // board file sets.
+#include "bench_run.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -67,29 +69,15 @@ struct RunCost {
 
 // One run of the program in `station`, stdin and stdout /dev/null.
 RunCost runProgram(const fs::path &station) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addchdir_np(&actions, station.c_str());
-    std::string program = ZT_PROGRAM_PATH;
-    char *argv[] = {&program[0], nullptr};
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
     RunCost cost;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return cost;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
     struct rusage usage {};
-    wait4(pid, &status, 0, &usage);
+    auto start = std::chrono::steady_clock::now();
+    int status = runProgramIn(station.string(), &usage);
     cost.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     cost.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     cost.peakKb = usage.ru_maxrss;
-    cost.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    cost.ok = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return cost;
 }
 
