@@ -36,14 +36,14 @@ constexpr uint32_t kClusterNodes = 0x1E; /* P2..P5 */
 
 enum Pattern { kRunning0, kRunning1, kRandom };
 
-inline uint32_t fold(uint32_t a) {
+SDRAM_WORD_LOOP inline uint32_t fold(uint32_t a) {
     a ^= a >> 20;
     a ^= a >> 10;
     a ^= a >> 5;
     return a & 31;
 }
 
-inline uint32_t hash(uint32_t x) {
+SDRAM_WORD_LOOP inline uint32_t hash(uint32_t x) {
     x ^= x >> 16;
     x *= 0x7FEB352Du;
     x ^= x >> 15;
@@ -82,7 +82,7 @@ public:
                 running_[k][i] = 1u << (i ^ k);
     }
 
-    uint32_t at(uint32_t a) const {
+    SDRAM_WORD_LOOP uint32_t at(uint32_t a) const {
         switch (pattern_) {
         case kRunning0:
             return ~(1u << fold(a));
@@ -98,7 +98,7 @@ public:
      * and 1 go 32 words at a time: in a run of 32 from a multiple of 32,
      * fold(a) is the low five bits XOR the fold of the run's start, so the
      * run is a row of the table, inverted for running 0. */
-    void words(uint32_t from, uint32_t to, uint32_t *out) const {
+    SDRAM_WORD_LOOP void words(uint32_t from, uint32_t to, uint32_t *out) const {
         if (pattern_ == kRandom) {
             for (uint32_t a = from; a < to; ++a)
                 out[a - from] = hash(a * key_ + key_);
