@@ -46,6 +46,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -528,24 +529,41 @@ int32_t handed(VirtualBoard &board, const qalapi::CallArgs &args) {
     return result;
 }
 
-/* Function `args.function` of the C API: answered by the answerer its
- * board is handed to, if any, else by the virtual board (`simulate`) with its
- * -V trace line, under the guard. The handle of a call is its first
- * argument, a board's or a service's as the table shows it. */
-template <class Result, class Simulate> Result exported(const qalapi::CallArgs &args, Simulate simulate) noexcept {
+/* The handle of a call: its first argument, when that is a number. */
+inline int32_t handleOf() { return 0; }
+template <class First, class... Rest> int32_t handleOf(First first, Rest...) {
+    if constexpr (std::is_integral_v<First>)
+        return int32_t(first);
+    else
+        return 0;
+}
+
+/* Function F of the C API: answered by the answerer its board is handed
+ * to, if any, else by the virtual board (`simulate`) with its -V trace
+ * line, under the guard. The handle of a call is its first argument
+ * (`handle`), a board's or a service's as the table shows it. The call's
+ * argument record (`makeArgs`) is made only for the answerer or the
+ * trace: a 1 KB DPRAM read would spend a tenth of its time on it. */
+template <uint32_t F, class Result, class MakeArgs, class Simulate>
+Result exported(int32_t handle, MakeArgs makeArgs, Simulate simulate) noexcept {
     /* One instance per function: what the table says of it is looked up
      * once, not at every call. */
-    static const qalapi::FunctionInfo &f = qalapi::info(args.function);
-    static const char *const handle = f.args.empty() ? "" : f.args[0];
-    static const bool byBoard = !std::strcmp(handle, "H"), byService = !std::strcmp(handle, "S");
+    static const qalapi::FunctionInfo &f = qalapi::info(F);
+    static const char *const first = f.args.empty() ? "" : f.args[0];
+    static const bool byBoard = !std::strcmp(first, "H"), byService = !std::strcmp(first, "S");
     return guarded<Result>(f.name, Result(f.failure), [&] {
         struct CallScope {
             ~CallScope() { callEnded(); }
         } scope;
-        std::shared_ptr<VirtualBoard> service = byService ? findService(args.value[0]) : nullptr;
-        VirtualBoard *board = byBoard ? findBoard(args.value[0]) : service.get();
+        std::shared_ptr<VirtualBoard> service = byService ? findService(handle) : nullptr;
+        VirtualBoard *board = byBoard ? findBoard(handle) : service.get();
         if (board && board->handed)
-            return Result(handed(*board, args));
+            return Result(handed(*board, makeArgs()));
+        // Only QAL_displayMode turns the trace on: the call that does so
+        // is traced too, with its arguments as they came in.
+        if (!traceOn() && F != qalapi::fDisplayMode)
+            return simulate();
+        qalapi::CallArgs args = makeArgs();
         bool tracing = traceOn();
         Result result = simulate();
         if (tracing || traceOn()) {
@@ -563,8 +581,10 @@ template <class Result, class Simulate> Result exported(const qalapi::CallArgs &
 /* The C API: every function of qal.h (api/qal_api.h). */
 #define SIM_FUNCTION(Id, Result, Name, Shows, Failure, N, Params, Buffers)                                             \
     QAL_EXPORT Result Name(QAL_API_EACH(QAL_API_PARAMETER, N, Params)) {                                               \
-        return exported<Result>(qalapi::callArgs<qalapi::f##Id>(QAL_API_EACH(QAL_API_NAME, N, Params)),                \
-                                [&] { return simulated::Id(QAL_API_EACH(QAL_API_NAME, N, Params)); });                 \
+        return exported<qalapi::f##Id, Result>(                                                                        \
+            handleOf(QAL_API_EACH(QAL_API_NAME, N, Params)),                                                           \
+            [&] { return qalapi::callArgs<qalapi::f##Id>(QAL_API_EACH(QAL_API_NAME, N, Params)); },                    \
+            [&] { return simulated::Id(QAL_API_EACH(QAL_API_NAME, N, Params)); });                                     \
     }
 QAL_API(SIM_FUNCTION)
 #undef SIM_FUNCTION

@@ -3,29 +3,71 @@
  */
 #include "sdram.h"
 
-#if defined(__linux__)
+#include <cstdlib>
+#include <new>
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX /* std::min and std::max, not the macros */
+#endif
+#include <windows.h>
+#elif defined(__unix__)
 #include <sys/mman.h>
 #endif
 
-namespace {
-
-/* Asks for the chip's cells in 2 MB pages where the host has them: the
- * tests stream through every word of every chip, and 4 KB pages would
- * cost a fault and a TLB entry each. */
-void adviseLargePages(void *cells, size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr uintptr_t kLarge = 2u << 20;
-    uintptr_t from = (reinterpret_cast<uintptr_t>(cells) + kLarge - 1) & ~(kLarge - 1);
-    uintptr_t to = (reinterpret_cast<uintptr_t>(cells) + bytes) & ~(kLarge - 1);
-    if (to > from)
-        madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
-#else
-    (void)cells;
-    (void)bytes;
+/* A chip's words come straight from the system, which clears them, in
+ * 2 MB pages where the host has them: the tests stream through every word
+ * of every chip, and 4 KB pages would cost a fault and a TLB entry each.
+ * The mapping starts on a 2 MB boundary, so all of a chip can be large
+ * pages. */
+void SdramCells::allocate(size_t words) {
+    release();
+    if (!words)
+        return;
+    size_t bytes = words * sizeof(uint32_t);
+#if defined(_WIN32)
+    void *at = VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (!at)
+        throw std::bad_alloc();
+    mapped_ = bytes;
+#elif defined(__unix__)
+    constexpr size_t kLarge = size_t(2) << 20;
+    size_t rounded = (bytes + kLarge - 1) & ~(kLarge - 1);
+    void *map = mmap(nullptr, rounded + kLarge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED)
+        throw std::bad_alloc();
+    uintptr_t from = reinterpret_cast<uintptr_t>(map), aligned = (from + kLarge - 1) & ~uintptr_t(kLarge - 1);
+    if (aligned > from)
+        munmap(map, aligned - from);
+    if (size_t tail = from + rounded + kLarge - (aligned + rounded))
+        munmap(reinterpret_cast<void *>(aligned + rounded), tail);
+    void *at = reinterpret_cast<void *>(aligned);
+#if defined(MADV_HUGEPAGE)
+    madvise(at, rounded, MADV_HUGEPAGE);
 #endif
+    mapped_ = rounded;
+#else
+    void *at = std::calloc(words, sizeof(uint32_t));
+    if (!at)
+        throw std::bad_alloc();
+    mapped_ = bytes;
+#endif
+    words_ = static_cast<uint32_t *>(at);
+    size_ = words;
 }
 
-} // namespace
+void SdramCells::release() {
+    if (!words_)
+        return;
+#if defined(_WIN32)
+    VirtualFree(words_, 0, MEM_RELEASE);
+#elif defined(__unix__)
+    munmap(words_, mapped_);
+#else
+    std::free(words_);
+#endif
+    words_ = nullptr;
+    size_ = mapped_ = 0;
+}
 
 uint32_t sdramChipWords(const BoardConfig &c, int32_t node, int chip) {
     if (node == 0)
@@ -36,8 +78,8 @@ uint32_t sdramChipWords(const BoardConfig &c, int32_t node, int chip) {
 size_t sdramBytesHeld(const VirtualBoard &b) {
     size_t bytes = 0;
     for (const Processor &p : b.cpu)
-        for (const std::vector<uint32_t> &chip : p.sdram)
-            bytes += chip.capacity() * sizeof(uint32_t);
+        for (const SdramCells &chip : p.sdram)
+            bytes += chip.size() * sizeof(uint32_t);
     return bytes;
 }
 
@@ -49,13 +91,9 @@ SdramChip::SdramChip(VirtualBoard &b, int32_t node, int chip)
 }
 
 uint32_t *SdramChip::cells() {
-    std::vector<uint32_t> &cells = board_.cpu[node_].sdram[chip_];
+    SdramCells &cells = board_.cpu[node_].sdram[chip_];
     if (cells.size() != words_) {
-        if (cells.capacity() < words_) {
-            cells.reserve(words_);
-            adviseLargePages(cells.data(), size_t(words_) * sizeof(uint32_t));
-        }
-        cells.assign(words_, 0);
+        cells.allocate(words_);
         applyFaults();
     }
     return cells.data();
@@ -65,7 +103,7 @@ uint32_t *SdramChip::cells() {
  * value, a bad word reads all ones, as an undriven bus does. A fault at
  * an offset the chip folds onto another acts on that other cell. */
 void SdramChip::applyFaults() {
-    std::vector<uint32_t> &cells = board_.cpu[node_].sdram[chip_];
+    uint32_t *cells = board_.cpu[node_].sdram[chip_].data();
     for (const SdramCellFault &f : board_.config.sdramCellFaults) {
         if (f.node != node_ || int(f.chip) != chip_ || f.first >= words_)
             continue;

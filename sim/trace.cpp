@@ -12,20 +12,16 @@
 #include <memory>
 #include <new>
 
-namespace {
-std::atomic<bool> tracing{false};
-}
+std::atomic<bool> traceSwitch{false};
 
-void setTraceMode(int32_t mode) { tracing = mode == QAL_DISPLAY_TRACE; }
-
-bool traceOn() { return tracing; }
+void setTraceMode(int32_t mode) { traceSwitch = mode == QAL_DISPLAY_TRACE; }
 
 /* The line is formatted first and written with one fwrite, so lines of
  * two threads never interleave (the stream's lock covers one call). A
  * line too long for the stack buffer that finds no memory for itself is
  * written cut: the trace never fails the call it traces. */
 void trace(const char *format, ...) {
-    if (!tracing)
+    if (!traceOn())
         return;
     char small[256];
     va_list args;

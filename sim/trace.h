@@ -6,6 +6,7 @@
 #ifndef ZORVANTIK_SIM_TRACE_H
 #define ZORVANTIK_SIM_TRACE_H
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -19,8 +20,9 @@
  * off. */
 void setTraceMode(int32_t mode);
 
-/* Whether the trace is on. */
-bool traceOn();
+/* Whether the trace is on: asked twice by every call, so inline. */
+extern std::atomic<bool> traceSwitch;
+inline bool traceOn() { return traceSwitch.load(std::memory_order_relaxed); }
 
 /* Writes one trace line (the newline is added) when the trace is on. */
 void trace(const char *format, ...) SIM_PRINTF(1, 2);

@@ -89,9 +89,34 @@ constexpr uint32_t kLinkDepth = 8; /* words a link holds in flight each way */
 
 constexpr int kSdramChips = 4; /* dynamic-memory chips per processor (sdram.h) */
 
+/* One dynamic-memory chip's words (sdram.cpp): none until its firmware
+ * first touches the chip, then all of them, zero, in memory the system
+ * hands out already cleared, so no word is written before the tests
+ * write it. */
+class SdramCells {
+public:
+    SdramCells() = default;
+    SdramCells(const SdramCells &) = delete;
+    SdramCells &operator=(const SdramCells &) = delete;
+    ~SdramCells() { release(); }
+
+    uint32_t *data() const { return words_; }
+    size_t size() const { return size_; }
+    /* `words` zero words in place of any earlier; std::bad_alloc when
+     * the host has not the memory. */
+    void allocate(size_t words);
+
+private:
+    void release();
+
+    uint32_t *words_ = nullptr;
+    size_t size_ = 0;
+    size_t mapped_ = 0; /* bytes the system gave, from words_ */
+};
+
 struct Processor {
-    std::vector<uint32_t> bank[kBanks];       /* internal memory, empty until first touched */
-    std::vector<uint32_t> sdram[kSdramChips]; /* dynamic memory, empty until its firmware touches it */
+    std::vector<uint32_t> bank[kBanks]; /* internal memory, empty until first touched */
+    SdramCells sdram[kSdramChips];      /* dynamic memory, empty until its firmware touches it */
 };
 
 /* What sleeping threads of a board wait on: every change of any of its
