@@ -2,6 +2,7 @@
 // each firmware's conversation with the host, the DMA stream, and blocked
 // host calls that a reset or a close ends.
 #include "qal.h"
+#include "stream.h"
 
 #include "support/sim_board.h"
 
@@ -419,6 +420,23 @@ TEST_F(SimStream, CloseEndsARunningStream) {
         EXPECT_LT(query(state), 0);
         EXPECT_LT(QAL_release(service_, 1), 0);
     }
+}
+
+// The stream's data: word i of a block is the count of words before it
+// plus i, modulo 2^32, whatever the block's length and where the count
+// stands; and nothing past the block is written.
+TEST(StreamWordCount, EachWordIsItsPlaceInTheStream) {
+    const uint64_t befores[] = {0, 1, 4, 0xFFFFFFFDull, 0xFFFFFFFFull, 0x100000000ull + 5, 0x123456789ull};
+    for (uint64_t before : befores)
+        for (size_t count : {0, 1, 3, 4, 5, 7, 8, 9, 31, 1024, 1027}) {
+            SCOPED_TRACE(testing::Message() << "before " << before << ", count " << count);
+            std::vector<uint32_t> words(count + 2, 0xA5A5A5A5);
+            streamWordCount(words.data(), count, before);
+            for (size_t i = 0; i < count; ++i)
+                ASSERT_EQ(words[i], uint32_t(before + i)) << "word " << i;
+            EXPECT_EQ(words[count], 0xA5A5A5A5u);
+            EXPECT_EQ(words[count + 1], 0xA5A5A5A5u);
+        }
 }
 
 } // namespace

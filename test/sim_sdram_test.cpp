@@ -178,4 +178,27 @@ TEST_F(SimSdram, UntestedBoardHoldsNoDynamicMemory) {
     EXPECT_EQ(sdramBytesHeld(*board), size_t(kSdramChipWords) * 4);
 }
 
+// A chip's words come from the system cleared: the first allocation and
+// every later one, of any size, over words written before; none when
+// asked for none.
+TEST(SdramCells, EachAllocationHoldsItsSizeOfZeroWords) {
+    SdramCells cells;
+    EXPECT_EQ(cells.data(), nullptr);
+    for (size_t words : {size_t(1), size_t(1000), size_t(1) << 19, (size_t(1) << 19) + 3, size_t(7), size_t(0)}) {
+        SCOPED_TRACE(words);
+        cells.allocate(words);
+        ASSERT_EQ(cells.size(), words);
+        if (!words) {
+            EXPECT_EQ(cells.data(), nullptr);
+            continue;
+        }
+        size_t nonZero = 0;
+        for (size_t i = 0; i < words; ++i)
+            nonZero += cells.data()[i] != 0;
+        EXPECT_EQ(nonZero, 0u);
+        for (size_t i = 0; i < words; ++i)
+            cells.data()[i] = ~uint32_t(i);
+    }
+}
+
 } // namespace
