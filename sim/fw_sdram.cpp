@@ -69,8 +69,7 @@ bool sendToP1(FirmwareContext &ctx, const uint32_t *words, uint32_t count) {
 
 struct Chips {
     SdramChip chip[kSdramChips];
-    explicit Chips(VirtualBoard &b, int32_t node)
-        : chip{{b, node, 0}, {b, node, 1}, {b, node, 2}, {b, node, 3}} {}
+    explicit Chips(VirtualBoard &b, int32_t node) : chip{{b, node, 0}, {b, node, 1}, {b, node, 2}, {b, node, 3}} {}
 };
 
 /* A pass's pattern, word by word or a run of offsets at once. */
@@ -167,8 +166,7 @@ bool runPattern(FirmwareContext &ctx, Chips &chips, uint32_t steps, uint32_t sli
     return send(ctx, &kEndOfPassWord, 1);
 }
 
-bool runPass(FirmwareContext &ctx, Chips &chips, Pattern p, uint32_t seed, uint32_t steps, uint32_t slice,
-             Send send) {
+bool runPass(FirmwareContext &ctx, Chips &chips, Pattern p, uint32_t seed, uint32_t steps, uint32_t slice, Send send) {
     return runPattern(ctx, chips, steps, slice, send, PatternWords(p, seed));
 }
 

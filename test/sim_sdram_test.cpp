@@ -116,20 +116,29 @@ TEST_F(SimSdram, SizesShowOverheadMarkRemovedAndShortChips) {
     EXPECT_EQ(std::vector<uint32_t>(sizes, sizes + 4), (std::vector<uint32_t>{0x4000, 0x4000, 0x2000, 0x4000}));
 }
 
-// P6 substitutes for an absent P2 and tests its own chips.
+// P6 substitutes for an absent P2 and tests its own chips; a second test
+// over the chips the first left finds the stuck bit just as the first.
 TEST_F(SimSdram, StuckBitIsReportedWithAddressWrittenAndRead) {
     int32_t h = open("cpu_mask = 0x7D\nsdram_stuck_bit = P6:chip1:0x1234:7:1\n");
-    start(h, 5, "sdr_p2.tsx");
-    Heard heard = follow(h, 5, 3, 8, 1);
-    ASSERT_FALSE(heard.errors.empty());
-    EXPECT_EQ(heard.progress + int(heard.errors.size()), 24);
-    for (const Error &e : heard.errors) {
-        EXPECT_EQ(e.address, kChip1 + 0x1234);
-        EXPECT_EQ(e.read, e.written | 0x80) << std::hex << e.written;
-        EXPECT_FALSE(e.written & 0x80);
+    size_t first = 0;
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        start(h, 5, "sdr_p2.tsx");
+        Heard heard = follow(h, 5, 3, 8, 1);
+        ASSERT_FALSE(heard.errors.empty());
+        EXPECT_EQ(heard.progress + int(heard.errors.size()), 24);
+        for (const Error &e : heard.errors) {
+            EXPECT_EQ(e.address, kChip1 + 0x1234);
+            EXPECT_EQ(e.read, e.written | 0x80) << std::hex << e.written;
+            EXPECT_FALSE(e.written & 0x80);
+        }
+        // Running 1 writes a single bit, never bit 7 here: that pass finds it.
+        EXPECT_GE(heard.errors.size(), 2u);
+        if (round == 1)
+            first = heard.errors.size();
+        else
+            EXPECT_EQ(heard.errors.size(), first);
     }
-    // Running 1 writes a single bit, never bit 7 here: that pass finds it.
-    EXPECT_GE(heard.errors.size(), 2u);
 }
 
 TEST_F(SimSdram, BadWordsAndAliasedAddressesAreFound) {
