@@ -23,6 +23,12 @@
 
 BUILD    ?= build
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
+# Tests ctest runs at once: most of the suite's time is waiting (paced
+# runs, timeouts, the moments of a break), and the virtual board keeps
+# its pace on a busy machine, so three per core; under ThreadSanitizer,
+# whose tests take several times the CPU, two.
+TEST_JOBS ?= $(shell echo $$((3 * $(JOBS))))
+TSAN_TEST_JOBS ?= $(shell echo $$((2 * $(JOBS))))
 PREFIX   ?= /usr/local
 ARGS     ?=
 QAL_LIBRARY   ?=
@@ -79,7 +85,7 @@ run: packages-run
 	cd $(BUILD)/station && exec ../zorvantik-test $(ARGS)
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS)
 
 bench: packages-test
 	@$(call cached,$(BUILD),ZT_BUILD_BENCH:BOOL=ON) || $(call configure,$(BUILD),-DZT_BUILD_BENCH=ON)
@@ -100,7 +106,7 @@ tsan:
 	$(MAKE) build BUILD=$(TSAN_BUILD) CMAKE_ARGS="$(TSAN_CMAKE)"
 	cd $(TSAN_BUILD) && ZT_TEST_TIME_SCALE=4 \
 	    TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 atexit_sleep_ms=50 $(TSAN_OPTIONS)" \
-	    ctest --output-on-failure -j $(JOBS)
+	    ctest --output-on-failure -j $(TSAN_TEST_JOBS)
 
 # Each fuzzing target of test/fuzz (clang++ and libFuzzer, a build of its
 # own) for FUZZ_SECONDS seconds; a crash, leak or hang fails, and its
