@@ -75,7 +75,9 @@ void stopNode(VirtualBoard &b, int32_t node) {
     ++n.epoch;
     clearNode(b, node);
     wakeAll(b);
-    if (n.fiber && !n.fiber->co.started() && !b.sched.busy) {
+    // Whether the firmware began is asked only while no thread runs the
+    // board's firmware: a resume marks it begun outside the board lock.
+    if (n.fiber && !b.sched.busy && !n.fiber->co.started()) {
         n.fiber.reset();
         n.running = false;
         touch(b.wake);
