@@ -128,7 +128,11 @@ int32_t hostFifo(VirtualBoard &b, int32_t node, int32_t port, ByteFifo &f, uint8
 /* The firmware's transfers pay for themselves on their interface's clock. */
 int32_t dspPace(VirtualBoard &b, int32_t node, PacePath via, uint32_t bytes) {
     int64_t until = b.pace[via].charge(bytes);
-    return until ? dspPauseUntil(b, node, until) : kQalOk;
+    if (!until)
+        return kQalOk;
+    int32_t status = dspPauseUntil(b, node, until);
+    b.pace[via].woke(until);
+    return status;
 }
 
 } // namespace

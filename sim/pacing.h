@@ -27,13 +27,15 @@ struct PaceStep {
 };
 
 /* The clock arithmetic, without side effects. A path that was busy until
- * shortly before `now` goes on from where it was, so that oversleeping
- * is made up by the next transfers; one idle for longer starts at `now`.
- * `afterSleep`: a step told the caller to sleep and the path has not yet
- * caught up with the time since. A sleeper that a busy machine wakes
- * late is no idle path: up to kPaceLateNs past its time, the path goes
- * on from where it was, and the next transfers make the time up. */
-PaceStep paceStep(int64_t busyUntil, int64_t now, uint64_t bytes, uint32_t mbPerSecond, bool afterSleep = false);
+ * shortly before `now` (kPaceIdleNs) goes on from where it was, so that a
+ * short gap is made up by the next transfers; one idle for longer starts
+ * at `now`. `lateNs`: how late a busy machine woke the caller that the
+ * path last put to sleep, while the path has not caught up since. That
+ * much more gap is made up too, up to kPaceLateNs: the lost time was the
+ * path's sleep, not the caller's own pause. A caller that goes on to
+ * other work for longer than kPaceIdleNs after it wakes starts afresh,
+ * so a late wake at the end of one test never speeds up the next. */
+PaceStep paceStep(int64_t busyUntil, int64_t now, uint64_t bytes, uint32_t mbPerSecond, int64_t lateNs = 0);
 
 /* Nanoseconds of the steady clock that paceStep works in. */
 int64_t paceNow();
@@ -45,12 +47,15 @@ public:
     bool paced() const { return rate_ != 0; }
     /* Accounts for `bytes` moved now; returns the time to sleep until, or 0. */
     int64_t charge(uint64_t bytes);
+    /* The caller is back from the sleep until `until` that charge asked
+     * for: how late it is back is made up by the next transfers. */
+    void woke(int64_t until);
 
 private:
     std::mutex lock_;
     uint32_t rate_ = 0;     /* MB/s, 0 = unpaced; set before any thread charges */
     int64_t busyUntil_ = 0; /* guarded by lock_ */
-    bool slept_ = false;    /* the last charge told its caller to sleep; guarded by lock_ */
+    int64_t late_ = 0;      /* the last sleeper's lateness, until caught up; guarded by lock_ */
 };
 
 /* Charges the clock and sleeps as it says: for host calls, whose pauses

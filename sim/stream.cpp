@@ -230,8 +230,12 @@ int32_t streamProduce(VirtualBoard &b, NodeFiber *self, const std::atomic<bool> 
         s.filling = false;
         ++s.filled;
         touch(s);
-        if (until && (status = pauseProducer(b, lk, self, stop, until)) != kQalOk)
-            return status;
+        if (until) {
+            status = pauseProducer(b, lk, self, stop, until);
+            b.pace[kPaceStream].woke(until);
+            if (status != kQalOk)
+                return status;
+        }
     }
 }
 

@@ -1,10 +1,13 @@
-// Pacing of the virtual board's paths: the clock arithmetic alone.
+// Pacing of the virtual board's paths: the clock arithmetic, and one
+// clock told of a late wake.
 #include "pacing.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <thread>
 
 namespace {
 
@@ -55,39 +58,65 @@ TEST(SimPacing, UnpacedAndIdlePaths) {
 }
 
 TEST(SimPacing, ASleeperWokenLateMakesUpTheTime) {
-    // Busy until 5 s; the next step comes `late` ns after that, from a
-    // caller the path put to sleep or from one that was idle.
+    // Busy until 5 s; the next step comes `gap` ns after that, from a
+    // caller the path put to sleep and a busy machine woke `late` ns past
+    // its time, or (late 0) from one that was idle.
     struct Case {
+        int64_t gap;
         int64_t late;
-        bool afterSleep;
         int64_t busyUntil; // after 1 KB at 1 MB/s
     };
     const int64_t kKb = 976563; // 1 KB at 1 MB/s
+    const int64_t kMs = 1000000;
     const Case cases[] = {
-        {kPaceIdleNs / 2, false, 5 * kSecond + kKb},                   // shortly after: goes on either way
-        {kPaceIdleNs / 2, true, 5 * kSecond + kKb},                    //
-        {kPaceIdleNs * 5, false, 5 * kSecond + kPaceIdleNs * 5 + kKb}, // idle: afresh from now
-        {kPaceIdleNs * 5, true, 5 * kSecond + kKb},                    // woken 10 ms late: made up
-        {kPaceLateNs - 1, true, 5 * kSecond + kKb},                    //
-        {kPaceLateNs + 1, true, 5 * kSecond + kPaceLateNs + 1 + kKb},  // too late to be a sleeper's
+        {kPaceIdleNs / 2, 0, 5 * kSecond + kKb},                   // shortly after: goes on
+        {kPaceIdleNs / 2, kPaceIdleNs / 2, 5 * kSecond + kKb},     //
+        {kPaceIdleNs * 5, 0, 5 * kSecond + kPaceIdleNs * 5 + kKb}, // idle: afresh from now
+        {10 * kMs, 10 * kMs, 5 * kSecond + kKb},                   // woken 10 ms late, back at once: made up
+        {10 * kMs + kPaceIdleNs, 10 * kMs, 5 * kSecond + kKb},     // and within the idle slack after
+        {15 * kMs + kPaceIdleNs, 10 * kMs, 5 * kSecond + 15 * kMs + kPaceIdleNs + kKb}, // 5 ms of its own after: afresh
+        {kPaceLateNs, kPaceLateNs, 5 * kSecond + kKb},                                  // as late as is made up
+        {kPaceLateNs + kPaceIdleNs + 1, 2 * kPaceLateNs, 5 * kSecond + kPaceLateNs + kPaceIdleNs + 1 + kKb}, // later
     };
     for (const Case &c : cases) {
-        PaceStep step = paceStep(5 * kSecond, 5 * kSecond + c.late, 1024, 1, c.afterSleep);
-        EXPECT_NEAR(double(step.busyUntil), double(c.busyUntil), 1) << c.late << " " << c.afterSleep;
+        PaceStep step = paceStep(5 * kSecond, 5 * kSecond + c.gap, 1024, 1, c.late);
+        EXPECT_NEAR(double(step.busyUntil), double(c.busyUntil), 1) << c.gap << " " << c.late;
     }
     // 16 MB in 4 KB calls at 40 MB/s, every sleep ending 10 ms late, as
     // on a machine busy with other work: still 0.4 s all told, give or
     // take the last oversleep.
-    int64_t now = 5 * kSecond, start = now, busy = 0;
-    bool slept = false;
+    int64_t now = 5 * kSecond, start = now, busy = 0, late = 0;
     for (int i = 0; i < 4096; ++i) {
-        PaceStep step = paceStep(busy, now, 4096, 40, slept);
+        PaceStep step = paceStep(busy, now, 4096, 40, late);
         busy = step.busyUntil;
-        slept = step.sleepUntil != 0 || (slept && busy < now);
-        if (step.sleepUntil)
-            now = step.sleepUntil + 10000000;
+        if (busy >= now)
+            late = 0;
+        if (step.sleepUntil) {
+            now = step.sleepUntil + 10 * kMs;
+            late = 10 * kMs;
+        }
     }
     EXPECT_NEAR(double(std::max(now, busy) - start), 0.4 * kSecond, 0.011 * kSecond);
+}
+
+// A late wake at the end of one test is not made up by the next: the
+// program's own work between them, longer than the idle slack, starts
+// the path afresh, and the second test's 4 MB take their 0.1 s.
+TEST(SimPacing, ALateWakeIsNotCarriedIntoTheNextTest) {
+    PaceClock clock;
+    clock.setRate(40);
+    int64_t until = 0;
+    for (int i = 0; i < 64 && !until; ++i)
+        until = clock.charge(65536);
+    ASSERT_NE(until, 0) << "the path never asked its caller to sleep";
+    std::this_thread::sleep_for(std::chrono::nanoseconds(until - paceNow() + 30000000)); // woken 30 ms late
+    clock.woke(until);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5)); // the program between two tests
+    int64_t start = paceNow(), last = 0;
+    for (int i = 0; i < 64; ++i)
+        if (int64_t u = clock.charge(65536))
+            last = u;
+    EXPECT_GE(last - start, 95000000) << "4 MB at 40 MB/s take 100 ms";
 }
 
 } // namespace
