@@ -78,32 +78,36 @@ BENCHMARK(Memcpy)->Arg(1024)->Arg(16384);
 
 void HostPortWrite(benchmark::State &state) {
     std::vector<std::uint32_t> buf(state.range(0) / 4, 0x12345678);
+    std::int32_t board = bench().board;
     for (auto _ : state)
-        QAL_writeRAM(bench().board, 0, kRamAddress, buf.data(), static_cast<std::uint32_t>(state.range(0)), 1);
+        QAL_writeRAM(board, 0, kRamAddress, buf.data(), static_cast<std::uint32_t>(state.range(0)), 1);
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(HostPortWrite)->Arg(16384);
 
 void HostPortRead(benchmark::State &state) {
     std::vector<std::uint32_t> buf(state.range(0) / 4);
+    std::int32_t board = bench().board;
     for (auto _ : state)
-        QAL_readRAM(bench().board, 0, kRamAddress, buf.data(), static_cast<std::uint32_t>(state.range(0)), 1);
+        QAL_readRAM(board, 0, kRamAddress, buf.data(), static_cast<std::uint32_t>(state.range(0)), 1);
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(HostPortRead)->Arg(16384);
 
 void DpramWrite(benchmark::State &state) {
     std::vector<std::uint32_t> buf(state.range(0) / 4, 0x12345678);
+    std::int32_t board = bench().board;
     for (auto _ : state)
-        QAL_writeDPRAM(bench().board, 0, kDpramOffset, buf.data(), static_cast<std::uint32_t>(state.range(0)));
+        QAL_writeDPRAM(board, 0, kDpramOffset, buf.data(), static_cast<std::uint32_t>(state.range(0)));
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(DpramWrite)->Arg(1024);
 
 void DpramRead(benchmark::State &state) {
     std::vector<std::uint32_t> buf(state.range(0) / 4);
+    std::int32_t board = bench().board;
     for (auto _ : state)
-        QAL_readDPRAM(bench().board, 0, kDpramOffset, buf.data(), static_cast<std::uint32_t>(state.range(0)));
+        QAL_readDPRAM(board, 0, kDpramOffset, buf.data(), static_cast<std::uint32_t>(state.range(0)));
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(DpramRead)->Arg(1024);

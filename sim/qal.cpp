@@ -148,7 +148,7 @@ void forgetLookup() {
 
 /* The end of a call of the C API. */
 inline void callEnded() {
-    if (lookedUp)
+    if (lookedUp && lookedUp->held)
         lookedUp->held.reset();
 }
 
@@ -548,15 +548,24 @@ template <uint32_t F, class Result, class MakeArgs, class Simulate>
 Result exported(int32_t handle, MakeArgs makeArgs, Simulate simulate) noexcept {
     /* One instance per function: what the table says of it is looked up
      * once, not at every call. */
-    static const qalapi::FunctionInfo &f = qalapi::info(F);
-    static const char *const first = f.args.empty() ? "" : f.args[0];
-    static const bool byBoard = !std::strcmp(first, "H"), byService = !std::strcmp(first, "S");
+    static const struct Known {
+        const qalapi::FunctionInfo &f = qalapi::info(F);
+        const char *first = f.args.empty() ? "" : f.args[0];
+        bool byBoard = !std::strcmp(first, "H"), byService = !std::strcmp(first, "S");
+    } known;
+    const qalapi::FunctionInfo &f = known.f;
     return guarded<Result>(f.name, Result(f.failure), [&] {
         struct CallScope {
             ~CallScope() { callEnded(); }
         } scope;
-        std::shared_ptr<VirtualBoard> service = byService ? findService(handle) : nullptr;
-        VirtualBoard *board = byBoard ? findBoard(handle) : service.get();
+        std::shared_ptr<VirtualBoard> service;
+        VirtualBoard *board = nullptr;
+        if (known.byBoard) {
+            board = findBoard(handle);
+        } else if (known.byService) {
+            service = findService(handle);
+            board = service.get();
+        }
         if (board && board->handed)
             return Result(handed(*board, makeArgs()));
         // Only QAL_displayMode turns the trace on: the call that does so

@@ -127,9 +127,10 @@ int32_t dpramTransfer(VirtualBoard &b, int32_t node, uint32_t offset, uint8_t *t
     if (n) {
         if (toHost) {
             std::memcpy(toHost, b.dpram + offset, n);
-            for (uint64_t at = kDpramStatusOffset; at < kDpramStatusOffset + 4; ++at)
-                if (at >= offset && at < mappedEnd)
-                    toHost[at - offset] = statusByte(at);
+            if (offset < kDpramStatusOffset + 4 && mappedEnd > kDpramStatusOffset)
+                for (uint64_t at = kDpramStatusOffset; at < kDpramStatusOffset + 4; ++at)
+                    if (at >= offset && at < mappedEnd)
+                        toHost[at - offset] = statusByte(at);
         } else {
             std::memcpy(b.dpram + offset, fromHost, n);
         }
