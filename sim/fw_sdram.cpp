@@ -11,12 +11,9 @@
  * line that the chip ignores shows: the later of two folded writes wins,
  * and the earlier word reads back wrong.
  *
- * Patterns, by the word's offset a in its chip: running 0 has one 0 bit,
- * running 1 one 1 bit, at position fold(a), the XOR of a's 5-bit groups,
- * so the bit runs through all 32 places over every 32 words, and two
- * offsets that differ in one address bit never hold the same pattern.
- * Random is a 32-bit integer hash of a and the pass's seed, a bijection
- * of a, so folded offsets differ there too.
+ * The patterns (running 0, running 1, random) are the chips' own
+ * (SdramPattern in sdram.h), so a chip can keep a pass's words as the
+ * pattern that made them.
  */
 #include "firmware.h"
 #include "sdram.h"
@@ -33,24 +30,6 @@ constexpr uint32_t kSliceWords = 2048;        /* per step of sdram */
 constexpr uint32_t kClusterSliceWords = 8192; /* per step of clast */
 constexpr uint32_t kClusterCycles = 10;
 constexpr uint32_t kClusterNodes = 0x1E; /* P2..P5 */
-
-enum Pattern { kRunning0, kRunning1, kRandom };
-
-SDRAM_WORD_LOOP inline uint32_t fold(uint32_t a) {
-    a ^= a >> 20;
-    a ^= a >> 10;
-    a ^= a >> 5;
-    return a & 31;
-}
-
-SDRAM_WORD_LOOP inline uint32_t hash(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7FEB352Du;
-    x ^= x >> 15;
-    x *= 0x846CA68Bu;
-    x ^= x >> 16;
-    return x;
-}
 
 /* How a test hands a step's status words on: sdram sends them on its own
  * node, a cluster processor leaves them in P1's mailbox. */
@@ -72,88 +51,20 @@ struct Chips {
     explicit Chips(VirtualBoard &b, int32_t node) : chip{{b, node, 0}, {b, node, 1}, {b, node, 2}, {b, node, 3}} {}
 };
 
-/* A pass's pattern, word by word or a run of offsets at once. */
-class PatternWords {
-public:
-    PatternWords(Pattern p, uint32_t seed) : pattern_(p), key_(hash(seed) | 1) {
-        for (uint32_t k = 0; k < 32; ++k)
-            for (uint32_t i = 0; i < 32; ++i)
-                running_[k][i] = 1u << (i ^ k);
-    }
-
-    SDRAM_WORD_LOOP uint32_t at(uint32_t a) const {
-        switch (pattern_) {
-        case kRunning0:
-            return ~(1u << fold(a));
-        case kRunning1:
-            return 1u << fold(a);
-        case kRandom:
-            break;
-        }
-        return hash(a * key_ + key_);
-    }
-
-    /* The words of offsets [from, to) into out[0 .. to - from). Running 0
-     * and 1 go 32 words at a time: in a run of 32 from a multiple of 32,
-     * fold(a) is the low five bits XOR the fold of the run's start, so the
-     * run is a row of the table, inverted for running 0. */
-    SDRAM_WORD_LOOP void words(uint32_t from, uint32_t to, uint32_t *out) const {
-        if (pattern_ == kRandom) {
-            for (uint32_t a = from; a < to; ++a)
-                out[a - from] = hash(a * key_ + key_);
-            return;
-        }
-        uint32_t a = from;
-        for (; a < to && (a & 31); ++a)
-            out[a - from] = at(a);
-        uint32_t invert = pattern_ == kRunning0 ? ~0u : 0u;
-        for (; to - a >= 32; a += 32) {
-            const uint32_t *row = running_[fold(a)];
-            uint32_t *dst = out + (a - from);
-            for (uint32_t i = 0; i < 32; ++i)
-                dst[i] = row[i] ^ invert;
-        }
-        for (; a < to; ++a)
-            out[a - from] = at(a);
-    }
-
-private:
-    Pattern pattern_;
-    uint32_t key_;
-    uint32_t running_[32][32]; /* running_[k][i] = 1 << (i ^ k) */
-};
-
-constexpr uint32_t kChunkWords = 8192; /* words of the pattern made at once, at least a step's slice */
-
-/* Writes the pattern over the tested part of every chip, a chunk at a
- * time, each chunk made once for all four; then reads it back a slice
- * per step, each slice made once and compared with every chip's. */
+/* Writes the pattern over the tested part of every chip, then reads it
+ * back a slice per step, the same slice of every chip. */
 bool runPattern(FirmwareContext &ctx, Chips &chips, uint32_t steps, uint32_t slice, Send send,
-                const PatternWords &gen) {
+                const SdramPattern &gen) {
     uint64_t tested = uint64_t(steps) * slice;
-    std::vector<uint32_t> words(std::max(kChunkWords, slice));
-    uint32_t most = 0;
     for (SdramChip &c : chips.chip)
-        most = std::max(most, uint32_t(std::min<uint64_t>(tested, c.words())));
-    for (uint32_t lo = 0; lo < most; lo += kChunkWords) {
-        uint32_t hi = std::min(most, lo + kChunkWords);
-        gen.words(lo, hi, words.data());
-        for (SdramChip &c : chips.chip) {
-            uint32_t end = uint32_t(std::min<uint64_t>({hi, tested, c.words()}));
-            if (end > lo)
-                c.store(lo, end, words.data());
-        }
-    }
-    for (SdramChip &c : chips.chip)
-        c.settle();
+        c.write(0, uint32_t(std::min<uint64_t>(tested, c.words())), gen);
     for (uint32_t s = 0; s < steps; ++s) {
         uint32_t status[4] = {kProgressWord}, count = 1;
         uint32_t base = s * slice; /* every chip's slice starts here, or is empty */
-        gen.words(base, base + slice, words.data());
         for (SdramChip &c : chips.chip) {
             uint32_t from = std::min(base, c.words()), to = std::min(from + slice, c.words()), at;
             // A chip smaller than the others has nothing left to read here.
-            if (from < to && c.firstMismatch(from, to, words.data(), at, status[2], status[3])) {
+            if (from < to && c.firstMismatch(from, to, gen, at, status[2], status[3])) {
                 status[0] = kErrorWord;
                 status[1] = c.address(at);
                 count = 4;
@@ -166,8 +77,9 @@ bool runPattern(FirmwareContext &ctx, Chips &chips, uint32_t steps, uint32_t sli
     return send(ctx, &kEndOfPassWord, 1);
 }
 
-bool runPass(FirmwareContext &ctx, Chips &chips, Pattern p, uint32_t seed, uint32_t steps, uint32_t slice, Send send) {
-    return runPattern(ctx, chips, steps, slice, send, PatternWords(p, seed));
+bool runPass(FirmwareContext &ctx, Chips &chips, SdramPattern::Kind p, uint32_t seed, uint32_t steps, uint32_t slice,
+             Send send) {
+    return runPattern(ctx, chips, steps, slice, send, SdramPattern(p, seed));
 }
 
 void chipSizes(const BoardConfig &c, int32_t node, uint32_t (&sizes)[kSdramChips]) {
@@ -199,7 +111,7 @@ void sdram(FirmwareContext &ctx) {
         return;
     Chips chips(ctx.board(), ctx.node());
     uint32_t steps = sizes[0] / kSliceWords;
-    for (Pattern p : {kRunning0, kRunning1, kRandom})
+    for (SdramPattern::Kind p : {SdramPattern::Running0, SdramPattern::Running1, SdramPattern::Random})
         if (!runPass(ctx, chips, p, 1, steps, kSliceWords, sendOwn))
             return;
 }
@@ -215,7 +127,7 @@ void clast(FirmwareContext &ctx) {
     Chips chips(ctx.board(), ctx.node());
     uint32_t steps = clusterChipWords(ctx.config(), members(ctx), 0) / kClusterSliceWords;
     for (uint32_t cycle = 1; cycle <= kClusterCycles; ++cycle)
-        for (Pattern p : {kRunning0, kRunning1, kRandom})
+        for (SdramPattern::Kind p : {SdramPattern::Running0, SdramPattern::Running1, SdramPattern::Random})
             if (!runPass(ctx, chips, p, cycle, steps, kClusterSliceWords, sendToP1))
                 return;
 }

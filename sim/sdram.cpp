@@ -15,10 +15,10 @@
 #endif
 
 /* A chip's words come straight from the system, which clears them, in
- * 2 MB pages where the host has them: the tests stream through every word
- * of every chip, and 4 KB pages would cost a fault and a TLB entry each.
- * The mapping starts on a 2 MB boundary, so all of a chip can be large
- * pages. */
+ * 2 MB pages where the host has them: a chip that keeps its words has
+ * every one of them written and read back in each pass, and 4 KB pages
+ * would cost a fault and a TLB entry each. The mapping starts on a 2 MB
+ * boundary, so all of a chip can be large pages. */
 void SdramCells::allocate(size_t words) {
     release();
     if (!words)
@@ -83,12 +83,46 @@ size_t sdramBytesHeld(const VirtualBoard &b) {
     return bytes;
 }
 
+namespace {
+
+uint32_t faulted1(const SdramCellFault &f, uint32_t word) {
+    if (f.kind == SdramCellFault::Bad)
+        return 0xFFFFFFFF;
+    return f.value ? word | 1u << f.bit : word & ~(1u << f.bit);
+}
+
+/* Offsets [lo, hi) of a chip that ignores the address bits `ignored`:
+ * each word to the cell its offset reaches without them, in order. */
+void storeFolded(uint32_t *cell, uint32_t lo, uint32_t hi, const uint32_t *words, uint32_t ignored) {
+    for (uint32_t a = lo; a < hi; ++a)
+        cell[a & ~ignored] = words[a - lo];
+}
+
+/* The OR of the differences between the cells of [lo, hi) and `want`. */
+uint32_t foldedDiff(const uint32_t *cell, uint32_t lo, uint32_t hi, const uint32_t *want,
+                                    uint32_t ignored) {
+    uint32_t diff = 0;
+    for (uint32_t a = lo; a < hi; ++a)
+        diff |= cell[a & ~ignored] ^ want[a - lo];
+    return diff;
+}
+
+} // namespace
+
 SdramChip::SdramChip(VirtualBoard &b, int32_t node, int chip)
     : board_(b), node_(node), chip_(chip), words_(sdramChipWords(b.config, node, chip)) {
     for (const SdramAddressFault &f : b.config.sdramAddressFaults)
         if (f.node == node && int(f.chip) == chip)
             ignored_ |= 1u << f.bit;
+    // Faults beyond the chip's size have no cell to act on.
+    for (SdramCellFault f : b.config.sdramCellFaults)
+        if (f.node == node && int(f.chip) == chip && f.first < words_) {
+            f.last = std::min(f.last, words_ - 1);
+            faults_.push_back(f);
+        }
 }
+
+bool SdramChip::kept() const { return ignored_ != 0; }
 
 uint32_t *SdramChip::cells() {
     SdramCells &cells = board_.cpu[node_].sdram[chip_];
@@ -104,16 +138,133 @@ uint32_t *SdramChip::cells() {
  * an offset the chip folds onto another acts on that other cell. */
 void SdramChip::applyFaults() {
     uint32_t *cells = board_.cpu[node_].sdram[chip_].data();
-    for (const SdramCellFault &f : board_.config.sdramCellFaults) {
-        if (f.node != node_ || int(f.chip) != chip_ || f.first >= words_)
-            continue;
-        uint32_t last = std::min(f.last, words_ - 1);
-        for (uint32_t a = f.first; a <= last; ++a) {
+    for (const SdramCellFault &f : faults_)
+        for (uint32_t a = f.first; a <= f.last; ++a) {
             uint32_t &cell = cells[a & ~ignored_];
-            if (f.kind == SdramCellFault::Bad)
-                cell = 0xFFFFFFFF;
-            else
-                cell = f.value ? cell | 1u << f.bit : cell & ~(1u << f.bit);
+            cell = faulted1(f, cell);
         }
+}
+
+uint32_t SdramChip::faulted(uint32_t a, uint32_t held) const {
+    for (const SdramCellFault &f : faults_)
+        if (a >= f.first && a <= f.last)
+            held = faulted1(f, held);
+    return held;
+}
+
+uint32_t SdramChip::heldAt(uint32_t a) const {
+    for (const SdramRun &run : board_.cpu[node_].sdramRuns[chip_])
+        if (a >= run.from && a < run.to)
+            return SdramPattern(run).at(a);
+    return 0;
+}
+
+void SdramChip::write(uint32_t from, uint32_t to, const SdramPattern &pattern) {
+    if (from >= to)
+        return;
+    if (!kept()) {
+        // The runs outside [from, to) stay, cut where they reach into it.
+        std::vector<SdramRun> &runs = board_.cpu[node_].sdramRuns[chip_];
+        std::vector<SdramRun> left;
+        left.reserve(runs.size() + 2);
+        for (const SdramRun &run : runs) {
+            if (run.to <= from || run.from >= to) {
+                left.push_back(run);
+                continue;
+            }
+            if (run.from < from)
+                left.push_back(SdramRun{run.from, from, run.kind, run.key});
+            if (run.to > to)
+                left.push_back(SdramRun{to, run.to, run.kind, run.key});
+        }
+        left.push_back(pattern.over(from, to));
+        std::sort(left.begin(), left.end(), [](const SdramRun &x, const SdramRun &y) { return x.from < y.from; });
+        runs = std::move(left);
+        return;
     }
+    uint32_t *cell = cells();
+    constexpr uint32_t kChunkWords = 8192; /* words of the pattern made at once */
+    expected_.resize(kChunkWords);
+    for (uint32_t lo = from; lo < to; lo += std::min(kChunkWords, to - lo)) {
+        uint32_t hi = lo + std::min(kChunkWords, to - lo);
+        pattern.words(lo, hi, expected_.data());
+        storeFolded(cell, lo, hi, expected_.data(), ignored_);
+    }
+    applyFaults();
+}
+
+bool SdramChip::firstMismatch(uint32_t from, uint32_t to, const SdramPattern &expected, uint32_t &at,
+                              uint32_t &written, uint32_t &read) {
+    if (kept()) {
+        expected_.resize(to - from);
+        expected.words(from, to, expected_.data());
+        return firstMismatchOfCells(from, to, expected_.data(), at, written, read);
+    }
+    if (!firstMismatchOfRuns(from, to, expected, at))
+        return false;
+    written = expected.at(at);
+    read = faulted(at, heldAt(at));
+    return true;
+}
+
+/* Where a run holds the expected pattern, only its faulty cells can read
+ * otherwise; elsewhere (a run of another pattern, or offsets never
+ * written) every word is compared. */
+bool SdramChip::firstMismatchOfRuns(uint32_t from, uint32_t to, const SdramPattern &expected, uint32_t &at) {
+    const std::vector<SdramRun> &runs = board_.cpu[node_].sdramRuns[chip_];
+    size_t next = 0;
+    while (next < runs.size() && runs[next].to <= from)
+        ++next;
+    for (uint32_t lo = from; lo < to;) {
+        const SdramRun *run = next < runs.size() && runs[next].from <= lo ? &runs[next] : nullptr;
+        uint32_t hi = run ? std::min(to, run->to) : next < runs.size() ? std::min(to, runs[next].from) : to;
+        if (run && SdramPattern(*run) == expected) {
+            uint32_t first = hi;
+            for (const SdramCellFault &f : faults_)
+                for (uint32_t a = std::max(lo, f.first); a < first && a <= f.last; ++a) {
+                    uint32_t word = expected.at(a);
+                    if (faulted(a, word) != word) {
+                        first = a;
+                        break;
+                    }
+                }
+            if (first < hi) {
+                at = first;
+                return true;
+            }
+        } else {
+            for (uint32_t a = lo; a < hi; ++a)
+                if (faulted(a, run ? SdramPattern(*run).at(a) : 0) != expected.at(a)) {
+                    at = a;
+                    return true;
+                }
+        }
+        lo = hi;
+        if (run)
+            ++next;
+    }
+    return false;
+}
+
+/* Compares a block of words branch-free, and searches it only if one of
+ * them differs. */
+bool SdramChip::firstMismatchOfCells(uint32_t from, uint32_t to, const uint32_t *expected, uint32_t &at,
+                                     uint32_t &written, uint32_t &read) {
+    const uint32_t *cell = cells();
+    constexpr uint32_t kBlock = 256;
+    for (uint32_t lo = from; lo < to; lo += std::min(kBlock, to - lo)) {
+        uint32_t hi = lo + std::min(kBlock, to - lo), diff = 0;
+        const uint32_t *want = expected + (lo - from);
+        diff = foldedDiff(cell, lo, hi, want, ignored_);
+        if (!diff)
+            continue;
+        for (uint32_t a = lo; a < hi; ++a)
+            if (cell[a & ~ignored_] != want[a - lo]) {
+                at = a;
+                written = want[a - lo];
+                read = cell[a & ~ignored_];
+                return true;
+            }
+    }
+    return false;
 }

@@ -9,12 +9,14 @@
  *
  * Only the processor's own firmware reaches its chips, the host does
  * not, and a node runs one firmware thread at a time; so the chips take
- * no lock. A chip's cells are allocated when its firmware first touches
- * it and freed with the board, so an untested board holds none.
+ * no lock. What a chip holds is kept as the patterns written over runs
+ * of its offsets; only a chip that folds offsets onto one cell has its
+ * words allocated, when its firmware first touches it, and freed with
+ * the board.
  *
- * Faults of the board file live in the cells: a stuck bit or a bad word
- * holds its wrong value whatever is written, and an ignored address line
- * folds two offsets onto one cell.
+ * Faults of the board file act on what a cell reads: a stuck bit or a
+ * bad word reads its wrong value whatever is written, and an ignored
+ * address line folds two offsets onto one cell.
  */
 #ifndef ZORVANTIK_SIM_SDRAM_H
 #define ZORVANTIK_SIM_SDRAM_H
@@ -24,23 +26,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#include <xmmintrin.h>
-#endif
-
-/* The memory tests walk gigabytes of the chips' words in a full run. A
- * sanitizer that checked each of those accesses would spend most of a
- * sanitizer run's time there and find nothing: the walks stay inside
- * the chip's words (words() bounds them), and only the processor's own
- * firmware, one at a time, reaches them. So the loops over the words,
- * and the patterns' arithmetic they call, are left unchecked; the
- * scheduling around them is checked as everything else. */
-#if defined(__GNUC__) || defined(__clang__)
-#define SDRAM_WORD_LOOP __attribute__((no_sanitize("address", "thread", "undefined")))
-#else
-#define SDRAM_WORD_LOOP
-#endif
+#include <vector>
 
 constexpr uint32_t kSdramBase = 0x10000000;     /* word address of chip 0 */
 constexpr uint32_t kSdramChipSpan = 0x01000000; /* words between two chips' starts */
@@ -51,7 +37,102 @@ uint32_t sdramChipWords(const BoardConfig &c, int32_t node, int chip);
 /* Bytes of dynamic memory the board holds right now. Under no firmware. */
 size_t sdramBytesHeld(const VirtualBoard &b);
 
-/* One chip as its processor's firmware sees it. */
+/* The rows of the running patterns: row[k][i] = 1 << (i ^ k). */
+struct SdramRunningRows {
+    uint32_t row[32][32];
+    constexpr SdramRunningRows() : row{} {
+        for (uint32_t k = 0; k < 32; ++k)
+            for (uint32_t i = 0; i < 32; ++i)
+                row[k][i] = 1u << (i ^ k);
+    }
+};
+inline constexpr SdramRunningRows kSdramRunningRows{};
+
+/* The words a memory test's pass writes, as a function of the word's
+ * offset a in its chip. Running 0 has one 0 bit, running 1 one 1 bit,
+ * at position fold(a), the XOR of a's 5-bit groups, so the bit runs
+ * through all 32 places over every 32 words, and two offsets that differ
+ * in one address bit never hold the same pattern. Random is a 32-bit
+ * integer hash of a and the pass's seed, a bijection of a, so folded
+ * offsets differ there too. */
+class SdramPattern {
+public:
+    enum Kind : uint32_t { Running0, Running1, Random };
+
+    SdramPattern(Kind kind, uint32_t seed) : kind_(kind), key_(hash(seed) | 1) {}
+    /* The pattern a chip keeps for one of its runs. */
+    explicit SdramPattern(const SdramRun &run) : kind_(Kind(run.kind)), key_(run.key) {}
+    SdramRun over(uint32_t from, uint32_t to) const { return SdramRun{from, to, kind_, key_}; }
+    bool operator==(const SdramPattern &o) const { return kind_ == o.kind_ && key_ == o.key_; }
+    bool operator!=(const SdramPattern &o) const { return !(*this == o); }
+
+    uint32_t at(uint32_t a) const {
+        switch (kind_) {
+        case Running0:
+            return ~(1u << fold(a));
+        case Running1:
+            return 1u << fold(a);
+        case Random:
+            break;
+        }
+        return hash(a * key_ + key_);
+    }
+
+    /* The words of offsets [from, to) into out[0 .. to - from). Running 0
+     * and 1 go 32 words at a time: in a run of 32 from a multiple of 32,
+     * fold(a) is the low five bits XOR the fold of the run's start, so the
+     * run is a row of the table, inverted for running 0. */
+    void words(uint32_t from, uint32_t to, uint32_t *out) const {
+        if (kind_ == Random) {
+            for (uint32_t a = from; a < to; ++a)
+                out[a - from] = hash(a * key_ + key_);
+            return;
+        }
+        uint32_t a = from;
+        for (; a < to && (a & 31); ++a)
+            out[a - from] = at(a);
+        uint32_t invert = kind_ == Running0 ? ~0u : 0u;
+        for (; to - a >= 32; a += 32) {
+            const uint32_t *row = kSdramRunningRows.row[fold(a)];
+            uint32_t *dst = out + (a - from);
+            for (uint32_t i = 0; i < 32; ++i)
+                dst[i] = row[i] ^ invert;
+        }
+        for (; a < to; ++a)
+            out[a - from] = at(a);
+    }
+
+    static uint32_t fold(uint32_t a) {
+        a ^= a >> 20;
+        a ^= a >> 10;
+        a ^= a >> 5;
+        return a & 31;
+    }
+
+    static uint32_t hash(uint32_t x) {
+        x ^= x >> 16;
+        x *= 0x7FEB352Du;
+        x ^= x >> 15;
+        x *= 0x846CA68Bu;
+        x ^= x >> 16;
+        return x;
+    }
+
+private:
+    Kind kind_;
+    uint32_t key_;
+};
+
+/* One chip as its processor's firmware sees it.
+ *
+ * A chip whose every address line is decoded keeps what the tests write
+ * as runs of offsets that hold one pass's pattern (SdramRun), not as
+ * words: a pass writes its pattern over the whole tested part before it
+ * reads any of it back, and what a cell reads is then the pattern's word
+ * at its offset, passed through the faults that lie on it, in the board
+ * file's order. So the read-back costs only the faulty cells, and the
+ * chip holds no memory. A chip that folds offsets onto one cell keeps its
+ * words one by one, as the later of two folded writes wins. */
 class SdramChip {
 public:
     SdramChip(VirtualBoard &b, int32_t node, int chip);
@@ -59,100 +140,36 @@ public:
     uint32_t words() const { return words_; }
     uint32_t address(uint32_t offset) const { return kSdramBase + uint32_t(chip_) * kSdramChipSpan + offset; }
 
-    /* Writes gen(offset) to every offset of [from, to), to <= words(). */
-    template <class Gen> SDRAM_WORD_LOOP void fill(uint32_t from, uint32_t to, Gen gen) {
-        uint32_t *cell = cells();
-        if (!ignored_) {
-            for (uint32_t a = from; a < to; ++a)
-                cell[a] = gen(a);
-        } else {
-            for (uint32_t a = from; a < to; ++a)
-                cell[a & ~ignored_] = gen(a);
-        }
-        applyFaults();
-    }
+    /* Writes the pattern to the offsets [from, to), to <= words(), in that
+     * order, so that of two offsets the chip folds onto one cell the
+     * later wins. */
+    void write(uint32_t from, uint32_t to, const SdramPattern &pattern);
 
-    /* Writes words[0 .. to - from) to the offsets [from, to), to <=
-     * words(), in that order, so that of two offsets the chip folds onto
-     * one cell the later wins. The faulty cells take their wrong values
-     * back at settle(), once the pass has written all it writes. */
-    SDRAM_WORD_LOOP void store(uint32_t from, uint32_t to, const uint32_t *words) {
-        uint32_t *cell = cells();
-        if (!ignored_) {
-            uint32_t *dst = cell + from, n = to - from, i = 0;
-#if defined(__SSE2__)
-            // Past the caches: the pass reads these words back only after
-            // it has written megabytes more, so reading each line in
-            // before writing it would only double the traffic.
-            for (; i < n && (reinterpret_cast<uintptr_t>(dst + i) & 15); ++i)
-                dst[i] = words[i];
-            for (; n - i >= 4; i += 4)
-                _mm_stream_si128(reinterpret_cast<__m128i *>(dst + i),
-                                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(words + i)));
-            _mm_sfence(); /* seen by whichever thread runs the firmware next */
-#endif
-            std::copy(words + i, words + n, dst + i);
-        } else {
-            for (uint32_t a = from; a < to; ++a)
-                cell[a & ~ignored_] = words[a - from];
-        }
-    }
-    void settle() { applyFaults(); }
-
-    /* Reads [from, to) back against expected[0 .. to - from): false when
-     * all match, else true with the first offset that did not and the
-     * words written and read. */
-    SDRAM_WORD_LOOP bool firstMismatch(uint32_t from, uint32_t to, const uint32_t *expected, uint32_t &at,
-                                       uint32_t &written, uint32_t &read) {
-        const uint32_t *cell = cells();
-        constexpr uint32_t kBlock = 256; /* compared branch-free, then searched if one differs */
-        for (uint32_t lo = from; lo < to; lo += kBlock) {
-            uint32_t hi = std::min(to, lo + kBlock), diff = 0;
-            const uint32_t *want = expected + (lo - from);
-            if (!ignored_) {
-                const uint32_t *got = cell + lo;
-                uint32_t i = 0;
-#if defined(__SSE2__)
-                // A cache line a round, the line 2 KB on asked for ahead:
-                // the words come from memory, not from the caches.
-                __m128i bits = _mm_setzero_si128();
-                for (; hi - lo - i >= 16; i += 16) {
-                    _mm_prefetch(reinterpret_cast<const char *>(got + i + 512), _MM_HINT_NTA);
-                    for (uint32_t k = 0; k < 16; k += 4)
-                        bits = _mm_or_si128(
-                            bits, _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(got + i + k)),
-                                                _mm_loadu_si128(reinterpret_cast<const __m128i *>(want + i + k))));
-                }
-                diff = _mm_movemask_epi8(_mm_cmpeq_epi8(bits, _mm_setzero_si128())) != 0xFFFF;
-#endif
-                for (; i < hi - lo; ++i)
-                    diff |= got[i] ^ want[i];
-            } else {
-                for (uint32_t a = lo; a < hi; ++a)
-                    diff |= cell[a & ~ignored_] ^ want[a - lo];
-            }
-            if (!diff)
-                continue;
-            for (uint32_t a = lo; a < hi; ++a)
-                if (cell[a & ~ignored_] != want[a - lo]) {
-                    at = a;
-                    written = want[a - lo];
-                    read = cell[a & ~ignored_];
-                    return true;
-                }
-        }
-        return false;
-    }
+    /* Reads [from, to) back against `expected`: false when all match,
+     * else true with the first offset that did not and the words written
+     * and read. */
+    bool firstMismatch(uint32_t from, uint32_t to, const SdramPattern &expected, uint32_t &at, uint32_t &written,
+                       uint32_t &read);
 
 private:
-    uint32_t *cells();  /* allocated on first touch, faults in place */
+    bool kept() const; /* whether the chip keeps its words one by one */
+    uint32_t *cells(); /* allocated on first touch, faults in place */
     void applyFaults(); /* puts the faulty cells' values back after a write */
+    /* What the cell of offset `a` reads when `held` was written there. */
+    uint32_t faulted(uint32_t a, uint32_t held) const;
+    /* What offset `a` holds before its faults, for a chip kept as runs. */
+    uint32_t heldAt(uint32_t a) const;
+    bool firstMismatchOfRuns(uint32_t from, uint32_t to, const SdramPattern &expected, uint32_t &at);
+    bool firstMismatchOfCells(uint32_t from, uint32_t to, const uint32_t *expected, uint32_t &at, uint32_t &written,
+                              uint32_t &read);
 
     VirtualBoard &board_;
     int32_t node_;
     int chip_;
     uint32_t words_;
-    uint32_t ignored_ = 0; /* address bits the chip ignores */
+    uint32_t ignored_ = 0;                 /* address bits the chip ignores */
+    std::vector<SdramCellFault> faults_;   /* those on this chip, in the board file's order */
+    std::vector<uint32_t> expected_;       /* a kept chip's expected words, a slice at a time */
 };
 
 #endif /* ZORVANTIK_SIM_SDRAM_H */

@@ -89,10 +89,17 @@ constexpr uint32_t kLinkDepth = 8; /* words a link holds in flight each way */
 
 constexpr int kSdramChips = 4; /* dynamic-memory chips per processor (sdram.h) */
 
-/* One dynamic-memory chip's words (sdram.cpp): none until its firmware
- * first touches the chip, then all of them, zero, in memory the system
- * hands out already cleared, so no word is written before the tests
- * write it. */
+/* Offsets [from, to) of a dynamic-memory chip that hold one pattern of
+ * the memory tests (SdramPattern in sdram.h: its kind and key). */
+struct SdramRun {
+    uint32_t from, to;
+    uint32_t kind, key;
+};
+
+/* One dynamic-memory chip's words (sdram.cpp), for a chip that must keep
+ * them one by one: none until its firmware first touches the chip, then
+ * all of them, zero, in memory the system hands out already cleared, so
+ * no word is written before the tests write it. */
 class SdramCells {
 public:
     SdramCells() = default;
@@ -116,7 +123,11 @@ private:
 
 struct Processor {
     std::vector<uint32_t> bank[kBanks]; /* internal memory, empty until first touched */
-    SdramCells sdram[kSdramChips];      /* dynamic memory, empty until its firmware touches it */
+    /* dynamic memory (sdram.h): a chip's runs of patterns, in order of
+     * offset, offsets in none reading 0; or its words, for a chip that
+     * folds offsets, empty until its firmware touches it */
+    std::vector<SdramRun> sdramRuns[kSdramChips];
+    SdramCells sdram[kSdramChips];
 };
 
 /* What sleeping threads of a board wait on: every change of any of its

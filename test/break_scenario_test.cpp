@@ -220,12 +220,18 @@ TEST_F(Break, InTheMiddleOfEachWaitEndsCleanly) {
     struct Moment {
         const char *name, *keys, *board, *shown; // shown: what the console has shown when the break comes
         bool lastOnConsole;                      // nothing may follow `shown`
+        int breakAfterMs = 300;                  // from `shown` to the break
     };
     const Moment kMoments[] = {
         {"host exchange", "HOST", "host_port_mbps = 4\n", "1. ОБМЕН СЛОВАМИ (HOST-port)", false},
         {"stream status lines", "HSTREAM", "stream_mbps = 16\n", "Состояние: ", false},
         {"link rows", "INTLINKS", "link_fault = P2.2:dead\n", " <---> ", false},
-        {"memory test's wait", "SDRAM", "sdram_chip_size = 0x1000000\n", " Тест динамической памяти", false},
+        // Every processor's chips at their largest and the messages at
+        // 1 MB/s: about 50 ms of status words per processor.
+        {"memory test's wait", "SDRAM",
+         "sdram_chip_size = 0x1000000\np1_sdram_chips = 0x1000000, 0x1000000, 0x1000000, 0x1000000\n"
+         "messages_mbps = 1\n",
+         " Тест динамической памяти", false, 100},
         {"cluster counters", "CLASTER", "messages_mbps = 1\nhost_port_mbps = 1\n", "P2-", false},
         {"cable prompt", "EXTLINKS", "", "\nи нажмите любую клавишу . . .", true},
         {"pattern test's key prompt", "HOST", "ram_stuck_bit = P1:0x0-0xFFFFFFF:3:1\n", "( <ESC> - пропуск теста)",
@@ -238,7 +244,7 @@ TEST_F(Break, InTheMiddleOfEachWaitEndsCleanly) {
         station_.remove("result1.json");
         Process program(station_.path(), {}); // stdin stays open: key waits wait
         ASSERT_TRUE(program.waitForOutput(toCp866(m.shown), 60)) << m.name;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::this_thread::sleep_for(std::chrono::milliseconds(m.breakAfterMs));
         program.signal(SIGINT);
         RunResult r = program.finish(30, false);
         expectBrokenOff(r, m.name);

@@ -179,12 +179,148 @@ TEST_F(SimSdram, ClusterRelaysEachStepInProcessorOrder) {
     }
 }
 
-TEST_F(SimSdram, UntestedBoardHoldsNoDynamicMemory) {
-    auto board = makeBoard(1, BoardConfig());
-    EXPECT_EQ(sdramBytesHeld(*board), 0u);
-    SdramChip chip(*board, 2, 1);
-    chip.fill(0, 16, [](uint32_t a) { return a; });
-    EXPECT_EQ(sdramBytesHeld(*board), size_t(kSdramChipWords) * 4);
+// A chip as plain words: every write word by word, the faults put back
+// after it, and each read the cell the offset reaches.
+struct WordByWordChip {
+    std::vector<uint32_t> cell;
+    uint32_t ignored;
+    std::vector<SdramCellFault> faults;
+
+    WordByWordChip(uint32_t words, uint32_t ignoredBits, const std::vector<SdramCellFault> &all)
+        : cell(words), ignored(ignoredBits) {
+        for (SdramCellFault f : all)
+            if (f.first < words) {
+                f.last = std::min(f.last, words - 1);
+                faults.push_back(f);
+            }
+        settle();
+    }
+    void settle() {
+        for (const SdramCellFault &f : faults)
+            for (uint32_t a = f.first; a <= f.last; ++a) {
+                uint32_t &c = cell[a & ~ignored];
+                if (f.kind == SdramCellFault::Bad)
+                    c = 0xFFFFFFFF;
+                else
+                    c = f.value ? c | 1u << f.bit : c & ~(1u << f.bit);
+            }
+    }
+    void write(uint32_t from, uint32_t to, const SdramPattern &p) {
+        for (uint32_t a = from; a < to; ++a)
+            cell[a & ~ignored] = p.at(a);
+        settle();
+    }
+    bool firstMismatch(uint32_t from, uint32_t to, const SdramPattern &p, uint32_t &at, uint32_t &written,
+                       uint32_t &read) const {
+        for (uint32_t a = from; a < to; ++a)
+            if (cell[a & ~ignored] != p.at(a)) {
+                at = a;
+                written = p.at(a);
+                read = cell[a & ~ignored];
+                return true;
+            }
+        return false;
+    }
+};
+
+// A chip keeps what the tests write as runs of patterns, or word by word
+// when it folds offsets; either way it reads back, mismatch for mismatch,
+// what a chip of plain words reads: after whole and partial writes that
+// cut earlier runs, over offsets never written, against the pattern
+// written and others, with faults that overlap, act in the board file's
+// order, or lie beyond the chip. Only a folding chip holds words.
+TEST(SdramChipModel, ReadsBackWhatAChipOfPlainWordsReads) {
+    constexpr uint32_t kWords = 0x1000;
+    using F = SdramCellFault;
+    const SdramPattern r0(SdramPattern::Running0, 1), r1(SdramPattern::Running1, 2), rnd(SdramPattern::Random, 7),
+        rnd8(SdramPattern::Random, 8);
+    struct Case {
+        const char *name;
+        std::vector<F> faults;
+        std::vector<uint32_t> ignoredBits;
+    };
+    const std::vector<Case> cases = {
+        {"healthy", {}, {}},
+        {"stuck bit 3 at 1", {{2, 1, 0x10, 0x40, F::Stuck, 3, 1}}, {}},
+        {"stuck bit 31 at 0 everywhere", {{2, 1, 0, kWords - 1, F::Stuck, 31, 0}}, {}},
+        {"bad words", {{2, 1, 0x7D0, 0x834, F::Bad, 0, 0}}, {}},
+        {"faults in the file's order",
+         {{2, 1, 0, 100, F::Stuck, 0, 1}, {2, 1, 50, 60, F::Bad, 0, 0}, {2, 1, 55, 58, F::Stuck, 0, 0}},
+         {}},
+        {"faults at and past the end",
+         {{2, 1, kWords - 2, kWords + 5, F::Bad, 0, 0}, {2, 1, kWords, kWords + 9, F::Stuck, 4, 1}},
+         {}},
+        {"another chip's and processor's faults", {{2, 0, 0, 9, F::Bad, 0, 0}, {3, 1, 0, 9, F::Bad, 0, 0}}, {}},
+        {"address bit 11 ignored", {}, {11}},
+        {"address bits 5 and 9 ignored, a stuck bit", {{2, 1, 0x220, 0x230, F::Stuck, 9, 0}}, {5, 9}},
+    };
+    // Writes, then reads in slices against a pattern.
+    struct Step {
+        bool write;
+        uint32_t from, to;
+        const SdramPattern *pattern;
+        uint32_t slice;
+    };
+    const std::vector<Step> steps = {
+        {false, 0, kWords, &r0, 1000},        // nothing written yet: zeros
+        {true, 0, kWords / 2, &r0, 0},
+        {false, 0, kWords, &r0, 512},         // the rest was never written
+        {true, kWords / 2, kWords, &r0, 0},   // a second run of the same pattern
+        {false, 0, kWords, &r0, 256},
+        {true, 100, 3000, &rnd, 0},           // cuts the runs in the middle
+        {false, 0, kWords, &rnd, 700},
+        {false, 0, kWords, &r0, 700},
+        {true, 2000, kWords, &r1, 0},
+        {false, 0, kWords, &r1, 333},
+        {false, 0, kWords, &rnd8, 2048},      // a seed never written
+        {true, 0, kWords, &rnd8, 0},
+        {false, 5, kWords - 3, &rnd8, 97},
+        {false, 0, kWords, &rnd8, 1},         // every word on its own
+        {true, 64, 1000, &r1, 0},
+        {false, 0, kWords, &r1, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        BoardConfig cfg;
+        cfg.sdramWords[2][1] = kWords;
+        cfg.sdramCellFaults = c.faults;
+        uint32_t ignored = 0;
+        for (uint32_t bit : c.ignoredBits) {
+            cfg.sdramAddressFaults.push_back({2, 1, bit});
+            ignored |= 1u << bit;
+        }
+        auto board = makeBoard(1, cfg);
+        SdramChip chip(*board, 2, 1);
+        std::vector<F> mine; /* the faults on this chip */
+        for (const F &f : c.faults)
+            if (f.node == 2 && f.chip == 1)
+                mine.push_back(f);
+        WordByWordChip plain(kWords, ignored, mine);
+        int mismatches = 0;
+        for (size_t i = 0; i < steps.size(); ++i) {
+            const Step &st = steps[i];
+            SCOPED_TRACE(i);
+            if (st.write) {
+                chip.write(st.from, st.to, *st.pattern);
+                plain.write(st.from, st.to, *st.pattern);
+                continue;
+            }
+            for (uint32_t lo = st.from; lo < st.to; lo += st.slice) {
+                uint32_t hi = std::min(st.to, lo + st.slice);
+                uint32_t at = 0, written = 0, read = 0, wantAt = 0, wantWritten = 0, wantRead = 0;
+                bool found = chip.firstMismatch(lo, hi, *st.pattern, at, written, read);
+                ASSERT_EQ(found, plain.firstMismatch(lo, hi, *st.pattern, wantAt, wantWritten, wantRead)) << lo;
+                if (!found)
+                    continue;
+                ++mismatches;
+                EXPECT_EQ(at, wantAt) << lo;
+                EXPECT_EQ(written, wantWritten) << lo;
+                EXPECT_EQ(read, wantRead) << lo;
+            }
+        }
+        EXPECT_GT(mismatches, 0) << "reads against another pattern and never written words mismatch";
+        EXPECT_EQ(sdramBytesHeld(*board), ignored ? size_t(kWords) * 4 : 0u);
+    }
 }
 
 // A chip's words come from the system cleared: the first allocation and
