@@ -91,22 +91,6 @@ uint32_t faulted1(const SdramCellFault &f, uint32_t word) {
     return f.value ? word | 1u << f.bit : word & ~(1u << f.bit);
 }
 
-/* Offsets [lo, hi) of a chip that ignores the address bits `ignored`:
- * each word to the cell its offset reaches without them, in order. */
-void storeFolded(uint32_t *cell, uint32_t lo, uint32_t hi, const uint32_t *words, uint32_t ignored) {
-    for (uint32_t a = lo; a < hi; ++a)
-        cell[a & ~ignored] = words[a - lo];
-}
-
-/* The OR of the differences between the cells of [lo, hi) and `want`. */
-uint32_t foldedDiff(const uint32_t *cell, uint32_t lo, uint32_t hi, const uint32_t *want,
-                                    uint32_t ignored) {
-    uint32_t diff = 0;
-    for (uint32_t a = lo; a < hi; ++a)
-        diff |= cell[a & ~ignored] ^ want[a - lo];
-    return diff;
-}
-
 } // namespace
 
 SdramChip::SdramChip(VirtualBoard &b, int32_t node, int chip)
@@ -188,13 +172,14 @@ void SdramChip::write(uint32_t from, uint32_t to, const SdramPattern &pattern) {
     for (uint32_t lo = from; lo < to; lo += std::min(kChunkWords, to - lo)) {
         uint32_t hi = lo + std::min(kChunkWords, to - lo);
         pattern.words(lo, hi, expected_.data());
-        storeFolded(cell, lo, hi, expected_.data(), ignored_);
+        for (uint32_t a = lo; a < hi; ++a)
+            cell[a & ~ignored_] = expected_[a - lo];
     }
     applyFaults();
 }
 
-bool SdramChip::firstMismatch(uint32_t from, uint32_t to, const SdramPattern &expected, uint32_t &at,
-                              uint32_t &written, uint32_t &read) {
+bool SdramChip::firstMismatch(uint32_t from, uint32_t to, const SdramPattern &expected, uint32_t &at, uint32_t &written,
+                              uint32_t &read) {
     if (kept()) {
         expected_.resize(to - from);
         expected.words(from, to, expected_.data());
@@ -246,25 +231,15 @@ bool SdramChip::firstMismatchOfRuns(uint32_t from, uint32_t to, const SdramPatte
     return false;
 }
 
-/* Compares a block of words branch-free, and searches it only if one of
- * them differs. */
 bool SdramChip::firstMismatchOfCells(uint32_t from, uint32_t to, const uint32_t *expected, uint32_t &at,
                                      uint32_t &written, uint32_t &read) {
     const uint32_t *cell = cells();
-    constexpr uint32_t kBlock = 256;
-    for (uint32_t lo = from; lo < to; lo += std::min(kBlock, to - lo)) {
-        uint32_t hi = lo + std::min(kBlock, to - lo), diff = 0;
-        const uint32_t *want = expected + (lo - from);
-        diff = foldedDiff(cell, lo, hi, want, ignored_);
-        if (!diff)
-            continue;
-        for (uint32_t a = lo; a < hi; ++a)
-            if (cell[a & ~ignored_] != want[a - lo]) {
-                at = a;
-                written = want[a - lo];
-                read = cell[a & ~ignored_];
-                return true;
-            }
-    }
+    for (uint32_t a = from; a < to; ++a)
+        if (cell[a & ~ignored_] != expected[a - from]) {
+            at = a;
+            written = expected[a - from];
+            read = cell[a & ~ignored_];
+            return true;
+        }
     return false;
 }

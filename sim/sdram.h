@@ -152,8 +152,8 @@ public:
                        uint32_t &read);
 
 private:
-    bool kept() const; /* whether the chip keeps its words one by one */
-    uint32_t *cells(); /* allocated on first touch, faults in place */
+    bool kept() const;  /* whether the chip keeps its words one by one */
+    uint32_t *cells();  /* allocated on first touch, faults in place */
     void applyFaults(); /* puts the faulty cells' values back after a write */
     /* What the cell of offset `a` reads when `held` was written there. */
     uint32_t faulted(uint32_t a, uint32_t held) const;
@@ -167,9 +167,9 @@ private:
     int32_t node_;
     int chip_;
     uint32_t words_;
-    uint32_t ignored_ = 0;                 /* address bits the chip ignores */
-    std::vector<SdramCellFault> faults_;   /* those on this chip, in the board file's order */
-    std::vector<uint32_t> expected_;       /* a kept chip's expected words, a slice at a time */
+    uint32_t ignored_ = 0;               /* address bits the chip ignores */
+    std::vector<SdramCellFault> faults_; /* those on this chip, in the board file's order */
+    std::vector<uint32_t> expected_;     /* a kept chip's expected words, a slice at a time */
 };
 
 #endif /* ZORVANTIK_SIM_SDRAM_H */

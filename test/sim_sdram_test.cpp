@@ -262,22 +262,16 @@ TEST(SdramChipModel, ReadsBackWhatAChipOfPlainWordsReads) {
         uint32_t slice;
     };
     const std::vector<Step> steps = {
-        {false, 0, kWords, &r0, 1000},        // nothing written yet: zeros
-        {true, 0, kWords / 2, &r0, 0},
-        {false, 0, kWords, &r0, 512},         // the rest was never written
-        {true, kWords / 2, kWords, &r0, 0},   // a second run of the same pattern
-        {false, 0, kWords, &r0, 256},
-        {true, 100, 3000, &rnd, 0},           // cuts the runs in the middle
-        {false, 0, kWords, &rnd, 700},
-        {false, 0, kWords, &r0, 700},
-        {true, 2000, kWords, &r1, 0},
-        {false, 0, kWords, &r1, 333},
-        {false, 0, kWords, &rnd8, 2048},      // a seed never written
-        {true, 0, kWords, &rnd8, 0},
-        {false, 5, kWords - 3, &rnd8, 97},
-        {false, 0, kWords, &rnd8, 1},         // every word on its own
-        {true, 64, 1000, &r1, 0},
-        {false, 0, kWords, &r1, 1},
+        {false, 0, kWords, &r0, 1000},                                    // nothing written yet: zeros
+        {true, 0, kWords / 2, &r0, 0},      {false, 0, kWords, &r0, 512}, // the rest was never written
+        {true, kWords / 2, kWords, &r0, 0},                               // a second run of the same pattern
+        {false, 0, kWords, &r0, 256},       {true, 100, 3000, &rnd, 0},   // cuts the runs in the middle
+        {false, 0, kWords, &rnd, 700},      {false, 0, kWords, &r0, 700},
+        {true, 2000, kWords, &r1, 0},       {false, 0, kWords, &r1, 333},
+        {false, 0, kWords, &rnd8, 2048}, // a seed never written
+        {true, 0, kWords, &rnd8, 0},        {false, 5, kWords - 3, &rnd8, 97},
+        {false, 0, kWords, &rnd8, 1}, // every word on its own
+        {true, 64, 1000, &r1, 0},           {false, 0, kWords, &r1, 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
