@@ -168,14 +168,12 @@ BENCHMARK(FleetPageOf10000Records)->Unit(benchmark::kMillisecond)->Iterations(3)
 #ifdef ZT_HAVE_DATABASE
 // ---- The results database (zorvantik-report --into and --from) ----
 
+#include "bench_run.h"
 #include "db/load.h"
 
 #include <chrono>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-
-extern char **environ;
 
 namespace {
 
@@ -280,8 +278,10 @@ const fs::path &hundredThousandRuns() {
                 if (c == "seq")
                     continue;
                 names += (names.empty() ? "" : ", ") + c;
-                values += (values.empty() ? "" : ", ") +
-                          (c == "run_key" || c == "run_id" || c == "serial_shown" || c == "source_file" ? c + " || " + tag : c);
+                values +=
+                    (values.empty() ? "" : ", ") +
+                    (c == "run_key" || c == "run_id" || c == "serial_shown" || c == "source_file" ? c + " || " + tag
+                                                                                                  : c);
             }
             sql += "INSERT INTO runs (" + names + ") SELECT " + values + " FROM runs WHERE run_key NOT LIKE '%/%';";
             for (const char *child : {"steps", "measurements", "findings", "error_lines", "faults"}) {
@@ -307,17 +307,13 @@ void FleetPageFrom100000Runs(benchmark::State &state) {
     fs::path page = fs::temp_directory_path() / "zt-report-bench-100000.html";
     long maxRss = 0;
     for (auto _ : state) {
-        std::string program = ZT_REPORT_PATH, from = "--from", file = db.string(), o = "-o", out = page.string();
-        char *argv[] = {&program[0], &from[0], &file[0], &o[0], &out[0], nullptr};
         auto began = std::chrono::steady_clock::now();
-        pid_t pid;
-        if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ) != 0) {
+        struct rusage usage {};
+        int status = runMeasuredIn(".", {ZT_REPORT_PATH, "--from", db.string(), "-o", page.string()}, &usage);
+        if (status == -1) {
             state.SkipWithError("cannot start zorvantik-report");
             return;
         }
-        int status = 0;
-        struct rusage usage {};
-        wait4(pid, &status, 0, &usage);
         state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
             state.SkipWithError("zorvantik-report --from failed");
