@@ -19,7 +19,6 @@
 #include "sdram.h"
 
 #include <algorithm>
-#include <vector>
 
 namespace {
 

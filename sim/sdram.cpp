@@ -167,23 +167,23 @@ void SdramChip::write(uint32_t from, uint32_t to, const SdramPattern &pattern) {
         return;
     }
     uint32_t *cell = cells();
-    constexpr uint32_t kChunkWords = 8192; /* words of the pattern made at once */
-    expected_.resize(kChunkWords);
-    for (uint32_t lo = from; lo < to; lo += std::min(kChunkWords, to - lo)) {
-        uint32_t hi = lo + std::min(kChunkWords, to - lo);
-        pattern.words(lo, hi, expected_.data());
-        for (uint32_t a = lo; a < hi; ++a)
-            cell[a & ~ignored_] = expected_[a - lo];
-    }
+    for (uint32_t a = from; a < to; ++a)
+        cell[a & ~ignored_] = pattern.at(a);
     applyFaults();
 }
 
 bool SdramChip::firstMismatch(uint32_t from, uint32_t to, const SdramPattern &expected, uint32_t &at, uint32_t &written,
                               uint32_t &read) {
     if (kept()) {
-        expected_.resize(to - from);
-        expected.words(from, to, expected_.data());
-        return firstMismatchOfCells(from, to, expected_.data(), at, written, read);
+        const uint32_t *cell = cells();
+        for (uint32_t a = from; a < to; ++a)
+            if (cell[a & ~ignored_] != expected.at(a)) {
+                at = a;
+                written = expected.at(a);
+                read = cell[a & ~ignored_];
+                return true;
+            }
+        return false;
     }
     if (!firstMismatchOfRuns(from, to, expected, at))
         return false;
@@ -228,18 +228,5 @@ bool SdramChip::firstMismatchOfRuns(uint32_t from, uint32_t to, const SdramPatte
         if (run)
             ++next;
     }
-    return false;
-}
-
-bool SdramChip::firstMismatchOfCells(uint32_t from, uint32_t to, const uint32_t *expected, uint32_t &at,
-                                     uint32_t &written, uint32_t &read) {
-    const uint32_t *cell = cells();
-    for (uint32_t a = from; a < to; ++a)
-        if (cell[a & ~ignored_] != expected[a - from]) {
-            at = a;
-            written = expected[a - from];
-            read = cell[a & ~ignored_];
-            return true;
-        }
     return false;
 }

@@ -37,17 +37,6 @@ uint32_t sdramChipWords(const BoardConfig &c, int32_t node, int chip);
 /* Bytes of dynamic memory the board holds right now. Under no firmware. */
 size_t sdramBytesHeld(const VirtualBoard &b);
 
-/* The rows of the running patterns: row[k][i] = 1 << (i ^ k). */
-struct SdramRunningRows {
-    uint32_t row[32][32];
-    constexpr SdramRunningRows() : row{} {
-        for (uint32_t k = 0; k < 32; ++k)
-            for (uint32_t i = 0; i < 32; ++i)
-                row[k][i] = 1u << (i ^ k);
-    }
-};
-inline constexpr SdramRunningRows kSdramRunningRows{};
-
 /* The words a memory test's pass writes, as a function of the word's
  * offset a in its chip. Running 0 has one 0 bit, running 1 one 1 bit,
  * at position fold(a), the XOR of a's 5-bit groups, so the bit runs
@@ -76,30 +65,6 @@ public:
             break;
         }
         return hash(a * key_ + key_);
-    }
-
-    /* The words of offsets [from, to) into out[0 .. to - from). Running 0
-     * and 1 go 32 words at a time: in a run of 32 from a multiple of 32,
-     * fold(a) is the low five bits XOR the fold of the run's start, so the
-     * run is a row of the table, inverted for running 0. */
-    void words(uint32_t from, uint32_t to, uint32_t *out) const {
-        if (kind_ == Random) {
-            for (uint32_t a = from; a < to; ++a)
-                out[a - from] = hash(a * key_ + key_);
-            return;
-        }
-        uint32_t a = from;
-        for (; a < to && (a & 31); ++a)
-            out[a - from] = at(a);
-        uint32_t invert = kind_ == Running0 ? ~0u : 0u;
-        for (; to - a >= 32; a += 32) {
-            const uint32_t *row = kSdramRunningRows.row[fold(a)];
-            uint32_t *dst = out + (a - from);
-            for (uint32_t i = 0; i < 32; ++i)
-                dst[i] = row[i] ^ invert;
-        }
-        for (; a < to; ++a)
-            out[a - from] = at(a);
     }
 
     static uint32_t fold(uint32_t a) {
@@ -160,8 +125,6 @@ private:
     /* What offset `a` holds before its faults, for a chip kept as runs. */
     uint32_t heldAt(uint32_t a) const;
     bool firstMismatchOfRuns(uint32_t from, uint32_t to, const SdramPattern &expected, uint32_t &at);
-    bool firstMismatchOfCells(uint32_t from, uint32_t to, const uint32_t *expected, uint32_t &at, uint32_t &written,
-                              uint32_t &read);
 
     VirtualBoard &board_;
     int32_t node_;
@@ -169,7 +132,6 @@ private:
     uint32_t words_;
     uint32_t ignored_ = 0;               /* address bits the chip ignores */
     std::vector<SdramCellFault> faults_; /* those on this chip, in the board file's order */
-    std::vector<uint32_t> expected_;     /* a kept chip's expected words, a slice at a time */
 };
 
 #endif /* ZORVANTIK_SIM_SDRAM_H */
